@@ -1,0 +1,101 @@
+#include "engine/file_info.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <ctime>
+#include <memory>
+
+#include "engine/paths.h"
+#include "engine/text.h"
+
+namespace morix {
+namespace {
+
+// stat, or lstat for a link whose target is gone: a dangling link still has
+// a size and a time of its own.
+bool StatPath(std::u16string_view path, struct stat& st) {
+    if (path.empty())
+        return false;
+    const std::string bytes = EncodeFileName(path);
+    return ::stat(bytes.c_str(), &st) == 0 || ::lstat(bytes.c_str(), &st) == 0;
+}
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+}  // namespace
+
+bool FileExists(std::u16string_view path) {
+    if (path.empty())
+        return false;
+    struct stat st;
+    return ::lstat(EncodeFileName(path).c_str(), &st) == 0;
+}
+
+std::uint64_t FileSize(std::u16string_view path) {
+    struct stat st;
+    return StatPath(path, st) ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+std::optional<FileTime> ModifiedTime(std::u16string_view path) {
+    struct stat st;
+    if (!StatPath(path, st))
+        return std::nullopt;
+    return static_cast<FileTime>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+std::optional<LocalTime> ToLocalTime(FileTime time) {
+    // Floor division keeps times before 1970 on the right second.
+    std::int64_t seconds = time / 1'000'000'000;
+    if (time % 1'000'000'000 < 0)
+        --seconds;
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    if (::localtime_r(&t, &tm) == nullptr)
+        return std::nullopt;
+    return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                     tm.tm_hour,        tm.tm_min,     tm.tm_sec};
+}
+
+std::optional<LocalTime> LocalModifiedTime(std::u16string_view path) {
+    const std::optional<FileTime> time = ModifiedTime(path);
+    if (!time)
+        return std::nullopt;
+    return ToLocalTime(*time);
+}
+
+std::optional<LocalTime> CurrentLocalTime() {
+    return ToLocalTime(static_cast<FileTime>(std::time(nullptr)) * 1'000'000'000);
+}
+
+std::optional<std::vector<std::u16string>> ListFolderFiles(std::u16string_view folder) {
+    const std::string folderBytes = folder.empty() ? std::string("/") : EncodeFileName(folder);
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folderBytes.c_str()));
+    if (!dir)
+        return std::nullopt;
+    const int dirFd = ::dirfd(dir.get());
+
+    std::vector<std::u16string> files;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st;
+            isFolder = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (!isFolder)
+            files.push_back(CombinePath(folder, DecodeFileName(name)));
+        errno = 0;
+    }
+    if (errno != 0)
+        return std::nullopt;
+    return files;
+}
+
+}  // namespace morix

@@ -1,0 +1,50 @@
+// Questions about files on disk. Every call asks the file system anew; nothing
+// is cached, so a preview always shows the disk as it is now.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morix {
+
+// Broken-down local time, month 1-12.
+struct LocalTime {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// Last-write time in nanoseconds since 1970-01-01 UTC.
+using FileTime = std::int64_t;
+
+// True when anything occupies the path (a file, a folder, a dangling link).
+// False for an empty path.
+bool FileExists(std::u16string_view path);
+
+// Size in bytes; 0 when it cannot be read.
+std::uint64_t FileSize(std::u16string_view path);
+
+// Last-write time; nullopt when it cannot be read.
+std::optional<FileTime> ModifiedTime(std::u16string_view path);
+
+// Last-write time in the current time zone; nullopt when unavailable.
+std::optional<LocalTime> LocalModifiedTime(std::u16string_view path);
+
+// The present moment in the current time zone.
+std::optional<LocalTime> CurrentLocalTime();
+
+// Converts a FileTime to local broken-down time.
+std::optional<LocalTime> ToLocalTime(FileTime time);
+
+// The full paths of the entries directly inside a folder that are not
+// folders themselves (a link to a folder counts as a folder), in the order the
+// file system lists them. nullopt when the folder cannot be read.
+std::optional<std::vector<std::u16string>> ListFolderFiles(std::u16string_view folder);
+
+}  // namespace morix

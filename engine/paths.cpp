@@ -1,0 +1,83 @@
+#include "engine/paths.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "engine/file_info.h"
+#include "engine/text.h"
+
+namespace morix {
+
+std::u16string_view FileName(std::u16string_view path) {
+    const std::size_t slash = path.rfind(u'/');
+    return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::u16string_view Extension(std::u16string_view path) {
+    const std::u16string_view name = FileName(path);
+    const std::size_t dot = name.rfind(u'.');
+    if (dot == std::u16string_view::npos)
+        return {};
+    return name.substr(dot + 1);
+}
+
+std::u16string_view Folder(std::u16string_view path) {
+    const std::size_t slash = path.rfind(u'/');
+    return slash == std::u16string_view::npos ? std::u16string_view{} : path.substr(0, slash);
+}
+
+std::u16string_view RemoveExtension(std::u16string_view s) {
+    const std::size_t ext = Extension(s).size();
+    return ext == 0 ? s : s.substr(0, s.size() - ext - 1);
+}
+
+std::u16string JoinNameExt(std::u16string_view name, std::u16string_view ext) {
+    std::u16string out;
+    out.reserve(name.size() + 1 + ext.size());
+    out.append(name);
+    if (!ext.empty()) {
+        out.push_back(u'.');
+        out.append(ext);
+    }
+    return out;
+}
+
+std::u16string CombinePath(std::u16string_view base, std::u16string_view name) {
+    if (name.empty())
+        return std::u16string(base);
+    if (!name.empty() && name.front() == u'/')
+        name.remove_prefix(1);
+    std::u16string out;
+    out.reserve(base.size() + 1 + name.size());
+    out.append(base);
+    if (base.empty() || base.back() != u'/')
+        out.push_back(u'/');
+    out.append(name);
+    return out;
+}
+
+std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view prefix,
+                              std::u16string_view ext,
+                              const std::function<bool(const std::u16string&)>& exists) {
+    std::u16string name;
+    for (std::int64_t n = 0; n <= INT_MAX; ++n) {
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(n));
+        name.assign(prefix);
+        AppendAscii(name, digits);
+        name.push_back(u'.');
+        name.append(ext);
+        std::u16string candidate = CombinePath(folder, name);
+        if (!exists(candidate))
+            return candidate;
+    }
+    return {};
+}
+
+std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view prefix,
+                              std::u16string_view ext) {
+    return UniqueTempPath(folder, prefix, ext,
+                          [](const std::u16string& path) { return FileExists(path); });
+}
+
+}  // namespace morix

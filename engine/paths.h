@@ -1,0 +1,41 @@
+// Pure string functions on full paths. "/" is the only separator. The
+// functions that return views return parts of their argument.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace morix {
+
+// The text after the last "/"; the whole path when it has none.
+std::u16string_view FileName(std::u16string_view path);
+
+// In FileName(path): the text after the last "."; empty when the name has no
+// "." or ends with one.
+std::u16string_view Extension(std::u16string_view path);
+
+// The text before the last "/" (no trailing separator); empty without one.
+std::u16string_view Folder(std::u16string_view path);
+
+// s without its extension and the dot before it; s itself when Extension(s)
+// is empty (so a trailing "." stays).
+std::u16string_view RemoveExtension(std::u16string_view s);
+
+// name when ext is empty, else name + "." + ext.
+std::u16string JoinNameExt(std::u16string_view name, std::u16string_view ext);
+
+// base + "/" + name with exactly one separator between them; "/" + name for
+// an empty base; base for an empty name.
+std::u16string CombinePath(std::u16string_view base, std::u16string_view name);
+
+// The first CombinePath(folder, prefix + n + "." + ext), n = 0, 1, 2, ..., for
+// which exists() is false; empty when n would pass INT32_MAX.
+std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view prefix,
+                              std::u16string_view ext,
+                              const std::function<bool(const std::u16string&)>& exists);
+// The same, asking the real file system.
+std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view prefix,
+                              std::u16string_view ext);
+
+}  // namespace morix

@@ -1,0 +1,26 @@
+// One pass over the rows in display order: the new name of every row, with
+// the sequence numbers the row order gives.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/new_name.h"
+#include "engine/rename_list.h"
+#include "engine/rename_options.h"
+
+namespace morix {
+
+// Clears registry, then computes and registers the new name of each row.
+// rows holds item indexes; the result is parallel to rows. Row r receives the
+// number startNumber + r * increment, wrapping as 32-bit signed arithmetic.
+std::vector<std::u16string> ComputeNewNames(const RenameList& list,
+                                            std::span<const std::uint32_t> rows,
+                                            const RenameOptions& options, NameRegistry& registry);
+
+// The rows 0, 1, ..., count - 1 in array order.
+std::vector<std::uint32_t> IdentityRows(std::size_t count);
+
+}  // namespace morix

@@ -1,0 +1,45 @@
+// The user's settings for one computation of new names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace morix {
+
+enum class CaseMode : int {
+    kNoChange = 0,
+    kAllUpper = 1,
+    kAllLower = 2,
+    kNameUpper = 3,
+    kNameLower = 4,
+    kExtensionUpper = 5,
+    kExtensionLower = 6,
+    kFirstUpper = 7,
+};
+inline constexpr int kCaseModeCount = 8;
+
+enum class SortKey : int {
+    kName = 0,
+    kExtension = 1,
+    kModifiedTime = 2,
+    kSize = 3,
+};
+inline constexpr int kSortKeyCount = 4;
+
+struct RenameOptions {
+    std::u16string nameTemplate;  // empty: keep the current base name
+    std::u16string newExtension;  // without dot; used only with changeExtension
+    std::u16string findText;      // empty: no find and replace
+    std::u16string replaceText;
+    int templatePick = 0;  // entry of the template picker, 0 = prompt line
+    CaseMode caseMode = CaseMode::kNoChange;
+    SortKey sortKey = SortKey::kName;
+    std::int32_t startNumber = 1;
+    std::int32_t increment = 1;
+    bool changeExtension = false;
+    bool caseSensitive = false;
+    bool normalizeUnicode = true;
+    bool descending = false;
+};
+
+}  // namespace morix

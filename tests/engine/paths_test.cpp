@@ -1,0 +1,115 @@
+// Path functions and the character classes.
+#include "engine/paths.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "engine/text.h"
+
+namespace morix {
+namespace {
+
+TEST(PathFunctions, SplitNameExtensionAndFolder) {
+    EXPECT_EQ(FileName(u"/home/ann/photo.jpg"), u"photo.jpg");
+    EXPECT_EQ(FileName(u"photo.jpg"), u"photo.jpg");
+    EXPECT_EQ(FileName(u"/home/ann/"), u"");
+    EXPECT_EQ(Extension(u"/p/photo.jpg"), u"jpg");
+    EXPECT_EQ(Extension(u"/p/archive.tar.gz"), u"gz");
+    EXPECT_EQ(Extension(u"/p/README"), u"");
+    EXPECT_EQ(Extension(u"/p/name."), u"");
+    EXPECT_EQ(Extension(u"/p/.profile"), u"profile");
+    // A dot in a folder name is not an extension.
+    EXPECT_EQ(Extension(u"/docs.old/readme"), u"");
+    EXPECT_EQ(Folder(u"/home/ann/photo.jpg"), u"/home/ann");
+    EXPECT_EQ(Folder(u"/photo.jpg"), u"");
+    EXPECT_EQ(Folder(u"photo.jpg"), u"");
+    // A backslash is an ordinary character of a Linux name.
+    EXPECT_EQ(FileName(u"/p/a\\b.txt"), u"a\\b.txt");
+}
+
+TEST(PathFunctions, RemoveAndJoinExtensions) {
+    EXPECT_EQ(RemoveExtension(u"a.b.c"), u"a.b");
+    EXPECT_EQ(RemoveExtension(u"name."), u"name.");
+    EXPECT_EQ(RemoveExtension(u"README"), u"README");
+    EXPECT_EQ(RemoveExtension(u".profile"), u"");
+    EXPECT_EQ(JoinNameExt(u"a", u""), u"a");
+    EXPECT_EQ(JoinNameExt(u"a", u"txt"), u"a.txt");
+    EXPECT_EQ(JoinNameExt(u"", u"txt"), u".txt");
+}
+
+TEST(PathFunctions, CombinePathPutsExactlyOneSeparator) {
+    EXPECT_EQ(CombinePath(u"/dir/", u"x.txt"), u"/dir/x.txt");
+    EXPECT_EQ(CombinePath(u"/dir", u"/x.txt"), u"/dir/x.txt");
+    EXPECT_EQ(CombinePath(u"/dir", u"x.txt"), u"/dir/x.txt");
+    EXPECT_EQ(CombinePath(u"", u"x.txt"), u"/x.txt");
+    EXPECT_EQ(CombinePath(u"", u"/x.txt"), u"/x.txt");
+    EXPECT_EQ(CombinePath(u"/dir", u""), u"/dir");
+}
+
+TEST(PathFunctions, UniqueTempPathSkipsTakenNames) {
+    std::set<std::u16string> taken = {u"/d/.morx$0.jpg", u"/d/.morx$1.jpg"};
+    const auto exists = [&](const std::u16string& p) { return taken.count(p) > 0; };
+    EXPECT_EQ(UniqueTempPath(u"/d", u".morx$", u"jpg", exists), u"/d/.morx$2.jpg");
+    EXPECT_EQ(UniqueTempPath(u"/d", u".morx$", u"", exists), u"/d/.morx$0.");
+    int calls = 0;
+    const auto everything = [&](const std::u16string&) { return ++calls < 5; };
+    EXPECT_EQ(UniqueTempPath(u"/d", u"t", u"x", everything), u"/d/t4.x");
+}
+
+TEST(CharacterClasses, DigitsAndSpacesFollowUnicode) {
+    EXPECT_TRUE(IsDigitChar(u'0'));
+    EXPECT_TRUE(IsDigitChar(u'9'));
+    EXPECT_TRUE(IsDigitChar(0xFF15));   // full-width five
+    EXPECT_TRUE(IsDigitChar(0x00B2));   // superscript two
+    EXPECT_TRUE(IsDigitChar(0x0663));   // Arabic-Indic three
+    EXPECT_FALSE(IsDigitChar(0x00BD));  // vulgar fraction one half
+    EXPECT_FALSE(IsDigitChar(u'a'));
+    EXPECT_FALSE(IsDigitChar(0xFFFF));
+    EXPECT_FALSE(IsDigitChar(0xDC80));
+
+    for (char16_t c : {u'\t', u'\n', u'\r', u' ', char16_t(0x85), char16_t(0xA0), char16_t(0x3000),
+                       char16_t(0x2003)}) {
+        EXPECT_TRUE(IsSpaceChar(c)) << int(c);
+    }
+    EXPECT_FALSE(IsSpaceChar(u'_'));
+    EXPECT_FALSE(IsSpaceChar(0x200B));  // zero width space is not white space
+}
+
+TEST(CaseRules, OnlyAsciiLettersFold) {
+    std::u16string s = u"Fïle ÄB zz";
+    AsciiUpperInPlace(s);
+    EXPECT_EQ(s, u"FïLE ÄB ZZ");
+    AsciiLowerInPlace(s);
+    EXPECT_EQ(s, u"fïle Äb zz");
+    EXPECT_TRUE(EqualsNoCase(u"Report.TXT", u"report.txt"));
+    EXPECT_FALSE(EqualsNoCase(u"Fïle", u"FÏLE"));
+    EXPECT_EQ(CompareNoCase(u"abc", u"ABD"), -1);
+    EXPECT_EQ(CompareNoCase(u"ab", u"AB"), 0);
+    EXPECT_EQ(CompareNoCase(u"abc", u"AB"), 1);
+    EXPECT_EQ(CompareExact(u"TXT", u"txt"), -1);
+    EXPECT_EQ(NoCaseHash{}(u"Photo.JPG"), NoCaseHash{}(u"photo.jpg"));
+}
+
+TEST(FileNameCodec, EveryByteSequenceRoundTrips) {
+    const std::string samples[] = {
+        "plain.txt",
+        "caf\xc3\xa9.txt",        // valid UTF-8
+        "\xf0\x9f\x98\x80.png",   // outside the BMP
+        "bad\xff\xfe.bin",        // not UTF-8 at all
+        "latin1-\xe9t\xe9",       // Latin-1 bytes
+        "trunc\xe2\x82",          // a cut-off sequence
+        "\xed\xa0\x80surrogate",  // an encoded surrogate is invalid UTF-8
+        "\xc0\xafoverlong",       // overlong form
+    };
+    for (const std::string& bytes : samples) {
+        EXPECT_EQ(EncodeFileName(DecodeFileName(bytes)), bytes) << bytes;
+    }
+    EXPECT_EQ(DecodeFileName("caf\xc3\xa9"), u"café");
+    EXPECT_EQ(DecodeFileName("a\xff"), (std::u16string{u'a', char16_t(0xDCFF)}));
+    // Only escaped bytes turn back into raw bytes; other lone surrogates cannot.
+    EXPECT_EQ(EncodeFileName(std::u16string{char16_t(0xD800)}), "\xef\xbf\xbd");
+}
+
+}  // namespace
+}  // namespace morix
