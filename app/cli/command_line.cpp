@@ -1,0 +1,333 @@
+#include "app/cli/command_line.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <climits>
+#include <memory>
+#include <optional>
+
+#include "engine/paths.h"
+#include "engine/preview.h"
+#include "engine/sorting.h"
+#include "engine/text.h"
+
+namespace morix::cli {
+namespace {
+
+constexpr long kMaxNumber = 99999999;
+
+struct CaseName {
+    std::string_view name;
+    CaseMode mode;
+};
+constexpr CaseName kCaseNames[] = {
+    {"none", CaseMode::kNoChange},
+    {"upper", CaseMode::kAllUpper},
+    {"lower", CaseMode::kAllLower},
+    {"name-upper", CaseMode::kNameUpper},
+    {"name-lower", CaseMode::kNameLower},
+    {"ext-upper", CaseMode::kExtensionUpper},
+    {"ext-lower", CaseMode::kExtensionLower},
+    {"first-upper", CaseMode::kFirstUpper},
+};
+
+struct SortName {
+    std::string_view name;
+    SortKey key;
+};
+constexpr SortName kSortNames[] = {
+    {"name", SortKey::kName},
+    {"ext", SortKey::kExtension},
+    {"mtime", SortKey::kModifiedTime},
+    {"size", SortKey::kSize},
+};
+
+// Joins pieces of a message (GCC 12 warns falsely on chains of string "+").
+std::string Concat(std::initializer_list<std::string_view> pieces) {
+    std::string out;
+    for (std::string_view piece : pieces)
+        out.append(piece);
+    return out;
+}
+
+std::optional<long> ParseWhole(std::string_view text) {
+    long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+// Absolute, without trailing separators (a trailing "/" would leave the
+// item without a file name).
+std::u16string Absolute(std::string_view arg, std::u16string_view cwd) {
+    std::u16string path = DecodeFileName(arg);
+    while (path.size() > 1 && path.back() == u'/')
+        path.pop_back();
+    if (!path.empty() && path.front() == u'/')
+        return path;
+    std::u16string_view rest = path;
+    while (rest.starts_with(u"./"))
+        rest.remove_prefix(2);
+    if (rest == u".")
+        rest = {};
+    return rest.empty() ? std::u16string(cwd) : CombinePath(cwd, rest);
+}
+
+class Parser {
+  public:
+    Parser(std::span<const std::string_view> args, std::u16string_view cwd)
+        : args_(args), cwd_(cwd) {}
+
+    std::variant<CommandLine, CommandLineError> Parse() {
+        bool optionsEnded = false;
+        for (pos_ = 0; pos_ < args_.size() && !error_; ++pos_) {
+            const std::string_view arg = args_[pos_];
+            if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
+                result_.sources.push_back(Source{Absolute(arg, cwd_), false});
+            } else if (arg == "--") {
+                optionsEnded = true;
+            } else if (arg.starts_with("--")) {
+                LongOption(arg.substr(2));
+            } else {
+                ShortOptions(arg.substr(1));
+            }
+        }
+        if (error_)
+            return *error_;
+        if (result_.mode == Mode::kPreview || result_.mode == Mode::kRename) {
+            if (result_.sources.empty()) {
+                return CommandLineError{"no files given: name at least one PATH or --dir FOLDER"};
+            }
+        } else if (result_.mode == Mode::kNone && !result_.sources.empty()) {
+            return CommandLineError{"paths given without a mode: use --preview or --rename"};
+        }
+        if (result_.verbose && result_.mode != Mode::kRename) {
+            return CommandLineError{"--verbose goes with --rename only"};
+        }
+        return std::move(result_);
+    }
+
+  private:
+    void Fail(std::string message) {
+        if (!error_)
+            error_ = CommandLineError{std::move(message)};
+    }
+
+    // The value of an option: attached ("--x=v", "-tv") or the next argument.
+    std::optional<std::string_view> Value(std::string_view option,
+                                          std::optional<std::string_view> attached) {
+        if (attached)
+            return attached;
+        if (pos_ + 1 >= args_.size()) {
+            Fail(Concat({"option '", option, "' needs a value"}));
+            return std::nullopt;
+        }
+        return args_[++pos_];
+    }
+
+    void SetMode(Mode mode, std::string_view option) {
+        if (result_.mode != Mode::kNone && result_.mode != mode) {
+            Fail(Concat({"option '", option, "' cannot be combined with another mode"}));
+        }
+        result_.mode = mode;
+    }
+
+    void Number(std::string_view option, std::string_view text, std::int32_t& field) {
+        const std::optional<long> value = ParseWhole(text);
+        if (!value || *value < 1 || *value > kMaxNumber) {
+            Fail(Concat({"option '", option, "' takes a whole number from 1 to 99999999, not '",
+                         text, "'"}));
+            return;
+        }
+        field = static_cast<std::int32_t>(*value);
+    }
+
+    void Case(std::string_view text) {
+        if (const std::optional<long> value = ParseWhole(text)) {
+            if (*value >= 0 && *value < kCaseModeCount) {
+                result_.options.caseMode = static_cast<CaseMode>(*value);
+                return;
+            }
+        }
+        for (const CaseName& c : kCaseNames) {
+            if (c.name == text) {
+                result_.options.caseMode = c.mode;
+                return;
+            }
+        }
+        Fail(
+            Concat({"option '--case' takes 0 to 7 or none, upper, lower, name-upper, name-lower, "
+                    "ext-upper, ext-lower, first-upper, not '",
+                    text, "'"}));
+    }
+
+    void Sort(std::string_view text) {
+        if (text == "none") {
+            result_.keepOrder = true;
+            return;
+        }
+        for (const SortName& s : kSortNames) {
+            if (s.name == text) {
+                result_.options.sortKey = s.key;
+                result_.keepOrder = false;
+                return;
+            }
+        }
+        Fail(Concat({"option '--sort' takes name, ext, mtime, size or none, not '", text, "'"}));
+    }
+
+    // Handles an option that takes a value; false when name takes none.
+    bool ValueOption(std::string_view name, std::string_view shown,
+                     std::optional<std::string_view> attached) {
+        RenameOptions& o = result_.options;
+        std::u16string* text = nullptr;
+        if (name == "template" || name == "t") {
+            text = &o.nameTemplate;
+        } else if (name == "find") {
+            text = &o.findText;
+        } else if (name == "replace") {
+            text = &o.replaceText;
+        } else if (name == "ext") {
+            text = &o.newExtension;
+            o.changeExtension = true;
+        } else if (name != "start" && name != "step" && name != "case" && name != "sort" &&
+                   name != "dir" && name != "d") {
+            return false;
+        }
+        const std::optional<std::string_view> value = Value(shown, attached);
+        if (!value)
+            return true;
+        if (text != nullptr) {
+            *text = DecodeFileName(*value);
+        } else if (name == "start") {
+            Number(shown, *value, o.startNumber);
+        } else if (name == "step") {
+            Number(shown, *value, o.increment);
+        } else if (name == "case") {
+            Case(*value);
+        } else if (name == "sort") {
+            Sort(*value);
+        } else {
+            result_.sources.push_back(Source{Absolute(*value, cwd_), true});
+        }
+        return true;
+    }
+
+    void LongOption(std::string_view body) {
+        std::optional<std::string_view> attached;
+        if (const std::size_t eq = body.find('='); eq != std::string_view::npos) {
+            attached = body.substr(eq + 1);
+            body = body.substr(0, eq);
+        }
+        const std::string shown = Concat({"--", body});
+        if (ValueOption(body, shown, attached))
+            return;
+        if (attached) {
+            Fail(Concat({"option '", shown, "' takes no value"}));
+            return;
+        }
+        if (body == "preview") {
+            SetMode(Mode::kPreview, shown);
+        } else if (body == "rename") {
+            SetMode(Mode::kRename, shown);
+        } else if (body == "help") {
+            SetMode(Mode::kHelp, shown);
+        } else if (body == "case-sensitive") {
+            result_.options.caseSensitive = true;
+        } else if (body == "no-normalize") {
+            result_.options.normalizeUnicode = false;
+        } else if (body == "descending") {
+            result_.options.descending = true;
+        } else if (body == "null") {
+            result_.nullOutput = true;
+        } else if (body == "verbose") {
+            result_.verbose = true;
+        } else {
+            Fail(Concat({"unknown option '", shown, "'"}));
+        }
+    }
+
+    void ShortOptions(std::string_view letters) {
+        for (std::size_t i = 0; i < letters.size() && !error_; ++i) {
+            const std::string_view name = letters.substr(i, 1);
+            const std::string shown = Concat({"-", name});
+            std::optional<std::string_view> attached;
+            if (i + 1 < letters.size())
+                attached = letters.substr(i + 1);
+            if (name == "t" || name == "d") {
+                ValueOption(name, shown, attached);
+                return;
+            }
+            if (name == "0") {
+                result_.nullOutput = true;
+            } else if (name == "h") {
+                SetMode(Mode::kHelp, shown);
+            } else {
+                Fail(Concat({"unknown option '", shown, "'"}));
+            }
+        }
+    }
+
+    std::span<const std::string_view> args_;
+    std::u16string_view cwd_;
+    std::size_t pos_ = 0;
+    CommandLine result_;
+    std::optional<CommandLineError> error_;
+};
+
+}  // namespace
+
+std::variant<CommandLine, CommandLineError> ParseCommandLine(std::span<const std::string_view> args,
+                                                             std::u16string_view cwd) {
+    return Parser(args, cwd).Parse();
+}
+
+std::u16string CurrentFolder() {
+    std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+    return cwd ? DecodeFileName(cwd.get()) : std::u16string(u"/");
+}
+
+std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list) {
+    for (const Source& source : commandLine.sources) {
+        if (source.isFolder) {
+            list.AddFolder(source.path);
+        } else {
+            list.AddItem(source.path);
+        }
+    }
+    std::vector<std::uint32_t> rows = IdentityRows(list.Count());
+    if (!commandLine.keepOrder) {
+        SortRows(list, rows, commandLine.options.sortKey, commandLine.options.descending);
+    }
+    return rows;
+}
+
+void PrintUsage(std::FILE* out) {
+    std::fputs(
+        "Usage: morix --preview [OPTIONS] [--] PATH...\n"
+        "       morix --rename [OPTIONS] [--] PATH...\n"
+        "\n"
+        "Shows (--preview) or carries out (--rename) the renaming of the given files.\n"
+        "\n"
+        "  -t, --template TEXT   name template; empty keeps the current names\n"
+        "      --start N         first sequence number, 1 to 99999999 (default 1)\n"
+        "      --step N          added per row, 1 to 99999999 (default 1)\n"
+        "      --ext TEXT        replace every extension by TEXT (empty removes it)\n"
+        "      --case MODE       none, upper, lower, name-upper, name-lower,\n"
+        "                        ext-upper, ext-lower, first-upper (or 0 to 7)\n"
+        "      --find TEXT       text to find in the new names\n"
+        "      --replace TEXT    its replacement\n"
+        "      --case-sensitive  find matches letter case exactly\n"
+        "      --no-normalize    do not bring names to Unicode NFC\n"
+        "      --sort KEY        name, ext, mtime, size, or none to keep the order given\n"
+        "      --descending      reverse the sort order\n"
+        "  -d, --dir FOLDER      add the files directly inside FOLDER\n"
+        "  -0, --null            end output fields with NUL instead of tab and newline\n"
+        "      --verbose         with --rename: print each renamed file\n"
+        "  -h, --help            show this help\n",
+        out);
+}
+
+}  // namespace morix::cli

@@ -1,0 +1,56 @@
+// The command line of the headless modes, parsed into the options of one
+// computation and the files to collect.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "engine/rename_list.h"
+#include "engine/rename_options.h"
+
+namespace morix::cli {
+
+enum class Mode {
+    kNone,     // no mode given
+    kHelp,     // --help
+    kPreview,  // --preview: print the new names
+    kRename,   // --rename: rename the files
+};
+
+// A PATH argument (added as one item) or a --dir FOLDER (its files).
+struct Source {
+    std::u16string path;  // absolute
+    bool isFolder = false;
+};
+
+struct CommandLine {
+    Mode mode = Mode::kNone;
+    RenameOptions options;
+    bool keepOrder = false;   // --sort none
+    bool nullOutput = false;  // -0
+    bool verbose = false;     // --verbose (rename only)
+    std::vector<Source> sources;
+};
+
+struct CommandLineError {
+    std::string message;  // one line, without the program name
+};
+
+// args excludes the program name. cwd makes relative paths absolute.
+std::variant<CommandLine, CommandLineError> ParseCommandLine(std::span<const std::string_view> args,
+                                                             std::u16string_view cwd);
+
+// The current working folder, decoded; "/" when it cannot be read.
+std::u16string CurrentFolder();
+
+// Adds the sources to list in command-line order and returns the rows in
+// display order: sorted by the sort key unless --sort none was given.
+std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list);
+
+void PrintUsage(std::FILE* out);
+
+}  // namespace morix::cli

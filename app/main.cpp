@@ -1,0 +1,32 @@
+// Entry point of morix.
+#include <cstdio>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "app/cli/command_line.h"
+#include "app/cli/preview_command.h"
+
+int main(int argc, char** argv) {
+    using namespace morix::cli;
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    auto parsed = ParseCommandLine(args, CurrentFolder());
+    if (const auto* error = std::get_if<CommandLineError>(&parsed)) {
+        std::fprintf(stderr, "morix: %s\n", error->message.c_str());
+        std::fputs("Try 'morix --help' for more information.\n", stderr);
+        return 2;
+    }
+    const CommandLine& commandLine = std::get<CommandLine>(parsed);
+    switch (commandLine.mode) {
+        case Mode::kPreview:
+            return RunPreview(commandLine, stdout);
+        case Mode::kRename:
+            std::fputs("morix: --rename is not available in this build\n", stderr);
+            return 2;
+        case Mode::kHelp:
+        case Mode::kNone:
+            PrintUsage(stdout);
+            return 0;
+    }
+    return 0;
+}

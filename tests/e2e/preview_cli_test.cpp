@@ -1,0 +1,115 @@
+// morix --preview as a whole program: options, row order, exit codes,
+// messages and the NUL-separated output.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/run_process.h"
+#include "support/temp_dir.h"
+
+namespace morix {
+namespace {
+
+using testing::ProcessResult;
+using testing::RunProcess;
+using testing::TempDir;
+
+ProcessResult Preview(std::vector<std::string> args, const std::string& workDir = {}) {
+    args.insert(args.begin(), {MORIX_BINARY, "--preview"});
+    return RunProcess(args, workDir);
+}
+
+TEST(PreviewCli, PrintsRowsSortedNaturallyWithSequenceNumbers) {
+    TempDir dir;
+    dir.MakeFile("file10.txt");
+    dir.MakeFile("file2.txt");
+    dir.MakeFile("B.txt");
+    dir.MakeFolder("sub");
+    const ProcessResult r = Preview({"-t", "photo_##", "--dir", dir.bytes()});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string& d = dir.bytes();
+    EXPECT_EQ(r.out, "B.txt\tphoto_01.txt\t" + d + "\n" + "file2.txt\tphoto_02.txt\t" + d + "\n" +
+                         "file10.txt\tphoto_03.txt\t" + d + "\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(PreviewCli, KeepsTheGivenOrderAndSkipsDuplicates) {
+    TempDir dir;
+    const std::string b = dir.MakeFile("b.jpg");
+    const std::string a = dir.MakeFile("a.jpg");
+    const ProcessResult r =
+        Preview({"--sort", "none", "-t", "#", "--start", "10", "--step", "5", b, a, b});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "b.jpg\t10.jpg\t" + dir.bytes() + "\na.jpg\t15.jpg\t" + dir.bytes() + "\n");
+}
+
+TEST(PreviewCli, TransformationsAndDescendingOrder) {
+    TempDir dir;
+    dir.MakeFile("Holiday 1.JPEG");
+    dir.MakeFile("Holiday 2.JPEG");
+    const ProcessResult r = Preview({"--dir", dir.bytes(), "--descending", "--ext", "jpg", "--case",
+                                     "upper", "--find", "holiday ", "--replace", "trip-"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "Holiday 2.JPEG\ttrip-2.JPG\t" + dir.bytes() +
+                         "\nHoliday 1.JPEG\ttrip-1.JPG\t" + dir.bytes() + "\n");
+    // Case-sensitive find no longer matches the upper-cased name.
+    const ProcessResult s = Preview({"--dir", dir.bytes(), "--case", "1", "--find", "holiday",
+                                     "--replace", "x", "--case-sensitive", "--sort", "name"});
+    EXPECT_EQ(s.out, "Holiday 1.JPEG\tHOLIDAY 1.JPEG\t" + dir.bytes() +
+                         "\nHoliday 2.JPEG\tHOLIDAY "
+                         "2.JPEG\t" +
+                         dir.bytes() + "\n");
+}
+
+TEST(PreviewCli, RelativePathsAreMadeAbsolute) {
+    TempDir dir;
+    dir.MakeFolder("in");
+    dir.MakeFile("in/x.txt");
+    const ProcessResult r = Preview({"--", "in/x.txt", "./in/"}, dir.bytes());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "in\tin\t" + dir.bytes() + "\nx.txt\tx.txt\t" + dir.Path("in") + "\n");
+}
+
+TEST(PreviewCli, NamesThatAreNotUtf8SurviveAsBytes) {
+    TempDir dir;
+    dir.MakeFile("caf\xe9.txt");
+    const ProcessResult r = Preview({"-0", "--dir", dir.bytes(), "-t", "<N>-#"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string expected =
+        std::string("caf\xe9.txt") + '\0' + "caf\xe9-1.txt" + '\0' + dir.bytes() + '\0';
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST(PreviewCli, BadCommandLinesExitWithTwoAndOneLine) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string mentions;
+    };
+    const Case cases[] = {
+        {{"--bogus", "/x"}, "--bogus"},        {{"--start"}, "--start"},
+        {{"--start", "0", "/x"}, "--start"},   {{"--step", "100000000", "/x"}, "--step"},
+        {{"--start", "12abc", "/x"}, "12abc"}, {{"--case", "title", "/x"}, "--case"},
+        {{"--sort", "date", "/x"}, "--sort"},  {{"-t", "x"}, "PATH"},
+        {{"--verbose", "/x"}, "--verbose"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = Preview(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args[0];
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(c.mentions), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("morix: "), 0u) << r.err;
+    }
+}
+
+TEST(PreviewCli, AcceptsEmptyExtensionAndNumericCaseModes) {
+    TempDir dir;
+    dir.MakeFile("a.txt");
+    dir.MakeFile("a.doc");
+    const ProcessResult r = Preview({"--ext=", "--dir", dir.bytes(), "--case", "7"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "a.doc\tA\t" + dir.bytes() + "\na.txt\tA_2\t" + dir.bytes() + "\n");
+}
+
+}  // namespace
+}  // namespace morix
