@@ -1,0 +1,210 @@
+// New names of whole passes: template, extension, case, find and replace,
+// normalization, trimming, forbidden characters and the duplicate suffix.
+#include "engine/new_name.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/preview.h"
+#include "engine/rename_list.h"
+
+namespace morix {
+namespace {
+
+struct PassCase {
+    const char* what;
+    RenameOptions options;
+    std::vector<std::u16string> fileNames;  // in /nowhere, one row each, in this order
+    std::vector<std::u16string> expected;
+};
+
+RenameOptions With(auto&& change) {
+    RenameOptions o;
+    change(o);
+    return o;
+}
+
+class PassTable : public ::testing::TestWithParam<PassCase> {};
+
+TEST_P(PassTable, GivesNames) {
+    const PassCase& c = GetParam();
+    RenameList list;
+    for (const std::u16string& name : c.fileNames)
+        list.AddItem(u"/nowhere/" + name);
+    NameRegistry registry;
+    const std::vector<std::uint32_t> rows = IdentityRows(list.Count());
+    EXPECT_EQ(ComputeNewNames(list, rows, c.options, registry), c.expected) << c.what;
+    EXPECT_EQ(registry.Size() <= rows.size(), true);
+}
+
+const PassCase kPasses[] = {
+    {"same template: suffix with the row number",
+     With([](RenameOptions& o) { o.nameTemplate = u"photo"; }),
+     {u"a.jpg", u"b.jpg", u"c.jpg"},
+     {u"photo.jpg", u"photo_2.jpg", u"photo_3.jpg"}},
+    {"suffix follows start and increment",
+     With([](RenameOptions& o) {
+         o.nameTemplate = u"photo";
+         o.startNumber = 10;
+         o.increment = 5;
+     }),
+     {u"a.jpg", u"b.jpg", u"c.jpg"},
+     {u"photo.jpg", u"photo_15.jpg", u"photo_20.jpg"}},
+    {"names colliding in ASCII case",
+     With([](RenameOptions&) {}),
+     {u"Report.TXT", u"report.txt"},
+     {u"Report.TXT", u"report_2.txt"}},
+    {"a suffixed name is not checked again",
+     With([](RenameOptions& o) { o.nameTemplate = u"<N,1>"; }),
+     {u"a_3.txt", u"a.txt", u"ab.txt"},
+     {u"a.txt", u"a_2.txt", u"a_3.txt"}},
+    {"two rows can end with the same name (the last one trims to a.txt)",
+     With([](RenameOptions&) {}),
+     {u"a_3.txt", u"a.txt", u"a.txt "},
+     {u"a_3.txt", u"a.txt", u"a_3.txt"}},
+    {"empty template keeps names", With([](RenameOptions&) {}), {u"x.Y"}, {u"x.Y"}},
+    {"empty new extension removes it",
+     With([](RenameOptions& o) { o.changeExtension = true; }),
+     {u"a.txt", u"a.doc"},
+     {u"a", u"a_2"}},
+    {"new extension",
+     With([](RenameOptions& o) {
+         o.changeExtension = true;
+         o.newExtension = u"jpeg";
+     }),
+     {u"a.jpg", u"b"},
+     {u"a.jpeg", u"b.jpeg"}},
+    {"first letter upper",
+     With([](RenameOptions& o) { o.caseMode = CaseMode::kFirstUpper; }),
+     {u"hELLO wORLD.TXT", u"1abc.TXT"},
+     {u"Hello world.txt", u"1abc.txt"}},
+    {"extension upper with a name token",
+     With([](RenameOptions& o) {
+         o.nameTemplate = u"<N>";
+         o.caseMode = CaseMode::kExtensionUpper;
+     }),
+     {u"a.b.jpg"},
+     {u"a.b.JPG"}},
+    {"all upper and lower, name and extension",
+     With([](RenameOptions& o) { o.caseMode = CaseMode::kAllUpper; }),
+     {u"Ab.cD", u"éa.x"},
+     {u"AB.CD", u"éA.X"}},
+    {"name lower only",
+     With([](RenameOptions& o) { o.caseMode = CaseMode::kNameLower; }),
+     {u"AB.CD"},
+     {u"ab.CD"}},
+    {"name upper only",
+     With([](RenameOptions& o) { o.caseMode = CaseMode::kNameUpper; }),
+     {u"ab.cd"},
+     {u"AB.cd"}},
+    {"extension lower only",
+     With([](RenameOptions& o) { o.caseMode = CaseMode::kExtensionLower; }),
+     {u"AB.CD"},
+     {u"AB.cd"}},
+    {"case change happens before a case-sensitive find",
+     With([](RenameOptions& o) {
+         o.caseMode = CaseMode::kAllUpper;
+         o.findText = u"abc";
+         o.replaceText = u"x";
+         o.caseSensitive = true;
+     }),
+     {u"abc.txt"},
+     {u"ABC.TXT"}},
+    {"case-insensitive find covers the extension",
+     With([](RenameOptions& o) {
+         o.findText = u"JPG";
+         o.replaceText = u"png";
+     }),
+     {u"x.jpg"},
+     {u"x.png"}},
+    {"replacement containing the search text does not loop",
+     With([](RenameOptions& o) {
+         o.findText = u"a";
+         o.replaceText = u"aa";
+     }),
+     {u"aAa"},
+     {u"aaaaaa"}},
+    {"case-sensitive find skips other case",
+     With([](RenameOptions& o) {
+         o.findText = u"a";
+         o.replaceText = u"-";
+         o.caseSensitive = true;
+     }),
+     {u"aAa"},
+     {u"-A-"}},
+    {"empty replacement deletes",
+     With([](RenameOptions& o) { o.findText = u"_old"; }),
+     {u"x_old_OLD.txt"},
+     {u"x.txt"}},
+    {"forbidden characters of the replacement",
+     With([](RenameOptions& o) {
+         o.findText = u"-";
+         o.replaceText = u"a:b/c";
+     }),
+     {u"x-y"},
+     {u"xa_b_cy"}},
+    {"spaces template trims to the extension",
+     With([](RenameOptions& o) { o.nameTemplate = u"   "; }),
+     {u"a.jpg", u"noext"},
+     {u".jpg", u"_2"}},
+    {"empty name gets the row number",
+     With([](RenameOptions& o) { o.nameTemplate = u"   "; }),
+     {u"noext"},
+     {u"_1"}},
+    {"trimming uses Unicode white space",
+     With([](RenameOptions& o) { o.nameTemplate = u"\u3000a\u00a0"; }),
+     {u"noext"},
+     {u"a"}},
+    {"NFC composes decomposed names",
+     With([](RenameOptions&) {}),
+     {u"e\u0301t\u0301e.txt"},
+     {u"\u00e9t\u0301e.txt"}},
+    {"normalization can be turned off",
+     With([](RenameOptions& o) { o.normalizeUnicode = false; }),
+     {u"e\u0301.txt"},
+     {u"e\u0301.txt"}},
+    {"folder token of a root file",
+     With([](RenameOptions& o) { o.nameTemplate = u"<P>"; }),
+     {u"x.jpg"},
+     {u"nowhere.jpg"}},
+    {"numbers wrap around in 32 bits",
+     With([](RenameOptions& o) {
+         o.nameTemplate = u"#";
+         o.startNumber = 2147483647;
+     }),
+     {u"a", u"b"},
+     {u"2147483647", u"-2147483648"}},
+};
+INSTANTIATE_TEST_SUITE_P(Rules, PassTable, ::testing::ValuesIn(kPasses));
+
+TEST(NameRegistry, KeysIgnoreAsciiCaseOnly) {
+    NameRegistry registry;
+    registry.Register(u"Photo.JPG", 1);
+    EXPECT_TRUE(registry.Contains(u"photo.jpg"));
+    EXPECT_FALSE(registry.Contains(u"phöto.jpg"));
+    registry.Register(u"PHOTO.jpg", 2);
+    EXPECT_EQ(registry.Size(), 1u);
+}
+
+TEST(NameRegistry, EachPassStartsEmpty) {
+    RenameList list;
+    list.AddItem(u"/d/a.txt");
+    NameRegistry registry;
+    const std::vector<std::uint32_t> rows = IdentityRows(1);
+    RenameOptions options;
+    EXPECT_EQ(ComputeNewNames(list, rows, options, registry)[0], u"a.txt");
+    EXPECT_EQ(ComputeNewNames(list, rows, options, registry)[0], u"a.txt");
+}
+
+TEST(Normalization, LeavesComposedTextAlone) {
+    std::u16string text = u"already \u00e9";
+    NormalizeToNfc(text);
+    EXPECT_EQ(text, u"already \u00e9");
+    std::u16string hangul = u"\u1100\u1161";  // conjoining jamo compose to one syllable
+    NormalizeToNfc(hangul);
+    EXPECT_EQ(hangul, u"\uAC00");
+}
+
+}  // namespace
+}  // namespace morix

@@ -1,0 +1,137 @@
+// The rename list and the file queries on real files.
+#include "engine/rename_list.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "engine/file_info.h"
+#include "engine/paths.h"
+#include "support/temp_dir.h"
+
+namespace morix {
+namespace {
+
+using testing::ScopedTimeZone;
+using testing::TempDir;
+
+TEST(RenameList, PathIdentityIsExact) {
+    RenameList list;
+    EXPECT_TRUE(list.AddItem(u"/a/file.txt"));
+    EXPECT_FALSE(list.AddItem(u"/a/file.txt"));
+    // On Linux these are different files.
+    EXPECT_TRUE(list.AddItem(u"/A/File.TXT"));
+    EXPECT_TRUE(list.AddItem(u"/A/Fïle.txt"));
+    EXPECT_TRUE(list.AddItem(u"/A/FÏLE.txt"));
+    ASSERT_EQ(list.Count(), 4u);
+    EXPECT_EQ(list.ItemAt(2).path, u"/A/Fïle.txt");
+    list.Clear();
+    EXPECT_EQ(list.Count(), 0u);
+    EXPECT_TRUE(list.AddItem(u"/a/file.txt"));
+}
+
+TEST(RenameList, ManyItemsKeepTheirOrderAndIdentity) {
+    RenameList list;
+    for (int i = 0; i < 5000; ++i) {
+        EXPECT_TRUE(list.AddItem(u"/d/f" + AsciiToU16(std::to_string(i))));
+    }
+    for (int i = 0; i < 5000; i += 7) {
+        EXPECT_FALSE(list.AddItem(u"/d/f" + AsciiToU16(std::to_string(i))));
+    }
+    ASSERT_EQ(list.Count(), 5000u);
+    EXPECT_EQ(list.ItemAt(4321).path, u"/d/f4321");
+}
+
+TEST(RenameListDeathTest, ItemAtPastTheEndAborts) {
+    RenameList list;
+    list.AddItem(u"/x");
+    EXPECT_DEATH(list.ItemAt(1), "out of range");
+}
+
+TEST(RenameList, AddFolderTakesFilesButNotFolders) {
+    TempDir dir;
+    dir.MakeFile("f1");
+    dir.MakeFile(".hidden");
+    dir.MakeFile("bad\xff.txt");
+    dir.MakeFolder("sub");
+    dir.MakeFile("sub/inner");
+    ASSERT_EQ(::symlink(dir.Path("sub").c_str(), dir.Path("link-to-folder").c_str()), 0);
+    ASSERT_EQ(::symlink("/nonexistent", dir.Path("dangling").c_str()), 0);
+    RenameList list;
+    EXPECT_TRUE(list.AddFolder(dir.u16()));
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        names.push_back(EncodeFileName(FileName(list.ItemAt(i).path)));
+        EXPECT_EQ(Folder(list.ItemAt(i).path), dir.u16());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden", "bad\xff.txt", "dangling", "f1"}));
+    // Adding the same folder again adds nothing and says so.
+    EXPECT_FALSE(list.AddFolder(dir.u16()));
+    EXPECT_EQ(list.Count(), 4u);
+    EXPECT_FALSE(list.AddFolder(dir.U16Path("missing")));
+}
+
+TEST(FileQueries, ReadTheDiskEveryTime) {
+    ScopedTimeZone zone("UTC");
+    TempDir dir;
+    const std::string file = dir.MakeFile("a.bin", 1234);
+    TempDir::SetModified(file, 1065237045);
+    const std::u16string path = dir.U16Path("a.bin");
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_TRUE(FileExists(dir.u16()));
+    EXPECT_EQ(FileSize(path), 1234u);
+    ASSERT_TRUE(ModifiedTime(path).has_value());
+    EXPECT_EQ(*ModifiedTime(path), 1065237045LL * 1000000000);
+    const std::optional<LocalTime> t = LocalModifiedTime(path);
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(t->year, 2003);
+    EXPECT_EQ(t->month, 10);
+    EXPECT_EQ(t->day, 4);
+    EXPECT_EQ(t->hour, 3);
+    EXPECT_EQ(t->minute, 10);
+    EXPECT_EQ(t->second, 45);
+
+    dir.MakeFile("a.bin", 7);
+    EXPECT_EQ(FileSize(path), 7u);
+
+    const std::u16string missing = dir.U16Path("missing");
+    EXPECT_FALSE(FileExists(missing));
+    EXPECT_FALSE(FileExists(u""));
+    EXPECT_EQ(FileSize(missing), 0u);
+    EXPECT_FALSE(ModifiedTime(missing).has_value());
+    EXPECT_FALSE(LocalModifiedTime(missing).has_value());
+}
+
+TEST(FileQueries, LocalTimeFollowsTheTimeZone) {
+    ScopedTimeZone zone("Asia/Seoul");
+    const std::optional<LocalTime> t = ToLocalTime(1065237045LL * 1000000000);
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(t->hour, 12);                                  // UTC+9
+    const std::optional<LocalTime> early = ToLocalTime(-1);  // a moment before 1970
+    ASSERT_TRUE(early.has_value());
+    EXPECT_EQ(early->year, 1970);
+    EXPECT_EQ(early->second, 59);
+}
+
+TEST(FileQueries, DanglingLinkOccupiesItsName) {
+    TempDir dir;
+    ASSERT_EQ(::symlink("/nonexistent/target", dir.Path("link").c_str()), 0);
+    const std::u16string link = dir.U16Path("link");
+    EXPECT_TRUE(FileExists(link));
+    EXPECT_TRUE(ModifiedTime(link).has_value());
+    EXPECT_EQ(FileSize(link), std::string("/nonexistent/target").size());
+}
+
+TEST(FileQueries, NamesThatAreNotUtf8) {
+    TempDir dir;
+    dir.MakeFile("caf\xe9", 5);
+    const std::u16string path = dir.U16Path("caf\xe9");
+    EXPECT_TRUE(FileExists(path));
+    EXPECT_EQ(FileSize(path), 5u);
+    EXPECT_FALSE(FileExists(dir.U16Path("caf\xc3\xa9")));
+}
+
+}  // namespace
+}  // namespace morix
