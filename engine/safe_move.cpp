@@ -1,0 +1,157 @@
+#include "engine/safe_move.h"
+
+#include <cerrno>
+
+#include "engine/paths.h"
+#include "engine/text.h"
+
+namespace morix {
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExtensionOf(const std::string& path) {
+    return EncodeFileName(Extension(DecodeFileName(NameOf(path))));
+}
+
+SafeMover::Result SafeMover::Move(const std::string& from, const std::string& to,
+                                  bool checkStoredName) {
+    int error = MoveNoReplace(from, to);
+    if (error == EEXIST) {
+        return MoveOtherSpelling(from, to);
+    }
+    if (error != 0) {
+        return {error, {}};
+    }
+    if (checkStoredName && !NameIsStored(to)) {
+        // The volume stored another name than asked for; put the file back.
+        Result undo = Move(to, from, false);
+        return {EINVAL, undo.error == 0 ? std::string() : to};
+    }
+    return {};
+}
+
+int SafeMover::MoveNoReplace(const std::string& from, const std::string& to) {
+    const int error = fs_.Rename(from, to, RenameMode::kNoReplace);
+    // EINVAL: the volume does not know the flag (FUSE), or the name is
+    // invalid there; the link route tells the two apart.
+    return error == EINVAL ? MoveByLink(from, to) : error;
+}
+
+int SafeMover::MoveByLink(const std::string& from, const std::string& to) {
+    const int error = fs_.Link(from, to);
+    if (error == 0) {
+        const int unlinkError = fs_.Unlink(from);
+        if (unlinkError != 0) {
+            fs_.Unlink(to);
+            return unlinkError;
+        }
+        return 0;
+    }
+    if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS && error != EMLINK) {
+        return error;  // EEXIST, or a name the volume cannot hold
+    }
+    // Links are refused here (or from is a folder). Check, then rename. A file
+    // created at to by someone else between the two calls would be replaced;
+    // no call closes that window on such volumes.
+    const int present = fs_.Lstat(to);
+    if (present == 0) {
+        return EEXIST;
+    }
+    if (present != ENOENT) {
+        return present;
+    }
+    return fs_.Rename(from, to, RenameMode::kPlain);
+}
+
+SafeMover::Result SafeMover::MoveOtherSpelling(const std::string& from, const std::string& to) {
+    // The name is taken. Unless its exact bytes are missing from the folder
+    // it is another entry (perhaps a hard link to the same file): refuse.
+    const std::string folder = FolderOf(to);
+    if (folder != FolderOf(from) || fs_.ListNames(folder, names_) != 0) {
+        return {EEXIST, {}};
+    }
+    const std::string name = NameOf(to);
+    for (const std::string& entry : names_) {
+        if (entry == name) {
+            return {EEXIST, {}};
+        }
+    }
+    // The volume matched another spelling. Whether that is our own file shows
+    // when the file leaves: if the name is still taken afterwards, it is not.
+    const std::string temp = TempPath(folder, ExtensionOf(from));
+    if (temp.empty()) {
+        return {EEXIST, {}};
+    }
+    const int parkError = MoveNoReplace(from, temp);
+    if (parkError != 0) {
+        return {parkError, {}};
+    }
+    int error = fs_.Lstat(to) == ENOENT ? 0 : EEXIST;
+    if (error == 0) {
+        error = MoveNoReplace(temp, to);
+        if (error == 0) {
+            if (NameIsStored(to)) {
+                return {};
+            }
+            if (MoveNoReplace(to, temp) != 0) {
+                return {EINVAL, to};
+            }
+            error = EINVAL;
+        }
+    }
+    if (MoveNoReplace(temp, from) != 0) {
+        return {error, temp};
+    }
+    return {error, {}};
+}
+
+int SafeMover::Exchange(const std::string& a, const std::string& b) {
+    return fs_.Rename(a, b, RenameMode::kExchange);
+}
+
+std::string SafeMover::TempPath(const std::string& folder, const std::string& ext) {
+    const std::u16string path =
+        UniqueTempPath(DecodeFileName(folder), kTempPrefix, DecodeFileName(ext),
+                       [this](const std::u16string& candidate) {
+                           // Anything but a clear "absent" keeps the name off limits.
+                           return fs_.Lstat(EncodeFileName(candidate)) != ENOENT;
+                       });
+    return EncodeFileName(path);
+}
+
+bool SafeMover::FolderKeepsExactNames(const std::string& folder) {
+    auto it = exactFolders_.find(folder);
+    if (it == exactFolders_.end()) {
+        it = exactFolders_.emplace(folder, fs_.KeepsExactNames(folder)).first;
+    }
+    return it->second;
+}
+
+bool SafeMover::NameIsStored(const std::string& path) {
+    const std::string folder = FolderOf(path);
+    if (FolderKeepsExactNames(folder)) {
+        return true;
+    }
+    // Reading the folder costs a pass over its entries, but only on volumes
+    // that may store a different name than asked for.
+    if (fs_.ListNames(folder, names_) != 0) {
+        return false;
+    }
+    const std::string name = NameOf(path);
+    for (const std::string& entry : names_) {
+        if (entry == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace morix

@@ -1,0 +1,59 @@
+// Moving a file to a new name without ever replacing another file, on every
+// kind of Linux volume: case-sensitive or not, with or without the
+// no-replace flag, with or without hard links.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/file_system.h"
+
+namespace morix {
+
+// The prefix of the names under which files are parked during a run.
+inline constexpr char16_t kTempPrefix[] = u".morx$";
+
+class SafeMover {
+  public:
+    explicit SafeMover(FileSystem& fs) : fs_(fs) {}
+
+    struct Result {
+        int error = 0;           // 0 or an errno value; EEXIST: the target is another file
+        std::string strandedAt;  // after a failure: where the file was left when not at from
+    };
+
+    // Moves from to to. Succeeds only when to names no other file; a target
+    // that is the same file under another spelling (a change of letter case
+    // on a case-insensitive volume) is renamed through a temporary name. With
+    // checkStoredName, a move whose stored name differs from to (a volume
+    // that dropped a trailing dot) counts as failed and is undone.
+    Result Move(const std::string& from, const std::string& to, bool checkStoredName = true);
+
+    // Swaps two existing names atomically. EINVAL, ENOSYS and EOPNOTSUPP mean
+    // the volume cannot do it.
+    int Exchange(const std::string& a, const std::string& b);
+
+    // A free name ".morx$N.ext" in folder; empty when none is left.
+    std::string TempPath(const std::string& folder, const std::string& ext);
+
+    FileSystem& Fs() { return fs_; }
+
+  private:
+    int MoveNoReplace(const std::string& from, const std::string& to);
+    int MoveByLink(const std::string& from, const std::string& to);
+    Result MoveOtherSpelling(const std::string& from, const std::string& to);
+    bool NameIsStored(const std::string& path);
+    bool FolderKeepsExactNames(const std::string& folder);
+
+    FileSystem& fs_;
+    std::unordered_map<std::string, bool> exactFolders_;
+    std::vector<std::string> names_;  // reused buffer for folder listings
+};
+
+// Byte-path helpers matching Folder, FileName and Extension.
+std::string FolderOf(const std::string& path);
+std::string NameOf(const std::string& path);
+std::string ExtensionOf(const std::string& path);
+
+}  // namespace morix

@@ -1,0 +1,506 @@
+// The rename run on real folders, over file systems that behave like the
+// volumes Linux meets (no no-replace flag, no hard links, names that need a
+// check after the move), and with every single call of a run made to fail.
+#include "engine/rename_run.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "engine/preview.h"
+#include "engine/safe_move.h"
+#include "engine/text.h"
+#include "support/temp_dir.h"
+
+namespace morix {
+namespace {
+
+using testing::TempDir;
+
+// The real disk, optionally pretending to be a volume with fewer abilities,
+// counting calls and failing one chosen call (1-based) with EIO.
+class TestFileSystem final : public FileSystem {
+  public:
+    bool noReplaceUnsupported = false;  // renameat2 flags answer EINVAL, as FUSE does
+    bool linksRefused = false;          // link answers EPERM, as exFAT does
+    bool namesUnchecked = false;        // KeepsExactNames always false
+    long failAt = 0;                    // 0: never
+    long calls = 0;
+    long renames = 0;
+    std::function<void()> onCall;                             // runs before every call
+    std::function<void(const std::string& to)> beforeRename;  // runs before every rename
+
+    int Lstat(const std::string& path) override {
+        if (Fails()) {
+            return EIO;
+        }
+        return real_.Lstat(path);
+    }
+    int Rename(const std::string& from, const std::string& to, RenameMode mode) override {
+        if (Fails()) {
+            return EIO;
+        }
+        if (noReplaceUnsupported && mode != RenameMode::kPlain) {
+            return EINVAL;
+        }
+        ++renames;
+        if (beforeRename) {
+            beforeRename(to);
+        }
+        return real_.Rename(from, to, mode);
+    }
+    int Link(const std::string& from, const std::string& to) override {
+        if (Fails()) {
+            return EIO;
+        }
+        if (linksRefused) {
+            return EPERM;
+        }
+        return real_.Link(from, to);
+    }
+    int Unlink(const std::string& path) override {
+        if (Fails()) {
+            return EIO;
+        }
+        return real_.Unlink(path);
+    }
+    int ListNames(const std::string& folder, std::vector<std::string>& names) override {
+        if (Fails()) {
+            return EIO;
+        }
+        return real_.ListNames(folder, names);
+    }
+    bool KeepsExactNames(const std::string& folder) override {
+        if (Fails()) {
+            return false;
+        }
+        return !namesUnchecked && real_.KeepsExactNames(folder);
+    }
+
+  private:
+    bool Fails() {
+        if (onCall) {
+            onCall();
+        }
+        return ++calls == failAt;
+    }
+    RealFileSystem real_;
+};
+
+// The kinds of volume the suite runs over.
+struct Volume {
+    const char* name;
+    bool useExchange;
+    bool noReplaceUnsupported;
+    bool linksRefused;
+    bool namesUnchecked;
+};
+
+const Volume kVolumes[] = {
+    {"Native", true, false, false, false},
+    {"Parking", false, false, false, false},
+    {"NoFlagWithLinks", false, true, false, true},
+    {"NoFlagNoLinks", false, true, true, true},
+};
+
+using Listing = std::map<std::string, std::string>;  // name -> content
+
+// A folder of files whose contents are their original names, and the jobs of
+// one run over them.
+struct Scenario {
+    const char* name;
+    std::vector<std::string> files;
+    std::vector<std::pair<std::string, std::string>> renames;
+    RenameOutcome expected;
+    std::vector<std::string> folders = {};  // made before the files
+};
+
+std::vector<std::string> Numbered(const char* prefix, int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "%s%d", prefix, i);
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+std::vector<Scenario> Scenarios() {
+    std::vector<Scenario> list = {
+        {"Unchanged",
+         {"a.txt", "b.txt"},
+         {{"a.txt", "a.txt"}, {"b.txt", "b.txt"}},
+         RenameOutcome::kRenamed},
+        {"CaseOnly",
+         {"a.txt", "b.txt"},
+         {{"a.txt", "A.txt"}, {"b.txt", "b.TXT"}},
+         RenameOutcome::kRenamed},
+        {"Swap",
+         {"a.txt", "b.txt"},
+         {{"a.txt", "b.txt"}, {"b.txt", "a.txt"}},
+         RenameOutcome::kRenamed},
+        {"Rotation3",
+         {"a", "b.jpg", "c.png"},
+         {{"a", "b.jpg"}, {"b.jpg", "c.png"}, {"c.png", "a"}},
+         RenameOutcome::kRenamed},
+        {"Chain",
+         {"f1", "f2", "f3"},
+         {{"f1", "f2"}, {"f2", "f3"}, {"f3", "f4"}},
+         RenameOutcome::kRenamed},
+        {"Mixture",
+         {"a", "b", "c", "d", "e", "x", "\xff\xfe.bin"},
+         {{"a", "b"},
+          {"b", "a"},
+          {"c", "d"},
+          {"d", "e"},
+          {"e", "new"},
+          {"x", "x"},
+          {"\xff\xfe.bin", "c"}},
+         RenameOutcome::kRenamed},
+        {"CaseSwap",
+         {"a.txt", "A.txt"},
+         {{"a.txt", "A.txt"}, {"A.txt", "a.txt"}},
+         RenameOutcome::kRenamed},
+        {"ForeignFileAtTarget",
+         {"a", "b", "taken"},
+         {{"a", "b"}, {"b", "taken"}},
+         RenameOutcome::kTargetExists},
+        {"FolderAtTarget",
+         {"a", "b"},
+         {{"a", "c"}, {"b", "dir"}},
+         RenameOutcome::kTargetExists,
+         {"dir"}},
+        {"OtherFileDifferingInCase",
+         {"a.txt", "b.txt", "B.txt"},
+         {{"a.txt", "c.txt"}, {"b.txt", "B.txt"}},
+         RenameOutcome::kTargetExists},
+        {"TwoFilesOneName", {"a", "b"}, {{"a", "c"}, {"b", "c"}}, RenameOutcome::kRolledBack},
+    };
+    Scenario big{"Rotation1000", Numbered("r", 1000), {}, RenameOutcome::kRenamed};
+    for (int i = 0; i < 1000; ++i) {
+        big.renames.emplace_back(big.files[i], big.files[(i + 1) % 1000]);
+    }
+    list.push_back(std::move(big));
+    return list;
+}
+
+Listing ReadListing(const TempDir& dir) {
+    Listing listing;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.bytes())) {
+        const std::string name = entry.path().filename().string();
+        listing[name] = entry.is_directory() ? "<dir>" : TempDir::Read(entry.path().string());
+    }
+    return listing;
+}
+
+Listing Populate(const TempDir& dir, const Scenario& s) {
+    for (const std::string& folder : s.folders) {
+        dir.MakeFolder(folder);
+    }
+    for (const std::string& name : s.files) {
+        std::ofstream(dir.Path(name), std::ios::binary) << name;
+    }
+    return ReadListing(dir);
+}
+
+std::vector<RenameJob> Jobs(const TempDir& dir, const Scenario& s) {
+    std::vector<RenameJob> jobs;
+    for (const auto& [from, to] : s.renames) {
+        jobs.push_back(RenameJob{dir.U16Path(from), {}, dir.U16Path(to), false});
+    }
+    return jobs;
+}
+
+// The folder after a complete run: every file under its new name.
+Listing Renamed(const Listing& before, const Scenario& s) {
+    Listing after = before;
+    for (const auto& [from, to] : s.renames) {
+        after.erase(from);
+    }
+    for (const auto& [from, to] : s.renames) {
+        after[to] = before.at(from);
+    }
+    return after;
+}
+
+struct RunResult {
+    RenameOutcome outcome;
+    std::vector<int> positions;  // progress position at every call
+    int remaining;
+    bool finished;
+};
+
+RunResult RunOn(std::vector<RenameJob>& jobs, TestFileSystem& fs, const Volume& volume) {
+    fs.noReplaceUnsupported = volume.noReplaceUnsupported;
+    fs.linksRefused = volume.linksRefused;
+    fs.namesUnchecked = volume.namesUnchecked;
+    RenameProgress progress;
+    progress.Begin(static_cast<int>(jobs.size()));
+    RunResult result{};
+    fs.onCall = [&] { result.positions.push_back(progress.GetPos()); };
+    result.outcome = RunRenameJobs(jobs, progress, fs, RenameRunSettings{volume.useExchange});
+    fs.onCall = nullptr;
+    result.positions.push_back(progress.GetPos());
+    result.remaining = progress.Remaining();
+    result.finished = progress.IsFinished();
+    EXPECT_EQ(progress.TargetExists(), result.outcome == RenameOutcome::kTargetExists);
+    return result;
+}
+
+void ExpectNeverDecreases(const std::vector<int>& positions) {
+    for (std::size_t i = 1; i < positions.size(); ++i) {
+        ASSERT_LE(positions[i - 1], positions[i]) << "at call " << i;
+    }
+}
+
+class RenameRunSuite : public ::testing::TestWithParam<std::tuple<Volume, Scenario>> {};
+
+TEST_P(RenameRunSuite, EndsWithEveryFileRenamedOrNoneMoved) {
+    const auto& [volume, s] = GetParam();
+    TempDir dir;
+    const Listing before = Populate(dir, s);
+    std::vector<RenameJob> jobs = Jobs(dir, s);
+    TestFileSystem fs;
+    const RunResult r = RunOn(jobs, fs, volume);
+    ASSERT_EQ(r.outcome, s.expected);
+    EXPECT_TRUE(r.finished);
+    ExpectNeverDecreases(r.positions);
+    if (s.expected == RenameOutcome::kRenamed) {
+        EXPECT_EQ(ReadListing(dir), Renamed(before, s));
+        EXPECT_EQ(r.remaining, 0);
+        EXPECT_EQ(r.positions.back(), static_cast<int>(jobs.size()));
+        for (const RenameJob& job : jobs) {
+            EXPECT_TRUE(job.done);
+            EXPECT_TRUE(job.tempPath.empty());
+        }
+    } else {
+        EXPECT_EQ(ReadListing(dir), before);
+        EXPECT_GT(r.remaining, 0);
+        EXPECT_EQ(fs.renames, 0) << "nothing may be moved";
+    }
+    if (std::string(s.name) == "Unchanged") {
+        EXPECT_EQ(fs.renames, 0);
+    }
+}
+
+// Fails the k-th call of the run for every k: the run either still completes
+// correctly, or every file is back under its old name and no parked file
+// remains. A single failure never hits the roll-back itself.
+TEST_P(RenameRunSuite, AnySingleFailingCallLeavesEverythingOrNothingRenamed) {
+    const auto& [volume, s] = GetParam();
+    if (s.files.size() > 10) {
+        GTEST_SKIP() << "covered by the smaller scenarios";
+    }
+    long total = 0;
+    {
+        TempDir dir;
+        Populate(dir, s);
+        std::vector<RenameJob> jobs = Jobs(dir, s);
+        TestFileSystem fs;
+        RunOn(jobs, fs, volume);
+        total = fs.calls;
+    }
+    for (long k = 1; k <= total; ++k) {
+        SCOPED_TRACE("failing call " + std::to_string(k) + " of " + std::to_string(total));
+        TempDir dir;
+        const Listing before = Populate(dir, s);
+        std::vector<RenameJob> jobs = Jobs(dir, s);
+        TestFileSystem fs;
+        fs.failAt = k;
+        const RunResult r = RunOn(jobs, fs, volume);
+        ExpectNeverDecreases(r.positions);
+        EXPECT_TRUE(r.finished);
+        const Listing after = ReadListing(dir);
+        if (r.outcome == RenameOutcome::kRenamed) {
+            EXPECT_EQ(after, Renamed(before, s));
+            EXPECT_EQ(r.remaining, 0);
+        } else {
+            EXPECT_EQ(after, before);
+            EXPECT_GT(r.remaining, 0);
+            for (const RenameJob& job : jobs) {
+                EXPECT_FALSE(job.done && job.oldPath != job.newPath);
+                EXPECT_TRUE(job.tempPath.empty());
+            }
+        }
+    }
+}
+
+std::string ParamName(const ::testing::TestParamInfo<RenameRunSuite::ParamType>& info) {
+    return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, RenameRunSuite,
+                         ::testing::Combine(::testing::ValuesIn(kVolumes),
+                                            ::testing::ValuesIn(Scenarios())),
+                         ParamName);
+
+// Makes a file unmovable for real. Needs root and a volume that knows the
+// attribute (tmpfs, ext4); cleared again in any case.
+class ImmutableFile {
+  public:
+    explicit ImmutableFile(std::string path) : path_(std::move(path)) { ok_ = Set(true); }
+    ~ImmutableFile() {
+        if (ok_) {
+            Set(false);
+        }
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    bool Set(bool on) {
+        const int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        int flags = 0;
+        bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        close(fd);
+        return done;
+    }
+    std::string path_;
+    bool ok_ = false;
+};
+
+class UnmovableFile : public ::testing::TestWithParam<Volume> {};
+
+TEST_P(UnmovableFile, OneOfFiveLockedPutsEveryFileBack) {
+    const Volume& volume = GetParam();
+    const Scenario cases[] = {
+        {"Rotation",
+         {"a", "b", "c", "d", "e"},
+         {{"a", "b"}, {"b", "c"}, {"c", "d"}, {"d", "e"}, {"e", "a"}},
+         RenameOutcome::kRolledBack},
+        {"Chain",
+         {"a", "b", "c", "d", "e"},
+         {{"a", "b"}, {"b", "c"}, {"c", "d"}, {"d", "e"}, {"e", "f"}},
+         RenameOutcome::kRolledBack},
+        {"Free",
+         {"a", "b", "c", "d", "e"},
+         {{"a", "1"}, {"b", "2"}, {"c", "3"}, {"d", "4"}, {"e", "5"}},
+         RenameOutcome::kRolledBack},
+    };
+    for (const char* base : {"/tmp", "/dev/shm"}) {
+        for (const Scenario& s : cases) {
+            for (int locked = 0; locked < 5; ++locked) {
+                SCOPED_TRACE(std::string(base) + " " + s.name + " locked " + s.files[locked]);
+                TempDir dir(base);
+                const Listing before = Populate(dir, s);
+                ImmutableFile lock(dir.Path(s.files[locked]));
+                if (!lock.ok()) {
+                    GTEST_SKIP() << "cannot set the immutable attribute in " << base
+                                 << " (needs root and tmpfs or ext4)";
+                }
+                std::vector<RenameJob> jobs = Jobs(dir, s);
+                TestFileSystem fs;
+                const RunResult r = RunOn(jobs, fs, volume);
+                EXPECT_EQ(r.outcome, RenameOutcome::kRolledBack);
+                EXPECT_GT(r.remaining, 0);
+                ExpectNeverDecreases(r.positions);
+                EXPECT_EQ(ReadListing(dir), before);
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, UnmovableFile, ::testing::ValuesIn(kVolumes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RenameRunRaces, AFileAppearingAtATargetDuringTheRunIsNeverReplaced) {
+    TempDir dir;
+    for (const char* name : {"a", "b", "c"}) {
+        std::ofstream(dir.Path(name)) << name;
+    }
+    std::vector<RenameJob> jobs = {
+        {dir.U16Path("a"), {}, dir.U16Path("x"), false},
+        {dir.U16Path("b"), {}, dir.U16Path("y"), false},
+        {dir.U16Path("c"), {}, dir.U16Path("z"), false},
+    };
+    TestFileSystem fs;
+    RenameProgress progress;
+    progress.Begin(3);
+    // After the check for foreign files and one move, someone else creates
+    // the target of the next move.
+    std::string planted;
+    fs.beforeRename = [&](const std::string& to) {
+        if (fs.renames == 2) {
+            const int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(write(fd, "foreign", 7), 7);
+            close(fd);
+            planted = NameOf(to);
+        }
+    };
+    EXPECT_EQ(RunRenameJobs(jobs, progress, fs), RenameOutcome::kRolledBack);
+    ASSERT_FALSE(planted.empty());
+    EXPECT_EQ(ReadListing(dir),
+              (Listing{{"a", "a"}, {"b", "b"}, {"c", "c"}, {planted, "foreign"}}));
+}
+
+TEST(RenameRunWorker, RunsOnAThreadWithProgressThatNeverGoesDown) {
+    TempDir dir;
+    const Scenario s = Scenarios().back();  // the rotation of 1,000
+    const Listing before = Populate(dir, s);
+    TestFileSystem fs;
+    RenameRun run(Jobs(dir, s), fs, RenameRunSettings{false});
+    EXPECT_EQ(run.Progress().GetMin(), 0);
+    EXPECT_FALSE(run.Progress().CanCancel());
+    ASSERT_TRUE(run.Start());
+    EXPECT_EQ(run.Progress().GetMax(), 1000);
+    int last = 0;
+    bool finished = false;
+    while (!finished) {
+        finished = run.Progress().IsFinished();  // read before the position
+        const int pos = run.Progress().GetPos();
+        ASSERT_GE(pos, last);
+        ASSERT_LE(pos, 1000);
+        last = pos;
+    }
+    EXPECT_EQ(last, 1000);
+    ASSERT_TRUE(run.Join());
+    EXPECT_EQ(run.Outcome(), RenameOutcome::kRenamed);
+    EXPECT_EQ(ReadListing(dir), Renamed(before, s));
+}
+
+TEST(RenameRunJobs, BuiltFromTheRowsAsThePreviewComputesThem) {
+    TempDir dir;
+    RenameList list;
+    for (const char* name : {"b.jpg", "a.jpg", "c.png"}) {
+        list.AddItem(DecodeFileName(dir.MakeFile(name)));
+    }
+    RenameOptions options;
+    options.nameTemplate = u"pic#";
+    NameRegistry registry;
+    const std::vector<std::uint32_t> rows = {2, 0, 1};
+    const std::vector<RenameJob> jobs = BuildRenameJobs(list, rows, options, registry);
+    NameRegistry previewRegistry;
+    const std::vector<std::u16string> names = ComputeNewNames(list, rows, options, previewRegistry);
+    ASSERT_EQ(jobs.size(), 3u);
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        EXPECT_EQ(jobs[r].oldPath, list.ItemAt(rows[r]).path);
+        EXPECT_EQ(jobs[r].newPath, dir.u16() + u"/" + names[r]);
+        EXPECT_FALSE(jobs[r].done);
+        EXPECT_TRUE(jobs[r].tempPath.empty());
+    }
+    EXPECT_EQ(jobs[0].newPath, dir.U16Path("pic1.png"));
+}
+
+}  // namespace
+}  // namespace morix
