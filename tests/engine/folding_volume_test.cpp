@@ -1,0 +1,272 @@
+// The rename run on a volume that folds letter case, as vfat, exfat, ntfs3 and
+// casefolded ext4 do: a model kept in memory that answers like those volumes,
+// including their traps (a plain rename that changes only the case reports
+// success and does nothing; a trailing dot is dropped).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "engine/rename_run.h"
+#include "engine/text.h"
+
+namespace morix {
+namespace {
+
+class FoldingVolume final : public FileSystem {
+  public:
+    bool flagSupported = true;       // RENAME_NOREPLACE known (kernel driver) or not (FUSE)
+    bool linksSupported = true;      // ntfs yes, exfat no
+    bool dropsTrailingDots = false;  // vfat, exfat
+    long failAt = 0;                 // fail this call (1-based) with EIO
+    long calls = 0;
+
+    void Add(const std::string& path) { entries_[Key(path)] = Entry{Stored(path), path}; }
+
+    // Stored name -> content (the path the file had when added).
+    std::map<std::string, std::string> Listing() const {
+        std::map<std::string, std::string> listing;
+        for (const auto& [key, entry] : entries_) {
+            listing[entry.stored] = entry.content;
+        }
+        return listing;
+    }
+
+    int Lstat(const std::string& path) override {
+        if (Fails()) {
+            return EIO;
+        }
+        return entries_.contains(Key(path)) ? 0 : ENOENT;
+    }
+
+    int Rename(const std::string& from, const std::string& to, RenameMode mode) override {
+        if (Fails()) {
+            return EIO;
+        }
+        if (mode == RenameMode::kExchange || (mode == RenameMode::kNoReplace && !flagSupported)) {
+            return EINVAL;
+        }
+        const auto source = entries_.find(Key(from));
+        if (source == entries_.end()) {
+            return ENOENT;
+        }
+        const std::string target = Key(to);
+        if (entries_.contains(target)) {
+            if (mode == RenameMode::kNoReplace) {
+                return EEXIST;
+            }
+            if (target == source->first) {
+                return 0;  // reports success, keeps the old spelling
+            }
+            entries_.erase(target);
+        }
+        Entry moved = source->second;
+        entries_.erase(source);
+        moved.stored = Stored(to);
+        entries_[target] = moved;
+        return 0;
+    }
+
+    int Link(const std::string& from, const std::string& to) override {
+        if (Fails()) {
+            return EIO;
+        }
+        if (!linksSupported) {
+            return EPERM;
+        }
+        const auto source = entries_.find(Key(from));
+        if (source == entries_.end()) {
+            return ENOENT;
+        }
+        if (entries_.contains(Key(to))) {
+            return EEXIST;
+        }
+        entries_[Key(to)] = Entry{Stored(to), source->second.content};
+        return 0;
+    }
+
+    int Unlink(const std::string& path) override {
+        if (Fails()) {
+            return EIO;
+        }
+        return entries_.erase(Key(path)) == 1 ? 0 : ENOENT;
+    }
+
+    int ListNames(const std::string& folder, std::vector<std::string>& names) override {
+        if (Fails()) {
+            return EIO;
+        }
+        names.clear();
+        const std::string prefix = Fold(folder) + "/";
+        for (const auto& [key, entry] : entries_) {
+            if (key.starts_with(prefix) && key.find('/', prefix.size()) == std::string::npos) {
+                names.push_back(entry.stored);
+            }
+        }
+        return 0;
+    }
+
+    bool KeepsExactNames(const std::string&) override {
+        Fails();
+        return false;
+    }
+
+  private:
+    struct Entry {
+        std::string stored;  // the name as the volume keeps it
+        std::string content;
+    };
+
+    bool Fails() { return ++calls == failAt; }
+
+    static std::string Fold(std::string s) {
+        for (char& c : s) {
+            c = static_cast<char>(AsciiLower(static_cast<unsigned char>(c)));
+        }
+        return s;
+    }
+    std::string Strip(std::string path) const {
+        while (dropsTrailingDots && !path.empty() && path.back() == '.') {
+            path.pop_back();
+        }
+        return path;
+    }
+    std::string Key(const std::string& path) const { return Fold(Strip(path)); }
+    std::string Stored(const std::string& path) const {
+        const std::string stripped = Strip(path);
+        return stripped.substr(stripped.rfind('/') + 1);
+    }
+
+    std::map<std::string, Entry> entries_;
+};
+
+struct Kind {
+    const char* name;
+    bool flagSupported;
+    bool linksSupported;
+    bool dropsTrailingDots;
+};
+
+const Kind kKinds[] = {
+    {"CasefoldedExt4", true, true, false},
+    {"Vfat", true, false, true},
+    {"Ntfs3g", false, true, false},
+    {"ExfatFuse", false, false, true},
+};
+
+using Listing = std::map<std::string, std::string>;
+
+std::vector<RenameJob> Jobs(const std::vector<std::pair<std::string, std::string>>& renames) {
+    std::vector<RenameJob> jobs;
+    for (const auto& [from, to] : renames) {
+        jobs.push_back(RenameJob{DecodeFileName("/v/" + from), {}, DecodeFileName("/v/" + to)});
+    }
+    return jobs;
+}
+
+RenameOutcome RunOn(FoldingVolume& volume, std::vector<RenameJob>& jobs) {
+    RenameProgress progress;
+    progress.Begin(static_cast<int>(jobs.size()));
+    return RunRenameJobs(jobs, progress, volume);
+}
+
+FoldingVolume Volume(const Kind& kind, const std::vector<std::string>& files) {
+    FoldingVolume volume;
+    volume.flagSupported = kind.flagSupported;
+    volume.linksSupported = kind.linksSupported;
+    volume.dropsTrailingDots = kind.dropsTrailingDots;
+    for (const std::string& name : files) {
+        volume.Add("/v/" + name);
+    }
+    return volume;
+}
+
+void PrintTo(const Kind& kind, std::ostream* os) {
+    *os << kind.name;
+}
+
+class FoldingVolumeRun : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(FoldingVolumeRun, ChangeOfCaseOnlyReallyChangesTheStoredName) {
+    FoldingVolume volume = Volume(GetParam(), {"a.txt", "photo.JPG", "other"});
+    auto jobs = Jobs({{"a.txt", "A.txt"}, {"photo.JPG", "Photo.jpg"}, {"other", "other"}});
+    ASSERT_EQ(RunOn(volume, jobs), RenameOutcome::kRenamed);
+    EXPECT_EQ(
+        volume.Listing(),
+        (Listing{{"A.txt", "/v/a.txt"}, {"Photo.jpg", "/v/photo.JPG"}, {"other", "/v/other"}}));
+}
+
+TEST_P(FoldingVolumeRun, NeverReplacesAFileThatDiffersOnlyInCase) {
+    FoldingVolume volume = Volume(GetParam(), {"a.txt", "b.txt"});
+    const Listing before = volume.Listing();
+    auto jobs = Jobs({{"b.txt", "A.TXT"}});
+    EXPECT_EQ(RunOn(volume, jobs), RenameOutcome::kTargetExists);
+    EXPECT_EQ(volume.Listing(), before);
+    // Identity is exact: another spelling of a listed file counts as taken
+    // too, even when that file moves away in the same run.
+    jobs = Jobs({{"a.txt", "c.txt"}, {"b.txt", "A.TXT"}});
+    EXPECT_EQ(RunOn(volume, jobs), RenameOutcome::kTargetExists);
+    EXPECT_EQ(volume.Listing(), before);
+}
+
+TEST_P(FoldingVolumeRun, SwapsAndRotationsThroughParkedNames) {
+    FoldingVolume volume = Volume(GetParam(), {"a.txt", "b.txt", "x", "y", "z"});
+    auto jobs = Jobs({{"a.txt", "b.txt"}, {"b.txt", "a.txt"}, {"x", "y"}, {"y", "z"}, {"z", "x"}});
+    ASSERT_EQ(RunOn(volume, jobs), RenameOutcome::kRenamed);
+    EXPECT_EQ(volume.Listing(), (Listing{{"a.txt", "/v/b.txt"},
+                                         {"b.txt", "/v/a.txt"},
+                                         {"x", "/v/z"},
+                                         {"y", "/v/x"},
+                                         {"z", "/v/y"}}));
+}
+
+TEST_P(FoldingVolumeRun, ANameTheVolumeCannotKeepRollsTheRunBack) {
+    FoldingVolume volume = Volume(GetParam(), {"a", "b"});
+    const Listing before = volume.Listing();
+    auto jobs = Jobs({{"a", "c"}, {"b", "name."}});
+    const RenameOutcome outcome = RunOn(volume, jobs);
+    if (GetParam().dropsTrailingDots) {
+        EXPECT_EQ(outcome, RenameOutcome::kRolledBack);
+        EXPECT_EQ(volume.Listing(), before);
+    } else {
+        EXPECT_EQ(outcome, RenameOutcome::kRenamed);
+        EXPECT_EQ(volume.Listing(), (Listing{{"c", "/v/a"}, {"name.", "/v/b"}}));
+    }
+}
+
+TEST_P(FoldingVolumeRun, AnySingleFailingCallLeavesEverythingOrNothingRenamed) {
+    const std::vector<std::string> files = {"a.txt", "b.txt", "c", "d"};
+    const std::vector<std::pair<std::string, std::string>> renames = {
+        {"a.txt", "b.txt"}, {"b.txt", "a.txt"}, {"c", "C"}, {"d", "e"}};
+    const Listing renamed = {
+        {"a.txt", "/v/b.txt"}, {"b.txt", "/v/a.txt"}, {"C", "/v/c"}, {"e", "/v/d"}};
+    long total = 0;
+    {
+        FoldingVolume volume = Volume(GetParam(), files);
+        auto jobs = Jobs(renames);
+        ASSERT_EQ(RunOn(volume, jobs), RenameOutcome::kRenamed);
+        EXPECT_EQ(volume.Listing(), renamed);
+        total = volume.calls;
+    }
+    for (long k = 1; k <= total; ++k) {
+        SCOPED_TRACE("failing call " + std::to_string(k));
+        FoldingVolume volume = Volume(GetParam(), files);
+        const Listing before = volume.Listing();
+        volume.failAt = k;
+        auto jobs = Jobs(renames);
+        if (RunOn(volume, jobs) == RenameOutcome::kRenamed) {
+            EXPECT_EQ(volume.Listing(), renamed);
+        } else {
+            EXPECT_EQ(volume.Listing(), before);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FoldingVolumeRun, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace morix
