@@ -6,6 +6,7 @@
 
 #include "app/cli/command_line.h"
 #include "app/cli/preview_command.h"
+#include "app/cli/rename_command.h"
 
 int main(int argc, char** argv) {
     using namespace morix::cli;
@@ -21,8 +22,7 @@ int main(int argc, char** argv) {
         case Mode::kPreview:
             return RunPreview(commandLine, stdout);
         case Mode::kRename:
-            std::fputs("morix: --rename is not available in this build\n", stderr);
-            return 2;
+            return RunRename(commandLine, stdout, stderr);
         case Mode::kHelp:
         case Mode::kNone:
             PrintUsage(stdout);

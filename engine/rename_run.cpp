@@ -17,7 +17,7 @@ namespace morix {
 
 std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
                                        const RenameOptions& options, NameRegistry& registry) {
-    const std::vector<std::u16string> names = ComputeNewNames(list, rows, options, registry);
+    const auto names = ComputeNewNames(list, rows, options, registry);
     std::vector<RenameJob> jobs;
     jobs.reserve(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {

@@ -509,11 +509,11 @@ TEST(RenameRunJobs, BuiltFromTheRowsAsThePreviewComputesThem) {
     const std::vector<std::uint32_t> rows = {2, 0, 1};
     const std::vector<RenameJob> jobs = BuildRenameJobs(list, rows, options, registry);
     NameRegistry previewRegistry;
-    const std::vector<std::u16string> names = ComputeNewNames(list, rows, options, previewRegistry);
+    const auto names = ComputeNewNames(list, rows, options, previewRegistry);
     ASSERT_EQ(jobs.size(), 3u);
     for (std::size_t r = 0; r < rows.size(); ++r) {
         EXPECT_EQ(jobs[r].oldPath, list.ItemAt(rows[r]).path);
-        EXPECT_EQ(jobs[r].newPath, dir.u16() + u"/" + names[r]);
+        EXPECT_EQ(jobs[r].newPath, dir.u16() + u"/" + std::u16string(names[r]));
         EXPECT_FALSE(jobs[r].done);
         EXPECT_TRUE(jobs[r].tempPath.empty());
     }

@@ -1,0 +1,97 @@
+#include "app/cli/rename_command.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "engine/file_system.h"
+#include "engine/rename_run.h"
+#include "engine/text.h"
+
+namespace morix::cli {
+namespace {
+
+constexpr char kUnableToRename[] = "Unable to rename the file.";
+constexpr char kAlreadyExists[] = "There is already a file with the same name in this location.";
+
+void DrawBar(std::FILE* err, int done, int total) {
+    constexpr int kWidth = 40;
+    const int filled =
+        total > 0 ? static_cast<int>(static_cast<long long>(done) * kWidth / total) : kWidth;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(kWidth - filled), ' ');
+    std::fprintf(err, "\rRenaming... [%s] %d/%d", bar.c_str(), done, total);
+    std::fflush(err);
+}
+
+// Waits for the run, showing a progress bar on a terminal once it has taken
+// more than a second.
+void WaitForRun(RenameRun& run, std::FILE* err) {
+    const bool terminal = isatty(fileno(err)) == 1;
+    const auto start = std::chrono::steady_clock::now();
+    bool drawn = false;
+    while (!run.Join(100)) {
+        if (terminal && std::chrono::steady_clock::now() - start > std::chrono::seconds(1)) {
+            DrawBar(err, run.Progress().GetPos(), run.Progress().GetMax());
+            drawn = true;
+        }
+    }
+    if (drawn) {
+        DrawBar(err, run.Progress().GetPos(), run.Progress().GetMax());
+        std::fputc('\n', err);
+    }
+}
+
+}  // namespace
+
+int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
+    RenameList list;
+    const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
+    NameRegistry registry;
+    RealFileSystem fs;
+    RenameRun run(BuildRenameJobs(list, rows, commandLine.options, registry), fs);
+    if (!run.Start()) {
+        std::fprintf(err, "morix: %s\n", kUnableToRename);
+        return kRenameRolledBack;
+    }
+    WaitForRun(run, err);
+
+    switch (run.Outcome()) {
+        case RenameOutcome::kRenamed:
+            break;
+        case RenameOutcome::kTargetExists:
+            std::fprintf(err, "morix: %s\n", kAlreadyExists);
+            return kRenameTargetTaken;
+        case RenameOutcome::kRolledBack:
+            std::fprintf(err, "morix: %s\n", kUnableToRename);
+            // Say where every file is that could not be put back.
+            for (const RenameJob& job : run.Jobs()) {
+                const std::u16string& at = job.done ? job.newPath : job.tempPath;
+                if ((job.done && job.oldPath != job.newPath) || !job.tempPath.empty()) {
+                    std::fprintf(err, "morix: left at %s (was %s)\n", EncodeFileName(at).c_str(),
+                                 EncodeFileName(job.oldPath).c_str());
+                }
+            }
+            return kRenameRolledBack;
+    }
+
+    if (commandLine.verbose) {
+        std::string buffer;
+        for (const RenameJob& job : run.Jobs()) {
+            if (job.oldPath != job.newPath) {
+                buffer += EncodeFileName(job.oldPath);
+                buffer += " -> ";
+                buffer += EncodeFileName(job.newPath);
+                buffer += '\n';
+            }
+        }
+        std::fwrite(buffer.data(), 1, buffer.size(), out);
+        if (std::fflush(out) != 0 || std::ferror(out)) {
+            return kRenameRolledBack;
+        }
+    }
+    return kRenameDone;
+}
+
+}  // namespace morix::cli

@@ -1,0 +1,20 @@
+// morix --rename: renames every row's file to its previewed name, all or
+// nothing.
+#pragma once
+
+#include <cstdio>
+
+#include "app/cli/command_line.h"
+
+namespace morix::cli {
+
+// Exit statuses of --rename besides 2 for a bad command line.
+inline constexpr int kRenameDone = 0;
+inline constexpr int kRenameRolledBack = 1;
+inline constexpr int kRenameTargetTaken = 3;
+
+// out receives the --verbose lines, err the messages and the progress bar
+// (drawn only when err is a terminal and the run lasts over a second).
+int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err);
+
+}  // namespace morix::cli
