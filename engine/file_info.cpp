@@ -16,10 +16,16 @@ namespace {
 // stat, or lstat for a link whose target is gone: a dangling link still has
 // a size and a time of its own.
 bool StatPath(std::u16string_view path, struct stat& st) {
-    if (path.empty())
-        return false;
-    const std::string bytes = EncodeFileName(path);
+    if (path.empty()) return false;
+    // Queries run once per file and token: reuse one buffer per thread.
+    thread_local std::string bytes;
+    bytes.clear();
+    AppendFileNameBytes(bytes, path);
     return ::stat(bytes.c_str(), &st) == 0 || ::lstat(bytes.c_str(), &st) == 0;
+}
+
+FileTime ModifiedOf(const struct stat& st) {
+    return static_cast<FileTime>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 }
 
 struct DirCloser {
@@ -29,8 +35,7 @@ struct DirCloser {
 }  // namespace
 
 bool FileExists(std::u16string_view path) {
-    if (path.empty())
-        return false;
+    if (path.empty()) return false;
     struct stat st;
     return ::lstat(EncodeFileName(path).c_str(), &st) == 0;
 }
@@ -42,28 +47,30 @@ std::uint64_t FileSize(std::u16string_view path) {
 
 std::optional<FileTime> ModifiedTime(std::u16string_view path) {
     struct stat st;
-    if (!StatPath(path, st))
-        return std::nullopt;
-    return static_cast<FileTime>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    if (!StatPath(path, st)) return std::nullopt;
+    return ModifiedOf(st);
+}
+
+FileFacts ReadFileFacts(std::u16string_view path) {
+    struct stat st;
+    if (!StatPath(path, st)) return {};
+    return FileFacts{static_cast<std::uint64_t>(st.st_size), ModifiedOf(st)};
 }
 
 std::optional<LocalTime> ToLocalTime(FileTime time) {
     // Floor division keeps times before 1970 on the right second.
     std::int64_t seconds = time / 1'000'000'000;
-    if (time % 1'000'000'000 < 0)
-        --seconds;
+    if (time % 1'000'000'000 < 0) --seconds;
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
-    if (::localtime_r(&t, &tm) == nullptr)
-        return std::nullopt;
+    if (::localtime_r(&t, &tm) == nullptr) return std::nullopt;
     return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                      tm.tm_hour,        tm.tm_min,     tm.tm_sec};
 }
 
 std::optional<LocalTime> LocalModifiedTime(std::u16string_view path) {
     const std::optional<FileTime> time = ModifiedTime(path);
-    if (!time)
-        return std::nullopt;
+    if (!time) return std::nullopt;
     return ToLocalTime(*time);
 }
 
@@ -74,27 +81,23 @@ std::optional<LocalTime> CurrentLocalTime() {
 std::optional<std::vector<std::u16string>> ListFolderFiles(std::u16string_view folder) {
     const std::string folderBytes = folder.empty() ? std::string("/") : EncodeFileName(folder);
     std::unique_ptr<DIR, DirCloser> dir(::opendir(folderBytes.c_str()));
-    if (!dir)
-        return std::nullopt;
+    if (!dir) return std::nullopt;
     const int dirFd = ::dirfd(dir.get());
 
     std::vector<std::u16string> files;
     errno = 0;
     while (const dirent* entry = ::readdir(dir.get())) {
         const std::string_view name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
+        if (name == "." || name == "..") continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat st;
             isFolder = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
-        if (!isFolder)
-            files.push_back(CombinePath(folder, DecodeFileName(name)));
+        if (!isFolder) files.push_back(CombinePath(folder, DecodeFileName(name)));
         errno = 0;
     }
-    if (errno != 0)
-        return std::nullopt;
+    if (errno != 0) return std::nullopt;
     return files;
 }
 

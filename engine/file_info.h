@@ -23,6 +23,16 @@ struct LocalTime {
 // Last-write time in nanoseconds since 1970-01-01 UTC.
 using FileTime = std::int64_t;
 
+// What one attribute query tells about a file: the size (0 when unreadable)
+// and the last-write time (nullopt when unreadable).
+struct FileFacts {
+    std::uint64_t size = 0;
+    std::optional<FileTime> modified;
+};
+
+// One attribute query for both facts.
+FileFacts ReadFileFacts(std::u16string_view path);
+
 // True when anything occupies the path (a file, a folder, a dangling link).
 // False for an empty path.
 bool FileExists(std::u16string_view path);

@@ -2,6 +2,7 @@
 
 #include <unicode/uchar.h>
 
+#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -49,16 +50,20 @@ bool IsForbiddenInToken(char16_t c) {
 
 // "%0*d": at least width characters, padded with zeros, never shortened.
 void AppendPadded(std::u16string& out, long long value, std::size_t width) {
-    std::string buffer(width + 24, '\0');
-    const int written =
-        std::snprintf(buffer.data(), buffer.size(), "%0*lld", static_cast<int>(width), value);
-    if (written > 0)
-        AppendAscii(out, std::string_view(buffer.data(), written));
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    std::string_view text(digits, static_cast<std::size_t>(end - digits));
+    if (!text.empty() && text.front() == '-') {
+        out.push_back(u'-');
+        text.remove_prefix(1);
+        width = width > 0 ? width - 1 : 0;  // the sign counts toward the width
+    }
+    if (text.size() < width) out.append(width - text.size(), u'0');
+    AppendAscii(out, text);
 }
 
 int DigitValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
+    if (c >= u'0' && c <= u'9') return c - u'0';
     switch (c) {
         case 0xB2:
             return 2;
@@ -113,7 +118,7 @@ int FieldValue(const LocalTime& t, char16_t letter) {
 }  // namespace
 
 void NameTemplate::ExpandTokenInto(std::u16string& out, std::u16string_view body,
-                                   std::u16string_view path) {
+                                   std::u16string_view path, const FileFacts* facts) {
     const std::size_t start = out.size();  // this token's output begins here
     bool currentTimeMode = false;
     bool fileTimeRead = false;
@@ -139,17 +144,14 @@ void NameTemplate::ExpandTokenInto(std::u16string& out, std::u16string_view body
                 i += width;
                 const std::optional<LocalTime>* source = &fileTime;
                 if (currentTimeMode) {
-                    if (!nowRead)
-                        now = CurrentLocalTime();
+                    if (!nowRead) now = CurrentLocalTime();
                     nowRead = true;
                     source = &now;
                 } else {
-                    if (!fileTimeRead)
-                        fileTime = LocalModifiedTime(path);
+                    if (!fileTimeRead) fileTime = LocalModifiedTime(path);
                     fileTimeRead = true;
                 }
-                if (!source->has_value())
-                    break;
+                if (!source->has_value()) break;
                 const std::size_t before = out.size();
                 AppendPadded(out, FieldValue(**source, c), width);
                 // Only the year is cut down to its last digits: "YY" gives 03.
@@ -168,7 +170,7 @@ void NameTemplate::ExpandTokenInto(std::u16string& out, std::u16string_view body
                 break;
             case u'z': {
                 const bool kib = i + 2 < body.size() && body[i + 1] == u'K' && body[i + 2] == u'B';
-                const std::uint64_t size = FileSize(path);
+                const std::uint64_t size = facts ? facts->size : FileSize(path);
                 char digits[24];
                 std::snprintf(digits, sizeof digits, "%llu",
                               static_cast<unsigned long long>(kib ? size / 1024 : size));
@@ -192,8 +194,7 @@ void NameTemplate::ExpandTokenInto(std::u16string& out, std::u16string_view body
                     const bool keepDigits = body[i] == u'D';
                     std::size_t w = start;
                     for (std::size_t r = start; r < out.size(); ++r) {
-                        if (IsDigitChar(out[r]) == keepDigits)
-                            out[w++] = out[r];
+                        if (IsDigitChar(out[r]) == keepDigits) out[w++] = out[r];
                     }
                     out.resize(w);
                     ++i;
@@ -215,7 +216,8 @@ std::u16string NameTemplate::ExpandToken(std::u16string_view body, std::u16strin
 }
 
 void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view nameTemplate,
-                              std::u16string_view path, std::int32_t number) {
+                              std::u16string_view path, std::int32_t number,
+                              const FileFacts* facts) {
     std::u16string body;
     std::size_t i = 0;
     while (i < nameTemplate.size()) {
@@ -233,12 +235,11 @@ void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view nameTempl
             std::size_t j = i + 1;
             for (; j < nameTemplate.size() && nameTemplate[j] != u'>'; ++j) {
                 const char16_t b = nameTemplate[j];
-                if (b == u'#' && firstHash == std::u16string::npos)
-                    firstHash = body.size();
+                if (b == u'#' && firstHash == std::u16string::npos) firstHash = body.size();
                 body.push_back(IsForbiddenInToken(b) ? u'_' : b);
             }
             if (j < nameTemplate.size()) {
-                ExpandTokenInto(out, body, path);
+                ExpandTokenInto(out, body, path, facts);
                 i = j + 1;
             } else if (firstHash == std::u16string::npos) {
                 // An unclosed token is kept as text, its "<" made harmless.
@@ -256,6 +257,38 @@ void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view nameTempl
             ++i;
         }
     }
+}
+
+bool NameTemplate::ReadsFileFacts(std::u16string_view nameTemplate) {
+    // Only closed tokens read anything; in a body, "T" turns later time
+    // fields to the clock, while "z" always reads the file.
+    std::size_t open = nameTemplate.find(u'<');
+    while (open != std::u16string_view::npos) {
+        const std::size_t close = nameTemplate.find(u'>', open + 1);
+        if (close == std::u16string_view::npos) return false;
+        bool clock = false;
+        for (std::size_t i = open + 1; i < close; ++i) {
+            switch (nameTemplate[i]) {
+                case u'T':
+                    clock = true;
+                    break;
+                case u'z':
+                    return true;
+                case u'Y':
+                case u'M':
+                case u'D':
+                case u'H':
+                case u'm':
+                case u's':
+                    if (!clock) return true;
+                    break;
+                default:
+                    break;
+            }
+        }
+        open = nameTemplate.find(u'<', close + 1);
+    }
+    return false;
 }
 
 std::u16string NameTemplate::Expand(std::u16string_view nameTemplate, std::u16string_view path,

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "engine/file_info.h"
+
 namespace morix {
 
 class NameTemplate {
@@ -18,11 +20,16 @@ class NameTemplate {
     // The text of one token, given the body between "<" and ">".
     static std::u16string ExpandToken(std::u16string_view body, std::u16string_view path);
 
-    // Appending forms of the two, for callers that build many names.
+    // Appending forms of the two, for callers that build many names. With
+    // facts, the file's size and time come from there instead of the disk.
     static void ExpandInto(std::u16string& out, std::u16string_view nameTemplate,
-                           std::u16string_view path, std::int32_t number);
+                           std::u16string_view path, std::int32_t number,
+                           const FileFacts* facts = nullptr);
     static void ExpandTokenInto(std::u16string& out, std::u16string_view body,
-                                std::u16string_view path);
+                                std::u16string_view path, const FileFacts* facts = nullptr);
+
+    // True when expanding the template reads the file's size or time.
+    static bool ReadsFileFacts(std::u16string_view nameTemplate);
 };
 
 }  // namespace morix

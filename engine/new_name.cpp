@@ -28,68 +28,65 @@ bool IsForbiddenInName(char16_t c) {
     }
 }
 
-void ApplyCase(std::u16string& name, std::u16string_view base, std::u16string_view ext,
-               CaseMode mode) {
+void ChangeCase(std::u16string& text, bool upper) {
+    upper ? AsciiUpperInPlace(text) : AsciiLowerInPlace(text);
+}
+
+// Applies the case mode to name = base [+ "." + ext]; base and ext are the
+// parts name was joined from.
+void ApplyCase(std::u16string& name, std::u16string& base, std::u16string& ext, CaseMode mode) {
     switch (mode) {
         case CaseMode::kNoChange:
             break;
         case CaseMode::kAllUpper:
-            AsciiUpperInPlace(name);
-            break;
         case CaseMode::kAllLower:
-            AsciiLowerInPlace(name);
+            ChangeCase(name, mode == CaseMode::kAllUpper);
             break;
         case CaseMode::kNameUpper:
-        case CaseMode::kNameLower: {
-            std::u16string b(base);
-            mode == CaseMode::kNameUpper ? AsciiUpperInPlace(b) : AsciiLowerInPlace(b);
-            name = JoinNameExt(b, ext);
+        case CaseMode::kNameLower:
+            ChangeCase(base, mode == CaseMode::kNameUpper);
+            name = JoinNameExt(base, ext);
             break;
-        }
         case CaseMode::kExtensionUpper:
-        case CaseMode::kExtensionLower: {
-            std::u16string e(ext);
-            mode == CaseMode::kExtensionUpper ? AsciiUpperInPlace(e) : AsciiLowerInPlace(e);
-            name = JoinNameExt(base, e);
+        case CaseMode::kExtensionLower:
+            ChangeCase(ext, mode == CaseMode::kExtensionUpper);
+            name = JoinNameExt(base, ext);
             break;
-        }
         case CaseMode::kFirstUpper:
             AsciiLowerInPlace(name);
-            if (!name.empty())
-                name[0] = AsciiUpper(name[0]);
+            if (!name.empty()) name[0] = AsciiUpper(name[0]);
             break;
     }
 }
 
 // Non-overlapping, left to right; the search resumes behind each inserted
 // replacement, so a replacement that contains the search text cannot loop.
-void FindAndReplace(std::u16string& name, std::u16string_view find, std::u16string_view replace,
-                    bool caseSensitive) {
-    std::u16string haystack;
-    std::u16string needle;
+// Without caseSensitive the search runs on ASCII-folded copies.
+void FindAndReplace(std::u16string& name, const RenameOptions& options, std::u16string& scratch,
+                    std::u16string& folded) {
     std::u16string_view hay = name;
-    std::u16string_view pin = find;
-    if (!caseSensitive) {
-        haystack = name;
-        AsciiLowerInPlace(haystack);
-        needle = find;
-        AsciiLowerInPlace(needle);
-        hay = haystack;
-        pin = needle;
+    std::u16string_view needle = options.findText;
+    std::u16string foldedNeedle;
+    if (!options.caseSensitive) {
+        folded = name;
+        AsciiLowerInPlace(folded);
+        foldedNeedle = options.findText;
+        AsciiLowerInPlace(foldedNeedle);
+        hay = folded;
+        needle = foldedNeedle;
     }
-    std::size_t match = hay.find(pin);
-    if (match == std::u16string_view::npos)
-        return;
-    std::u16string out;
+    std::size_t match = hay.find(needle);
+    if (match == std::u16string_view::npos) return;
+    scratch.clear();
     std::size_t from = 0;
     while (match != std::u16string_view::npos) {
-        out.append(name, from, match - from);
-        out.append(replace);
-        from = match + pin.size();
-        match = hay.find(pin, from);
+        scratch.append(name, from, match - from);
+        scratch.append(options.replaceText);
+        from = match + needle.size();
+        match = hay.find(needle, from);
     }
-    out.append(name, from);
-    name = std::move(out);
+    scratch.append(name, from);
+    name.swap(scratch);
 }
 
 void TrimSpaces(std::u16string& name) {
@@ -99,26 +96,79 @@ void TrimSpaces(std::u16string& name) {
     std::size_t begin = 0;
     while (begin < end && IsSpaceChar(name[begin]))
         ++begin;
-    if (begin != 0 || end != name.size())
-        name = name.substr(begin, end - begin);
+    name.erase(end);
+    name.erase(0, begin);
 }
 
 }  // namespace
 
-void NameRegistry::Register(const std::u16string& name, std::size_t item) {
-    names_.insert_or_assign(name, item);
+void NameRegistry::Clear() {
+    pool_.clear();
+    if (count_ != 0) std::fill(slots_.begin(), slots_.end(), Slot{});
+    count_ = 0;
+}
+
+void NameRegistry::Reserve(std::size_t count) {
+    while (slots_.size() < 2 * count)
+        Grow();
+}
+
+std::size_t NameRegistry::Find(std::u16string_view name, std::uint64_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.length == kEmpty) return i;
+        if (slot.hash == hash &&
+            EqualsNoCase(std::u16string_view(pool_).substr(slot.begin, slot.length), name)) {
+            return i;
+        }
+    }
+}
+
+bool NameRegistry::Contains(std::u16string_view name) const {
+    return ItemOf(name) != SIZE_MAX;
+}
+
+std::size_t NameRegistry::ItemOf(std::u16string_view name) const {
+    if (count_ == 0) return SIZE_MAX;
+    const Slot& slot = slots_[Find(name, NoCaseHash{}(name))];
+    return slot.length == kEmpty ? SIZE_MAX : slot.item;
+}
+
+void NameRegistry::Register(std::u16string_view name, std::size_t item) {
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    const std::uint64_t hash = NoCaseHash{}(name);
+    Slot& slot = slots_[Find(name, hash)];
+    if (slot.length == kEmpty) {
+        slot = Slot{hash, static_cast<std::uint32_t>(pool_.size()),
+                    static_cast<std::uint32_t>(name.size()), item};
+        pool_.append(name);
+        ++count_;
+    }
+    slot.item = item;
+}
+
+void NameRegistry::Grow() {
+    std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.length == kEmpty) continue;
+        std::size_t i = slot.hash & mask;
+        while (slots_[i].length != kEmpty)
+            i = (i + 1) & mask;
+        slots_[i] = slot;
+    }
 }
 
 void NormalizeToNfc(std::u16string& text) {
     UErrorCode status = U_ZERO_ERROR;
     const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
-    if (U_FAILURE(status))
-        return;
+    if (U_FAILURE(status)) return;
     const UChar* src = reinterpret_cast<const UChar*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     const int32_t prefix = unorm2_spanQuickCheckYes(nfc, src, length, &status);
-    if (U_FAILURE(status) || prefix == length)
-        return;
+    if (U_FAILURE(status) || prefix == length) return;
 
     std::u16string result(text.size() + text.size() / 2 + 8, u'\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -130,44 +180,56 @@ void NormalizeToNfc(std::u16string& text) {
             result.assign(static_cast<std::size_t>(needed), u'\0');
             continue;
         }
-        if (U_FAILURE(status))
-            return;
+        if (U_FAILURE(status)) return;
         result.resize(static_cast<std::size_t>(needed));
         text = std::move(result);
         return;
     }
 }
 
-std::u16string ComputeNewName(const RenameOptions& options, std::u16string_view path,
-                              std::int32_t number, const NameRegistry& registry) {
+std::u16string_view NewNameComposer::Compose(const RenameOptions& options, std::u16string_view path,
+                                             std::int32_t number, const NameRegistry& registry,
+                                             const FileFacts* facts) {
     const std::u16string_view fileName = FileName(path);
-    std::u16string base = options.nameTemplate.empty()
-                              ? std::u16string(RemoveExtension(fileName))
-                              : NameTemplate::Expand(options.nameTemplate, path, number);
-    const std::u16string_view ext =
-        options.changeExtension ? std::u16string_view(options.newExtension) : Extension(fileName);
-
-    std::u16string name = JoinNameExt(base, ext);
-    ApplyCase(name, base, ext, options.caseMode);
-    if (!options.findText.empty()) {
-        FindAndReplace(name, options.findText, options.replaceText, options.caseSensitive);
+    base_.clear();
+    if (options.nameTemplate.empty()) {
+        base_.append(RemoveExtension(fileName));
+    } else {
+        NameTemplate::ExpandInto(base_, options.nameTemplate, path, number, facts);
     }
-    if (options.normalizeUnicode)
-        NormalizeToNfc(name);
-    TrimSpaces(name);
-    for (char16_t& c : name) {
-        if (IsForbiddenInName(c))
-            c = u'_';
+    scratch_.assign(options.changeExtension ? std::u16string_view(options.newExtension)
+                                            : Extension(fileName));
+
+    name_.assign(base_);
+    if (!scratch_.empty()) {
+        name_.push_back(u'.');
+        name_.append(scratch_);
+    }
+    ApplyCase(name_, base_, scratch_, options.caseMode);
+    if (!options.findText.empty()) FindAndReplace(name_, options, scratch_, folded_);
+    if (options.normalizeUnicode) NormalizeToNfc(name_);
+    TrimSpaces(name_);
+    for (char16_t& c : name_) {
+        if (IsForbiddenInName(c)) c = u'_';
     }
 
-    if (name.empty() || registry.Contains(name)) {
+    if (name_.empty() || registry.Contains(name_)) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "_%d", static_cast<int>(number));
-        std::u16string stem(RemoveExtension(name));
-        AppendAscii(stem, suffix);
-        name = JoinNameExt(stem, Extension(name));
+        const std::size_t extension = Extension(name_).size();
+        // The suffix goes before the extension: "a.txt" becomes "a_2.txt".
+        const std::size_t at = extension == 0 ? name_.size() : name_.size() - extension - 1;
+        scratch_.clear();
+        AppendAscii(scratch_, suffix);
+        name_.insert(at, scratch_);
     }
-    return name;
+    return name_;
+}
+
+std::u16string ComputeNewName(const RenameOptions& options, std::u16string_view path,
+                              std::int32_t number, const NameRegistry& registry) {
+    NewNameComposer composer;
+    return std::u16string(composer.Compose(options, path, number, registry));
 }
 
 }  // namespace morix

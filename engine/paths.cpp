@@ -16,8 +16,7 @@ std::u16string_view FileName(std::u16string_view path) {
 std::u16string_view Extension(std::u16string_view path) {
     const std::u16string_view name = FileName(path);
     const std::size_t dot = name.rfind(u'.');
-    if (dot == std::u16string_view::npos)
-        return {};
+    if (dot == std::u16string_view::npos) return {};
     return name.substr(dot + 1);
 }
 
@@ -43,15 +42,12 @@ std::u16string JoinNameExt(std::u16string_view name, std::u16string_view ext) {
 }
 
 std::u16string CombinePath(std::u16string_view base, std::u16string_view name) {
-    if (name.empty())
-        return std::u16string(base);
-    if (!name.empty() && name.front() == u'/')
-        name.remove_prefix(1);
+    if (name.empty()) return std::u16string(base);
+    if (!name.empty() && name.front() == u'/') name.remove_prefix(1);
     std::u16string out;
     out.reserve(base.size() + 1 + name.size());
     out.append(base);
-    if (base.empty() || base.back() != u'/')
-        out.push_back(u'/');
+    if (base.empty() || base.back() != u'/') out.push_back(u'/');
     out.append(name);
     return out;
 }
@@ -68,8 +64,7 @@ std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view pr
         name.push_back(u'.');
         name.append(ext);
         std::u16string candidate = CombinePath(folder, name);
-        if (!exists(candidate))
-            return candidate;
+        if (!exists(candidate)) return candidate;
     }
     return {};
 }

@@ -1,24 +1,45 @@
 #include "engine/preview.h"
 
+#include <algorithm>
 #include <numeric>
+
+#include "engine/name_template.h"
+#include "engine/parallel.h"
 
 namespace morix {
 
-std::vector<std::u16string> ComputeNewNames(const RenameList& list,
-                                            std::span<const std::uint32_t> rows,
-                                            const RenameOptions& options, NameRegistry& registry) {
+std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,
+                                        std::span<const std::uint32_t> rows) {
+    std::vector<FileFacts> facts(rows.size());
+    ParallelFor(rows.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t r = begin; r < end; ++r)
+            facts[r] = ReadFileFacts(list.ItemAt(rows[r]).path);
+    });
+    return facts;
+}
+
+NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
+                         const RenameOptions& options, NameRegistry& registry) {
+    // Read every file the template asks about once, up front: the queries
+    // dominate such a pass and run in parallel, while the naming below must
+    // stay in row order.
+    std::vector<FileFacts> facts;
+    if (NameTemplate::ReadsFileFacts(options.nameTemplate)) facts = ReadAllFileFacts(list, rows);
+
     registry.Clear();
     registry.Reserve(rows.size());
-    std::vector<std::u16string> names;
-    names.reserve(rows.size());
+    NameList names;
+    names.reserve(rows.size(), rows.size() * 24);
+    NewNameComposer composer;
     // Unsigned arithmetic gives the wrap-around of 32-bit signed numbers
     // without undefined behaviour.
     std::uint32_t number = static_cast<std::uint32_t>(options.startNumber);
-    for (const std::uint32_t item : rows) {
-        std::u16string name = ComputeNewName(options, list.ItemAt(item).path,
-                                             static_cast<std::int32_t>(number), registry);
-        registry.Register(name, item);
-        names.push_back(std::move(name));
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const std::u16string_view name =
+            composer.Compose(options, list.ItemAt(rows[r]).path, static_cast<std::int32_t>(number),
+                             registry, facts.empty() ? nullptr : &facts[r]);
+        registry.Register(name, rows[r]);
+        names.push_back(name);
         number += static_cast<std::uint32_t>(options.increment);
     }
     return names;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/file_info.h"
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
@@ -16,11 +17,16 @@ namespace morix {
 // Clears registry, then computes and registers the new name of each row.
 // rows holds item indexes; the result is parallel to rows. Row r receives the
 // number startNumber + r * increment, wrapping as 32-bit signed arithmetic.
-std::vector<std::u16string> ComputeNewNames(const RenameList& list,
-                                            std::span<const std::uint32_t> rows,
-                                            const RenameOptions& options, NameRegistry& registry);
+// When the template reads file sizes or times, each file is queried once,
+// the queries spread over the processor's cores.
+NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
+                         const RenameOptions& options, NameRegistry& registry);
 
 // The rows 0, 1, ..., count - 1 in array order.
 std::vector<std::uint32_t> IdentityRows(std::size_t count);
+
+// Size and time of the item of every row, read in parallel.
+std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,
+                                        std::span<const std::uint32_t> rows);
 
 }  // namespace morix

@@ -20,8 +20,7 @@ std::size_t RenameList::IndexHash::operator()(std::u16string_view path) const {
 RenameList::RenameList() : index_(0, IndexHash{&items_}, IndexEqual{&items_}) {}
 
 bool RenameList::AddItem(std::u16string path) {
-    if (index_.find(std::u16string_view(path)) != index_.end())
-        return false;
+    if (index_.find(std::u16string_view(path)) != index_.end()) return false;
     items_.push_back(RenameItem{std::move(path)});
     index_.insert(static_cast<std::uint32_t>(items_.size() - 1));
     return true;
@@ -44,8 +43,7 @@ void RenameList::Clear() {
 
 bool RenameList::AddFolder(std::u16string_view folder) {
     std::optional<std::vector<std::u16string>> files = ListFolderFiles(folder);
-    if (!files)
-        return false;
+    if (!files) return false;
     items_.reserve(items_.size() + files->size());
     index_.reserve(items_.size() + files->size());
     bool allAdded = true;

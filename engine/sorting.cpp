@@ -9,7 +9,9 @@
 #include <string>
 
 #include "engine/file_info.h"
+#include "engine/parallel.h"
 #include "engine/paths.h"
+#include "engine/preview.h"
 #include "engine/text.h"
 
 namespace morix {
@@ -22,8 +24,7 @@ const UCollator* NaturalCollator() {
     static const UCollator* const collator = [] {
         UErrorCode status = U_ZERO_ERROR;
         UCollator* c = ucol_open("", &status);
-        if (U_FAILURE(status))
-            return static_cast<UCollator*>(nullptr);
+        if (U_FAILURE(status)) return static_cast<UCollator*>(nullptr);
         ucol_setAttribute(c, UCOL_NUMERIC_COLLATION, UCOL_ON, &status);
         ucol_setAttribute(c, UCOL_STRENGTH, UCOL_SECONDARY, &status);
         return c;
@@ -66,12 +67,9 @@ int CompareValues(const T& a, const T& b) {
 
 // Unreadable times sort after all readable ones.
 int CompareTimes(const std::optional<FileTime>& a, const std::optional<FileTime>& b) {
-    if (!a && !b)
-        return 0;
-    if (!a)
-        return 1;
-    if (!b)
-        return -1;
+    if (!a && !b) return 0;
+    if (!a) return 1;
+    if (!b) return -1;
     return CompareValues(*a, *b);
 }
 
@@ -79,8 +77,7 @@ int CompareTimes(const std::optional<FileTime>& a, const std::optional<FileTime>
 
 int NaturalCompare(std::u16string_view a, std::u16string_view b) {
     const UCollator* collator = NaturalCollator();
-    if (collator == nullptr)
-        return CompareNoCase(a, b);
+    if (collator == nullptr) return CompareNoCase(a, b);
     const UCollationResult r = ucol_strcoll(collator, AsUChar(a), static_cast<int32_t>(a.size()),
                                             AsUChar(b), static_cast<int32_t>(b.size()));
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
@@ -103,60 +100,78 @@ int CompareItems(SortKey key, bool descending, const RenameItem& a, const Rename
             r = CompareValues(FileSize(a.path), FileSize(b.path));
             break;
     }
-    if (r == 0)
-        r = NaturalCompare(fa, fb);
+    if (r == 0) r = NaturalCompare(fa, fb);
     return descending ? -r : r;
 }
 
 void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey key,
               bool descending) {
-    // Everything a comparison needs is read once up front; comparisons then
-    // touch only memory. Ties keep the order the rows had.
-    struct Entry {
-        std::uint32_t item;
-        std::uint32_t position;
-        std::optional<FileTime> time;
-        std::uint64_t size = 0;
-        std::string nameKey;
+    // Everything a comparison needs is read once up front, in parallel;
+    // comparisons then touch only memory. The rows are ordered by the key
+    // first, and only runs that tie on it need the costlier name order.
+    // Rows that are still equal keep the order they had.
+    const std::size_t count = rows.size();
+    std::vector<FileFacts> facts;
+    if (key == SortKey::kModifiedTime || key == SortKey::kSize)
+        facts = ReadAllFileFacts(list, rows);
+    const auto fileName = [&](std::uint32_t position) {
+        return FileName(list.ItemAt(rows[position]).path);
     };
-    std::vector<Entry> entries(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        Entry& e = entries[i];
-        e.item = rows[i];
-        e.position = static_cast<std::uint32_t>(i);
-        const std::u16string& path = list.ItemAt(e.item).path;
-        if (key == SortKey::kModifiedTime)
-            e.time = ModifiedTime(path);
-        if (key == SortKey::kSize)
-            e.size = FileSize(path);
-        e.nameKey = NaturalSortKey(FileName(path));
-    }
-    const auto primary = [&](const Entry& a, const Entry& b) {
+    const auto primary = [&](std::uint32_t a, std::uint32_t b) {
         switch (key) {
             case SortKey::kName:
                 return 0;
             case SortKey::kExtension:
-                return CompareExact(Extension(FileName(list.ItemAt(a.item).path)),
-                                    Extension(FileName(list.ItemAt(b.item).path)));
+                return CompareExact(Extension(fileName(a)), Extension(fileName(b)));
             case SortKey::kModifiedTime:
-                return CompareTimes(a.time, b.time);
+                return CompareTimes(facts[a].modified, facts[b].modified);
             case SortKey::kSize:
-                return CompareValues(a.size, b.size);
+                return CompareValues(facts[a].size, facts[b].size);
         }
         return 0;
     };
-    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-        int r = primary(a, b);
-        if (r == 0)
-            r = Sign(a.nameKey.compare(b.nameKey));
-        if (descending)
-            r = -r;
-        if (r != 0)
-            return r < 0;
-        return a.position < b.position;
+    const int direction = descending ? -1 : 1;
+
+    std::vector<std::uint32_t> order = IdentityRows(count);  // positions in rows
+    if (key != SortKey::kName) {
+        ParallelSort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            const int r = primary(a, b) * direction;
+            return r != 0 ? r < 0 : a < b;
+        });
+    }
+
+    // Runs of rows that tie on the key, as [begin, end) ranges of order.
+    std::vector<std::pair<std::size_t, std::size_t>> ties;
+    std::vector<char> needsName(count, 0);
+    for (std::size_t begin = 0; begin < count;) {
+        std::size_t end = begin + 1;
+        while (end < count && primary(order[begin], order[end]) == 0)
+            ++end;
+        if (end - begin > 1) {
+            ties.emplace_back(begin, end);
+            for (std::size_t i = begin; i < end; ++i)
+                needsName[order[i]] = 1;
+        }
+        begin = end;
+    }
+    std::vector<std::string> nameKeys(count);
+    ParallelFor(count, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t p = begin; p < end; ++p) {
+            if (needsName[p]) nameKeys[p] = NaturalSortKey(fileName(static_cast<std::uint32_t>(p)));
+        }
     });
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        rows[i] = entries[i].item;
+    const auto byName = [&](std::uint32_t a, std::uint32_t b) {
+        const int r = Sign(nameKeys[a].compare(nameKeys[b])) * direction;
+        return r != 0 ? r < 0 : a < b;
+    };
+    for (const auto& [begin, end] : ties) {
+        ParallelSort(order.begin() + begin, order.begin() + end, byName);
+    }
+
+    std::vector<std::uint32_t> sorted(count);
+    for (std::size_t i = 0; i < count; ++i)
+        sorted[i] = rows[order[i]];
+    rows.swap(sorted);
 }
 
 }  // namespace morix

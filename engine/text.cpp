@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace morix {
 namespace {
@@ -22,26 +23,21 @@ std::size_t ValidSequenceLength(std::string_view s, std::size_t i, char32_t& cp)
         return 1;
     }
     if (b0 >= 0xC2 && b0 <= 0xDF) {
-        if (!cont(1))
-            return 0;
+        if (!cont(1)) return 0;
         cp = ((b0 & 0x1Fu) << 6) | (byte(1) & 0x3Fu);
         return 2;
     }
     if (b0 >= 0xE0 && b0 <= 0xEF) {
-        if (!cont(1) || !cont(2))
-            return 0;
+        if (!cont(1) || !cont(2)) return 0;
         cp = ((b0 & 0x0Fu) << 12) | ((byte(1) & 0x3Fu) << 6) | (byte(2) & 0x3Fu);
-        if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))
-            return 0;
+        if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
         return 3;
     }
     if (b0 >= 0xF0 && b0 <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3))
-            return 0;
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
         cp = ((b0 & 0x07u) << 18) | ((byte(1) & 0x3Fu) << 12) | ((byte(2) & 0x3Fu) << 6) |
              (byte(3) & 0x3Fu);
-        if (cp < 0x10000 || cp > 0x10FFFF)
-            return 0;
+        if (cp < 0x10000 || cp > 0x10FFFF) return 0;
         return 4;
     }
     return 0;
@@ -99,6 +95,11 @@ std::u16string DecodeFileName(std::string_view bytes) {
 std::string EncodeFileName(std::u16string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 2);
+    AppendFileNameBytes(out, text);
+    return out;
+}
+
+void AppendFileNameBytes(std::string& out, std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
         if (c < 0x80) {
@@ -115,15 +116,13 @@ std::string EncodeFileName(std::u16string_view text) {
             AppendUtf8(out, c);
         }
     }
-    return out;
 }
 
 bool IsDigitChar(char16_t c) {
     if (c < 0x100) {
         return (c >= u'0' && c <= u'9') || c == 0xB2 || c == 0xB3 || c == 0xB9;
     }
-    if (c == 0xFFFF || (c >= 0xD800 && c <= 0xDFFF))
-        return false;
+    if (c == 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
     return u_charType(c) == U_DECIMAL_DIGIT_NUMBER;
 }
 
@@ -131,8 +130,7 @@ bool IsSpaceChar(char16_t c) {
     if (c < 0x100) {
         return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0;
     }
-    if (c == 0xFFFF || (c >= 0xD800 && c <= 0xDFFF))
-        return false;
+    if (c == 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
     return u_isUWhiteSpace(c);
 }
 
@@ -156,29 +154,36 @@ int CompareNoCase(std::u16string_view a, std::u16string_view b) {
     for (std::size_t i = 0; i < n; ++i) {
         const char16_t x = AsciiLower(a[i]);
         const char16_t y = AsciiLower(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
+        if (x != y) return x < y ? -1 : 1;
     }
     return (a.size() > b.size()) - (a.size() < b.size());
 }
 
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     }
     return true;
 }
 
 std::size_t NoCaseHash::operator()(std::u16string_view s) const {
-    // FNV-1a over the folded code units.
-    std::uint64_t h = 1469598103934665603ull;
-    for (char16_t c : s) {
-        h ^= AsciiLower(c);
-        h *= 1099511628211ull;
+    // Setting bit 5 of every code unit maps "A" and "a" alike (and merges a
+    // few other pairs, which equality sorts out), so four units can be taken
+    // at a time instead of folding each letter.
+    constexpr std::uint64_t kFold = 0x0020002000200020ull;
+    constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = s.size() * kMul;
+    std::size_t i = 0;
+    for (; i + 4 <= s.size(); i += 4) {
+        std::uint64_t chunk;
+        std::memcpy(&chunk, s.data() + i, sizeof chunk);
+        h = (h ^ (chunk | kFold)) * kMul;
+        h ^= h >> 29;
     }
+    std::uint64_t tail = 0;
+    for (; i < s.size(); ++i) tail = (tail << 16) | (s[i] | 0x20u);
+    h = (h ^ tail) * kMul;
     return static_cast<std::size_t>(h ^ (h >> 32));
 }
 

@@ -17,6 +17,8 @@ std::u16string DecodeFileName(std::string_view bytes);
 // The inverse of DecodeFileName. A lone surrogate outside U+DC80..U+DCFF (which
 // no decoded name contains) is written as U+FFFD.
 std::string EncodeFileName(std::u16string_view text);
+// The same, appended to out (for buffers that callers reuse).
+void AppendFileNameBytes(std::string& out, std::u16string_view text);
 
 // Decimal digits: ASCII 0-9, the superscripts U+00B2, U+00B3, U+00B9 and every
 // Unicode decimal digit from U+0100 on (full-width digits, other scripts).

@@ -54,8 +54,7 @@ std::string Concat(std::initializer_list<std::string_view> pieces) {
 std::optional<long> ParseWhole(std::string_view text) {
     long value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
-        return std::nullopt;
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
     return value;
 }
 
@@ -65,13 +64,11 @@ std::u16string Absolute(std::string_view arg, std::u16string_view cwd) {
     std::u16string path = DecodeFileName(arg);
     while (path.size() > 1 && path.back() == u'/')
         path.pop_back();
-    if (!path.empty() && path.front() == u'/')
-        return path;
+    if (!path.empty() && path.front() == u'/') return path;
     std::u16string_view rest = path;
     while (rest.starts_with(u"./"))
         rest.remove_prefix(2);
-    if (rest == u".")
-        rest = {};
+    if (rest == u".") rest = {};
     return rest.empty() ? std::u16string(cwd) : CombinePath(cwd, rest);
 }
 
@@ -94,8 +91,7 @@ class Parser {
                 ShortOptions(arg.substr(1));
             }
         }
-        if (error_)
-            return *error_;
+        if (error_) return *error_;
         if (result_.mode == Mode::kPreview || result_.mode == Mode::kRename) {
             if (result_.sources.empty()) {
                 return CommandLineError{"no files given: name at least one PATH or --dir FOLDER"};
@@ -111,15 +107,13 @@ class Parser {
 
   private:
     void Fail(std::string message) {
-        if (!error_)
-            error_ = CommandLineError{std::move(message)};
+        if (!error_) error_ = CommandLineError{std::move(message)};
     }
 
     // The value of an option: attached ("--x=v", "-tv") or the next argument.
     std::optional<std::string_view> Value(std::string_view option,
                                           std::optional<std::string_view> attached) {
-        if (attached)
-            return attached;
+        if (attached) return attached;
         if (pos_ + 1 >= args_.size()) {
             Fail(Concat({"option '", option, "' needs a value"}));
             return std::nullopt;
@@ -197,8 +191,7 @@ class Parser {
             return false;
         }
         const std::optional<std::string_view> value = Value(shown, attached);
-        if (!value)
-            return true;
+        if (!value) return true;
         if (text != nullptr) {
             *text = DecodeFileName(*value);
         } else if (name == "start") {
@@ -222,8 +215,7 @@ class Parser {
             body = body.substr(0, eq);
         }
         const std::string shown = Concat({"--", body});
-        if (ValueOption(body, shown, attached))
-            return;
+        if (ValueOption(body, shown, attached)) return;
         if (attached) {
             Fail(Concat({"option '", shown, "' takes no value"}));
             return;
@@ -254,8 +246,7 @@ class Parser {
             const std::string_view name = letters.substr(i, 1);
             const std::string shown = Concat({"-", name});
             std::optional<std::string_view> attached;
-            if (i + 1 < letters.size())
-                attached = letters.substr(i + 1);
+            if (i + 1 < letters.size()) attached = letters.substr(i + 1);
             if (name == "t" || name == "d") {
                 ValueOption(name, shown, attached);
                 return;

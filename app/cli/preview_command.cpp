@@ -10,8 +10,7 @@ int RunPreview(const CommandLine& commandLine, std::FILE* out) {
     RenameList list;
     const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
     NameRegistry registry;
-    const std::vector<std::u16string> names =
-        ComputeNewNames(list, rows, commandLine.options, registry);
+    const NameList names = ComputeNewNames(list, rows, commandLine.options, registry);
 
     const char fieldEnd = commandLine.nullOutput ? '\0' : '\t';
     const char lineEnd = commandLine.nullOutput ? '\0' : '\n';
@@ -19,11 +18,11 @@ int RunPreview(const CommandLine& commandLine, std::FILE* out) {
     constexpr std::size_t kFlushAt = 1 << 20;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const std::u16string& path = list.ItemAt(rows[r]).path;
-        buffer += EncodeFileName(FileName(path));
+        AppendFileNameBytes(buffer, FileName(path));
         buffer += fieldEnd;
-        buffer += EncodeFileName(names[r]);
+        AppendFileNameBytes(buffer, names[r]);
         buffer += fieldEnd;
-        buffer += EncodeFileName(Folder(path));
+        AppendFileNameBytes(buffer, Folder(path));
         buffer += lineEnd;
         if (buffer.size() >= kFlushAt) {
             std::fwrite(buffer.data(), 1, buffer.size(), out);

@@ -56,6 +56,24 @@ TEST_P(TemplateTable, Expands) {
     const TemplateCase& c = GetParam();
     EXPECT_EQ(NameTemplate::Expand(c.nameTemplate, PathOf(c.fileName), c.number), c.expected)
         << c.what;
+    // Facts read ahead of a pass must give the same name as asking the disk.
+    const FileFacts facts = ReadFileFacts(PathOf(c.fileName));
+    std::u16string withFacts = u"prefix";
+    NameTemplate::ExpandInto(withFacts, c.nameTemplate, PathOf(c.fileName), c.number, &facts);
+    EXPECT_EQ(withFacts, u"prefix" + c.expected) << c.what;
+}
+
+TEST(TemplateReadsFiles, OnlyClosedTokensWithSizeOrFileTime) {
+    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<z>"));
+    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"a<N><YYYY>"));
+    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<TYYYY><m>"));
+    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<zKB>"));
+    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<Nm>"));
+    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u"<TYYYYMMDD>_<THHmmss>"));
+    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u"<N>_<E>_<P>_###"));
+    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u"YYYY z"));
+    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u"<YYYY"));
+    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u""));
 }
 
 const TemplateCase kCases[] = {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/parallel.h"
 #include "engine/paths.h"
 #include "engine/preview.h"
 #include "support/temp_dir.h"
@@ -96,8 +97,7 @@ TEST(SortRows, AgreesWithCompareItems) {
     const char* names[] = {"x10.a", "x9.B", "X9.a", "y.b", "z", "é1.a", "e2.a", "gone.c"};
     int i = 0;
     for (const char* name : names) {
-        if (std::string(name) == "gone.c")
-            continue;
+        if (std::string(name) == "gone.c") continue;
         const std::string full = dir.MakeFile(name, (i * 37) % 5);
         TempDir::SetModified(full, 1000000000 + (i % 3));
         ++i;
@@ -116,6 +116,54 @@ TEST(SortRows, AgreesWithCompareItems) {
                     << "key " << key << " descending " << descending << " row " << r;
             }
         }
+    }
+}
+
+}  // namespace
+}  // namespace morix
+
+namespace morix {
+namespace {
+
+TEST(Parallel, EverySliceRunsOnceAndSortsMerge) {
+    for (std::size_t count :
+         {std::size_t{0}, std::size_t{1}, std::size_t{5000}, std::size_t{100003}}) {
+        std::vector<int> seen(count, 0);
+        ParallelFor(count, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i)
+                ++seen[i];
+        });
+        EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; })) << count;
+
+        std::vector<std::uint32_t> values(count);
+        std::uint32_t x = 12345;
+        for (std::uint32_t& v : values)
+            v = (x = x * 1103515245u + 12345u) % 1000;
+        std::vector<std::uint32_t> expected = values;
+        std::sort(expected.begin(), expected.end());
+        ParallelSort(values.begin(), values.end(), std::less<>());
+        EXPECT_EQ(values, expected) << count;
+    }
+}
+
+// Sorting enough rows to be split over threads keeps the natural order and
+// keeps ties in their former order.
+TEST(SortRows, LargeListsStayInNaturalOrder) {
+    RenameList list;
+    const int count = 20000;
+    for (int i = count - 1; i >= 0; --i) {
+        list.AddItem(u"/a/file" + AsciiToU16(std::to_string(i)) + u".txt");
+        list.AddItem(u"/b/FILE" + AsciiToU16(std::to_string(i)) + u".txt");
+    }
+    std::vector<std::uint32_t> rows = IdentityRows(list.Count());
+    SortRows(list, rows, SortKey::kName, false);
+    for (std::size_t r = 0; r < rows.size(); r += 2) {
+        const int number = static_cast<int>(r / 2);
+        // /a/fileN was added just before /b/FILEN and ties with it.
+        EXPECT_EQ(list.ItemAt(rows[r]).path,
+                  u"/a/file" + AsciiToU16(std::to_string(number)) + u".txt");
+        EXPECT_EQ(list.ItemAt(rows[r + 1]).path,
+                  u"/b/FILE" + AsciiToU16(std::to_string(number)) + u".txt");
     }
 }
 

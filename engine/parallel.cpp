@@ -1,0 +1,35 @@
+#include "engine/parallel.h"
+
+#include <thread>
+#include <vector>
+
+namespace morix {
+namespace {
+
+constexpr std::size_t kMinSlice = 2048;  // below this a thread costs more than it saves
+
+}  // namespace
+
+std::size_t ParallelSliceLength(std::size_t count) {
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t slices = std::min(cores, std::max<std::size_t>(1, count / kMinSlice));
+    return slices <= 1 ? count : (count + slices - 1) / slices;
+}
+
+void ParallelFor(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work) {
+    const std::size_t step = ParallelSliceLength(count);
+    if (step >= count) {
+        work(0, count);
+        return;
+    }
+    std::vector<std::thread> threads;
+    for (std::size_t begin = step; begin < count; begin += step) {
+        const std::size_t end = std::min(count, begin + step);
+        threads.emplace_back([&work, begin, end] { work(begin, end); });
+    }
+    work(0, step);
+    for (std::thread& t : threads)
+        t.join();
+}
+
+}  // namespace morix
