@@ -1,7 +1,9 @@
 #include "engine/file_info.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -51,10 +53,39 @@ std::optional<FileTime> ModifiedTime(std::u16string_view path) {
     return ModifiedOf(st);
 }
 
+FileFacts FactsOf(const struct stat& st) {
+    return FileFacts{static_cast<std::uint64_t>(st.st_size), ModifiedOf(st)};
+}
+
 FileFacts ReadFileFacts(std::u16string_view path) {
     struct stat st;
     if (!StatPath(path, st)) return {};
-    return FileFacts{static_cast<std::uint64_t>(st.st_size), ModifiedOf(st)};
+    return FactsOf(st);
+}
+
+FileFactsReader::~FileFactsReader() {
+    if (folderFd_ >= 0) ::close(folderFd_);
+}
+
+FileFacts FileFactsReader::Read(std::u16string_view path) {
+    const std::u16string_view folder = Folder(path);
+    if (folder.empty()) return ReadFileFacts(path);
+    if (folder != folder_ || folderFd_ < 0) {
+        if (folderFd_ >= 0) ::close(folderFd_);
+        folder_.assign(folder);
+        bytes_.clear();
+        AppendFileNameBytes(bytes_, folder);
+        folderFd_ = ::open(bytes_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (folderFd_ < 0) return ReadFileFacts(path);
+    bytes_.clear();
+    AppendFileNameBytes(bytes_, FileName(path));
+    struct stat st;
+    if (::fstatat(folderFd_, bytes_.c_str(), &st, 0) == 0 ||
+        ::fstatat(folderFd_, bytes_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        return FactsOf(st);
+    }
+    return {};
 }
 
 std::optional<LocalTime> ToLocalTime(FileTime time) {

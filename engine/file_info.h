@@ -33,6 +33,23 @@ struct FileFacts {
 // One attribute query for both facts.
 FileFacts ReadFileFacts(std::u16string_view path);
 
+// ReadFileFacts for many paths in a row: while consecutive paths share a
+// folder, the folder stays open and only the name is looked up in it.
+class FileFactsReader {
+  public:
+    FileFactsReader() = default;
+    ~FileFactsReader();
+    FileFactsReader(const FileFactsReader&) = delete;
+    FileFactsReader& operator=(const FileFactsReader&) = delete;
+
+    FileFacts Read(std::u16string_view path);
+
+  private:
+    std::u16string folder_;
+    int folderFd_ = -1;
+    std::string bytes_;
+};
+
 // True when anything occupies the path (a file, a folder, a dangling link).
 // False for an empty path.
 bool FileExists(std::u16string_view path);

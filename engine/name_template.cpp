@@ -148,7 +148,13 @@ void NameTemplate::ExpandTokenInto(std::u16string& out, std::u16string_view body
                     nowRead = true;
                     source = &now;
                 } else {
-                    if (!fileTimeRead) fileTime = LocalModifiedTime(path);
+                    if (!fileTimeRead) {
+                        if (facts == nullptr) {
+                            fileTime = LocalModifiedTime(path);
+                        } else if (facts->modified) {
+                            fileTime = ToLocalTime(*facts->modified);
+                        }
+                    }
                     fileTimeRead = true;
                 }
                 if (!source->has_value()) break;

@@ -12,8 +12,9 @@ std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,
                                         std::span<const std::uint32_t> rows) {
     std::vector<FileFacts> facts(rows.size());
     ParallelFor(rows.size(), [&](std::size_t begin, std::size_t end) {
+        FileFactsReader reader;
         for (std::size_t r = begin; r < end; ++r)
-            facts[r] = ReadFileFacts(list.ItemAt(rows[r]).path);
+            facts[r] = reader.Read(list.ItemAt(rows[r]).path);
     });
     return facts;
 }

@@ -63,6 +63,19 @@ TEST_P(TemplateTable, Expands) {
     EXPECT_EQ(withFacts, u"prefix" + c.expected) << c.what;
 }
 
+TEST_F(TemplateFiles, GivenFactsReplaceTheDisk) {
+    FileFacts facts;
+    facts.size = 5 * 1024;
+    facts.modified = 1049897107LL * 1000000000;  // 2003-04-09 14:05:07 UTC
+    std::u16string out;
+    NameTemplate::ExpandInto(out, u"<YYMMDD-HHmmss>_<z>_<zKB>", PathOf("example.jpg"), 1, &facts);
+    EXPECT_EQ(out, u"030409-140507_5120_5");
+    out.clear();
+    const FileFacts unreadable;
+    NameTemplate::ExpandInto(out, u"<YYYY>_<z>", PathOf("example.jpg"), 1, &unreadable);
+    EXPECT_EQ(out, u"_0");
+}
+
 TEST(TemplateReadsFiles, OnlyClosedTokensWithSizeOrFileTime) {
     EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<z>"));
     EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"a<N><YYYY>"));

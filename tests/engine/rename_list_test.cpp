@@ -135,3 +135,40 @@ TEST(FileQueries, NamesThatAreNotUtf8) {
 
 }  // namespace
 }  // namespace morix
+
+namespace morix {
+namespace {
+
+// The reader that keeps folders open must agree with the one-off query, also
+// when folders alternate, files are missing, or a folder is gone.
+TEST(FileQueries, FactsReaderAgreesWithSingleQueries) {
+    testing::TempDir dir;
+    dir.MakeFolder("one");
+    dir.MakeFolder("two");
+    testing::TempDir::SetModified(dir.MakeFile("one/a", 11), 1000000000);
+    testing::TempDir::SetModified(dir.MakeFile("two/b", 22), 1100000000);
+    ASSERT_EQ(::symlink("/nonexistent", dir.Path("two/dangling").c_str()), 0);
+    const std::vector<std::u16string> paths = {
+        dir.U16Path("one/a"),
+        dir.U16Path("two/b"),
+        dir.U16Path("one/missing"),
+        dir.U16Path("one/a"),
+        dir.U16Path("two/dangling"),
+        dir.U16Path("gone/x"),
+        u"/",
+        u"relative-name",
+        dir.U16Path("two/b"),
+    };
+    FileFactsReader reader;
+    for (const std::u16string& path : paths) {
+        const FileFacts expected = ReadFileFacts(path);
+        const FileFacts actual = reader.Read(path);
+        EXPECT_EQ(actual.size, expected.size) << EncodeFileName(path);
+        EXPECT_EQ(actual.modified, expected.modified) << EncodeFileName(path);
+    }
+    EXPECT_EQ(reader.Read(dir.U16Path("two/b")).size, 22u);
+    EXPECT_FALSE(reader.Read(dir.U16Path("one/missing")).modified.has_value());
+}
+
+}  // namespace
+}  // namespace morix
