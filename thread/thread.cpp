@@ -102,11 +102,13 @@ void JThread::Entry() {
 }
 
 bool JThread::Join(std::uint32_t timeoutMs) {
+    // Asked on the object's own thread, which may be running before Start
+    // has even stored its handle: it can never see itself end.
+    if (tCurrentThread == this) {
+        return false;
+    }
     if (!thread_.joinable()) {
         return true;
-    }
-    if (thread_.get_id() == std::this_thread::get_id()) {
-        return false;
     }
     {
         std::unique_lock lock(stateMutex_);
@@ -124,6 +126,9 @@ bool JThread::Join(std::uint32_t timeoutMs) {
 }
 
 bool JThread::IsRunning() const {
+    if (tCurrentThread == this) {
+        return true;
+    }
     if (!thread_.joinable()) {
         return false;
     }
@@ -192,7 +197,7 @@ std::uint32_t JThread::Wait(std::uint32_t count, JEvent* const* events, std::uin
 
 bool JThread::SetPriority(int priority) {
     int nice = 0;
-    if (!NiceForPriority(priority, nice) || !thread_.joinable()) {
+    if (!NiceForPriority(priority, nice) || (tCurrentThread != this && !thread_.joinable())) {
         return false;
     }
     std::unique_lock lock(stateMutex_);
