@@ -78,80 +78,86 @@ bool CannotExchange(int error) {
 // into path strings that outlive the move (the job paths or a PathStore).
 struct Item {
     enum class State : std::uint8_t { kPending, kArrived, kStuck };
-    std::uint32_t job = 0;
     std::string_view cur;
     std::string_view dst;
     State state = State::kPending;
-    std::uint32_t stamp = 0;
 };
+
+using PathIndex = std::unordered_map<std::string_view, std::uint32_t>;
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
 // Moves a set of files to their destinations in an order that follows the
 // dependencies: a file whose destination is free moves first, and each move
 // frees the name that the next file is waiting for. Files that wait for each
 // other in a cycle are released by parking one of them under a temporary name
-// (or by swapping names where the volume can). Every file is looked at a
-// constant number of times, so the cost is linear.
+// (or by swapping names where the volume can). The dependencies are worked
+// out once, so every file costs a constant number of steps.
 class Relocator {
   public:
     Relocator(SafeMover& mover, bool& useExchange, const std::vector<std::string>& oldPaths,
               std::deque<std::string>& pathStore)
         : mover_(mover), useExchange_(useExchange), oldPaths_(oldPaths), pathStore_(pathStore) {}
 
-    // Moves every item; onArrived runs after each arrival. With
-    // stopOnFailure the first failure ends the work and the result is false;
+    // Moves every pending item; item i belongs to job i. occupants maps the
+    // current path of every pending item to its index. onArrived runs after
+    // each arrival. With stopOnFailure the first failure ends the work;
     // otherwise a file that cannot move, and every file waiting behind it,
     // stays where it is. True when every item arrived.
-    bool Run(std::vector<Item>& items, bool stopOnFailure,
-             const std::function<void(Item&)>& onArrived) {
+    bool Run(std::vector<Item>& items, const PathIndex& occupants, bool stopOnFailure,
+             const std::function<void(std::uint32_t)>& onArrived) {
         items_ = &items;
         stopOnFailure_ = stopOnFailure;
         onArrived_ = &onArrived;
         failed_ = false;
         ready_.clear();
-        occupant_.clear();
-        waiter_.clear();
-        occupant_.reserve(items.size());
-        waiter_.reserve(items.size());
-        for (std::uint32_t i = 0; i < items.size(); ++i) {
-            occupant_[items[i].cur] = i;
-            waiter_[items[i].dst] = i;
-        }
-        for (std::uint32_t i = 0; i < items.size(); ++i) {
-            if (!occupant_.contains(items[i].dst)) {
+        const auto count = static_cast<std::uint32_t>(items.size());
+        blocker_.assign(count, kNone);
+        waiter_.assign(count, kNone);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (items[i].state != Item::State::kPending) {
+                continue;
+            }
+            const auto found = occupants.find(items[i].dst);
+            if (found == occupants.end() || found->second == i) {
                 ready_.push_back(i);
+            } else if (waiter_[found->second] == kNone) {
+                blocker_[i] = found->second;
+                waiter_[found->second] = i;
+            } else if (!Fail(i, {})) {
+                return false;  // two files bound for one name
             }
         }
         if (!Drain()) {
             return false;
         }
-        std::uint32_t stamp = 0;
+        std::vector<std::uint32_t> stamp(count, kNone);
         std::vector<std::uint32_t> walked;
-        for (std::uint32_t start = 0; start < items.size(); ++start) {
+        for (std::uint32_t start = 0; start < count; ++start) {
             if (items[start].state != Item::State::kPending) {
                 continue;
             }
             // Follow who occupies each destination: either the walk comes
             // back to start (a cycle), or it ends at a file that cannot move.
-            ++stamp;
             walked.clear();
             std::uint32_t x = start;
             bool cycle = false;
             for (;;) {
-                items[x].stamp = stamp;
+                stamp[x] = start;
                 walked.push_back(x);
-                const auto occupied = occupant_.find(items[x].dst);
-                if (occupied == occupant_.end()) {
-                    ready_.push_back(x);  // freed meanwhile
+                const std::uint32_t next = blocker_[x];
+                if (next == kNone) {
+                    ready_.push_back(x);
                     break;
                 }
-                const std::uint32_t next = occupied->second;
                 if (next == start) {
                     cycle = true;
                     break;
                 }
-                if (items[next].state != Item::State::kPending || items[next].stamp == stamp) {
+                if (items[next].state != Item::State::kPending || stamp[next] == start) {
                     for (std::uint32_t w : walked) {
-                        items[w].state = Item::State::kStuck;
+                        if (!Fail(w, {})) {
+                            return false;
+                        }
                     }
                     break;
                 }
@@ -163,8 +169,8 @@ class Relocator {
             if (!Drain()) {
                 return false;
             }
-            if (items[start].state == Item::State::kPending) {
-                items[start].state = Item::State::kStuck;
+            if (items[start].state == Item::State::kPending && !Fail(start, {})) {
+                return false;
             }
         }
         return !failed_;
@@ -177,34 +183,36 @@ class Relocator {
             const std::uint32_t i = ready_.back();
             ready_.pop_back();
             Item& item = items[i];
-            if (item.state != Item::State::kPending || occupant_.contains(item.dst)) {
+            if (item.state != Item::State::kPending || blocker_[i] != kNone) {
                 continue;
             }
-            const std::string_view from = item.cur;
-            SafeMover::Result result = mover_.Move(std::string(from), std::string(item.dst));
+            from_.assign(item.cur);
+            to_.assign(item.dst);
+            SafeMover::Result result = mover_.Move(from_, to_);
             if (result.error != 0) {
                 if (!Fail(i, std::move(result.strandedAt))) {
                     return false;
                 }
                 continue;
             }
-            occupant_.erase(from);
             item.cur = item.dst;
-            Arrived(item);
-            Freed(from);
+            Arrived(i);
+            Freed(i);
         }
         return true;
     }
 
     // Releases the cycle through start: by name swaps, each of which brings
-    // one file home, or by parking start's file.
+    // one file home, or by parking one file.
     bool CloseCycle(std::uint32_t start) {
         auto& items = *items_;
         std::uint32_t x = start;
         while (useExchange_) {
             Item& item = items[x];
-            const std::uint32_t other = occupant_.at(item.dst);
-            const int error = mover_.Exchange(std::string(item.cur), std::string(item.dst));
+            const std::uint32_t other = blocker_[x];
+            from_.assign(item.cur);
+            to_.assign(item.dst);
+            const int error = mover_.Exchange(from_, to_);
             if (error != 0) {
                 if (CannotExchange(error)) {
                     useExchange_ = false;
@@ -212,63 +220,64 @@ class Relocator {
                 }
                 return Fail(x, {});
             }
-            const std::string_view vacated = item.cur;
-            occupant_.erase(item.dst);
-            occupant_[vacated] = other;
+            // other now stands where x stood, in the way of x's waiter.
+            const std::uint32_t w = waiter_[x];
+            items[other].cur = item.cur;
             item.cur = item.dst;
-            items[other].cur = vacated;
-            Arrived(item);
-            if (items[other].cur == items[other].dst) {
-                occupant_.erase(vacated);
-                Arrived(items[other]);
+            waiter_[x] = kNone;
+            Arrived(x);
+            if (w == other) {
+                blocker_[other] = kNone;
+                Arrived(other);
                 return true;
+            }
+            waiter_[other] = w;
+            if (w != kNone) {
+                blocker_[w] = other;
             }
             x = other;
         }
         Item& item = items[x];
-        const std::string temp =
-            mover_.TempPath(FolderOf(std::string(item.cur)), ExtensionOf(oldPaths_[item.job]));
+        from_.assign(item.cur);
+        const std::string temp = mover_.TempPath(FolderOf(from_), ExtensionOf(oldPaths_[x]));
         if (temp.empty()) {
             return Fail(x, {});
         }
         // The parked name needs no check of how it is stored: the file is
         // found again through the same spelling.
-        SafeMover::Result result = mover_.Move(std::string(item.cur), temp, false);
+        SafeMover::Result result = mover_.Move(from_, temp, false);
         if (result.error != 0) {
             return Fail(x, std::move(result.strandedAt));
         }
-        Relocate(x, temp);
+        item.cur = pathStore_.emplace_back(temp);
+        Freed(x);
         return true;
     }
 
     // Records a failed move; false when the work has to stop.
     bool Fail(std::uint32_t i, std::string strandedAt) {
+        Item& item = (*items_)[i];
         if (!strandedAt.empty()) {
-            Relocate(i, strandedAt);
+            item.cur = pathStore_.emplace_back(std::move(strandedAt));
+            Freed(i);
         }
-        (*items_)[i].state = Item::State::kStuck;
+        item.state = Item::State::kStuck;
         failed_ = true;
         return !stopOnFailure_;
     }
 
-    void Relocate(std::uint32_t i, const std::string& path) {
-        Item& item = (*items_)[i];
-        const std::string_view left = item.cur;
-        occupant_.erase(left);
-        item.cur = pathStore_.emplace_back(path);
-        occupant_[item.cur] = i;
-        Freed(left);
+    void Arrived(std::uint32_t i) {
+        (*items_)[i].state = Item::State::kArrived;
+        (*onArrived_)(i);
     }
 
-    void Arrived(Item& item) {
-        item.state = Item::State::kArrived;
-        (*onArrived_)(item);
-    }
-
-    void Freed(std::string_view path) {
-        const auto waiting = waiter_.find(path);
-        if (waiting != waiter_.end() && (*items_)[waiting->second].state == Item::State::kPending) {
-            ready_.push_back(waiting->second);
+    // Item i has left the path it occupied.
+    void Freed(std::uint32_t i) {
+        const std::uint32_t w = waiter_[i];
+        waiter_[i] = kNone;
+        if (w != kNone) {
+            blocker_[w] = kNone;
+            ready_.push_back(w);
         }
     }
 
@@ -277,71 +286,88 @@ class Relocator {
     const std::vector<std::string>& oldPaths_;
     std::deque<std::string>& pathStore_;
     std::vector<Item>* items_ = nullptr;
-    const std::function<void(Item&)>* onArrived_ = nullptr;
+    const std::function<void(std::uint32_t)>* onArrived_ = nullptr;
     bool stopOnFailure_ = true;
     bool failed_ = false;
-    std::unordered_map<std::string_view, std::uint32_t> occupant_;  // path -> file there
-    std::unordered_map<std::string_view, std::uint32_t> waiter_;    // path -> file bound for it
+    std::vector<std::uint32_t> blocker_;  // the item standing at my destination
+    std::vector<std::uint32_t> waiter_;   // the item bound for where I stand
     std::vector<std::uint32_t> ready_;
+    std::string from_, to_;
 };
 
-// Phase 1: true when a target is taken by something that is not a file of the
-// run. A target that differs from the file's own name in letter case only is
-// the file itself when the folder does not list the target's exact name (a
-// case-insensitive volume found the file under its old spelling).
-bool ForeignFileAtTarget(FileSystem& fs, const std::vector<std::string>& oldPaths,
-                         const std::vector<std::string>& newPaths,
-                         const std::unordered_set<std::string_view>& runFiles) {
-    std::unordered_map<std::string, std::unordered_set<std::string>> listings;
-    for (std::size_t j = 0; j < oldPaths.size(); ++j) {
-        const std::string& target = newPaths[j];
-        if (target == oldPaths[j] || runFiles.contains(target)) {
-            continue;
-        }
-        // Only a clear answer counts as taken; on any other error the move
-        // itself, which never replaces, decides.
-        if (fs.Lstat(target) != 0) {
-            continue;
-        }
-        if (!AsciiEqualsNoCase(target, oldPaths[j])) {
-            return true;
-        }
-        const std::string folder = FolderOf(target);
-        auto listing = listings.find(folder);
-        if (listing == listings.end()) {
-            std::vector<std::string> names;
-            if (fs.ListNames(folder, names) != 0) {
-                return true;
-            }
-            listing =
-                listings
-                    .emplace(folder, std::unordered_set<std::string>(names.begin(), names.end()))
-                    .first;
-        }
-        if (listing->second.contains(NameOf(target))) {
-            return true;
-        }
-    }
-    return false;
-}
+// Jobs per folder from which on one listing of the folder is cheaper than a
+// query per target.
+constexpr std::size_t kListFolderFrom = 64;
 
-template <typename Paths>
-bool HasDuplicates(const Paths& paths) {
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(paths.size());
-    for (const std::string& path : paths) {
-        if (!seen.insert(path).second) {
-            return true;
+// Phase 1: whether a target is taken by something that is not a file of the
+// run, or shared by two files (which can never both arrive). A target that differs from the file's
+// own name in letter case only is the file itself when the folder does not list the target's exact
+// name (a case-insensitive volume found the file under its old spelling).
+enum class Targets { kFree, kTaken, kShared };
+
+Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
+                     const std::vector<std::string>& newPaths, const PathIndex& runFiles) {
+    std::unordered_map<std::string, std::vector<std::uint32_t>> byFolder;
+    std::unordered_set<std::string_view> outside;
+    for (std::uint32_t j = 0; j < oldPaths.size(); ++j) {
+        if (newPaths[j] != oldPaths[j] && !runFiles.contains(newPaths[j])) {
+            if (!outside.insert(newPaths[j]).second) {
+                return Targets::kShared;
+            }
+            byFolder[FolderOf(newPaths[j])].push_back(j);
         }
     }
-    return false;
+    std::vector<std::string> names;
+    for (const auto& [folder, jobs] : byFolder) {
+        bool listed = false;
+        bool readable = false;
+        std::unordered_set<std::string_view> entries;
+        const auto listFolder = [&] {
+            if (!listed) {
+                listed = true;
+                readable = fs.ListNames(folder, names) == 0;
+                if (readable) {
+                    entries = std::unordered_set<std::string_view>(names.begin(), names.end());
+                }
+            }
+            return readable;
+        };
+        // On a volume that keeps names exactly, many targets are checked
+        // against one listing; elsewhere only the file system can say which
+        // spellings a name covers.
+        if (jobs.size() >= kListFolderFrom && fs.KeepsExactNames(folder)) {
+            if (!listFolder()) {
+                return Targets::kTaken;
+            }
+            for (std::uint32_t j : jobs) {
+                if (entries.contains(NameOf(newPaths[j]))) {
+                    return Targets::kTaken;
+                }
+            }
+            continue;
+        }
+        for (std::uint32_t j : jobs) {
+            // Only a clear answer counts as taken; on any other error the
+            // move itself, which never replaces, decides.
+            if (fs.Lstat(newPaths[j]) != 0) {
+                continue;
+            }
+            if (!AsciiEqualsNoCase(newPaths[j], oldPaths[j])) {
+                return Targets::kTaken;
+            }
+            if (!listFolder() || entries.contains(NameOf(newPaths[j]))) {
+                return Targets::kTaken;
+            }
+        }
+    }
+    return Targets::kFree;
 }
 
 }  // namespace
 
 RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
                             const RenameRunSettings& settings) {
-    const std::size_t count = jobs.size();
+    const auto count = static_cast<std::uint32_t>(jobs.size());
     std::vector<std::string> oldPaths, newPaths;
     oldPaths.reserve(count);
     newPaths.reserve(count);
@@ -349,17 +375,25 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         oldPaths.push_back(EncodeFileName(job.oldPath));
         newPaths.push_back(EncodeFileName(job.newPath));
     }
-    // Two jobs for one file, or two files bound for one name, can never all
-    // succeed; touch nothing.
-    if (HasDuplicates(oldPaths) || HasDuplicates(newPaths)) {
-        progress.SetFinished();
-        return RenameOutcome::kRolledBack;
+    PathIndex runFiles;
+    runFiles.reserve(count);
+    for (std::uint32_t j = 0; j < count; ++j) {
+        if (!runFiles.emplace(oldPaths[j], j).second) {
+            // Two jobs for one file can never both succeed; touch nothing.
+            progress.SetFinished();
+            return RenameOutcome::kRolledBack;
+        }
     }
-    std::unordered_set<std::string_view> runFiles(oldPaths.begin(), oldPaths.end());
-    if (ForeignFileAtTarget(fs, oldPaths, newPaths, runFiles)) {
-        progress.SetTargetExists();
-        progress.SetFinished();
-        return RenameOutcome::kTargetExists;
+    switch (CheckTargets(fs, oldPaths, newPaths, runFiles)) {
+        case Targets::kFree:
+            break;
+        case Targets::kTaken:
+            progress.SetTargetExists();
+            progress.SetFinished();
+            return RenameOutcome::kTargetExists;
+        case Targets::kShared:
+            progress.SetFinished();
+            return RenameOutcome::kRolledBack;
     }
 
     // Phase 2: forward.
@@ -367,49 +401,43 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
     bool useExchange = settings.useExchange;
     std::deque<std::string> pathStore;
     Relocator relocator(mover, useExchange, oldPaths, pathStore);
-    std::vector<std::string_view> where(count);  // the current place of every file
-    std::vector<Item> items;
-    items.reserve(count);
+    std::vector<Item> items(count);
     for (std::uint32_t j = 0; j < count; ++j) {
-        where[j] = oldPaths[j];
+        items[j].cur = oldPaths[j];
+        items[j].dst = newPaths[j];
         if (oldPaths[j] == newPaths[j]) {
+            items[j].state = Item::State::kArrived;
             jobs[j].done = true;
             progress.JobDone();
-        } else {
-            items.push_back(Item{j, oldPaths[j], newPaths[j]});
         }
     }
-    const std::function<void(Item&)> forwardArrived = [&](Item& item) {
-        jobs[item.job].done = true;
+    const std::function<void(std::uint32_t)> forwardArrived = [&](std::uint32_t j) {
+        jobs[j].done = true;
         progress.JobDone();
     };
-    const bool complete = relocator.Run(items, true, forwardArrived);
+    const bool complete = relocator.Run(items, runFiles, true, forwardArrived);
 
     if (!complete) {
         // Phase 3: every file that left its old name goes back.
-        for (const Item& item : items) {
-            where[item.job] = item.cur;
-        }
-        std::vector<Item> back;
+        PathIndex occupants;
         for (std::uint32_t j = 0; j < count; ++j) {
-            if (where[j] != std::string_view(oldPaths[j])) {
-                back.push_back(Item{j, where[j], oldPaths[j]});
-            }
-            if (oldPaths[j] == newPaths[j]) {
-                jobs[j].done = false;
+            Item& item = items[j];
+            item.dst = oldPaths[j];
+            if (item.cur == item.dst) {
+                item.state = Item::State::kArrived;
+            } else {
+                item.state = Item::State::kPending;
+                occupants.emplace(item.cur, j);
             }
         }
-        relocator.Run(back, false, [](Item&) {});
-        for (const Item& item : back) {
-            where[item.job] = item.cur;
-        }
+        relocator.Run(items, occupants, false, [](std::uint32_t) {});
     }
 
     for (std::uint32_t j = 0; j < count; ++j) {
-        const std::string_view at = complete ? std::string_view(newPaths[j]) : where[j];
-        jobs[j].done = at == std::string_view(newPaths[j]) && (complete || at != oldPaths[j]);
+        const std::string_view at = items[j].cur;
+        jobs[j].done = at == newPaths[j] && (complete || at != oldPaths[j]);
         jobs[j].tempPath.clear();
-        if (at != std::string_view(oldPaths[j]) && at != std::string_view(newPaths[j])) {
+        if (at != oldPaths[j] && at != newPaths[j]) {
             jobs[j].tempPath = DecodeFileName(at);
         }
     }

@@ -127,22 +127,31 @@ std::string SafeMover::TempPath(const std::string& folder, const std::string& ex
     return EncodeFileName(path);
 }
 
-bool SafeMover::FolderKeepsExactNames(const std::string& folder) {
-    auto it = exactFolders_.find(folder);
-    if (it == exactFolders_.end()) {
-        it = exactFolders_.emplace(folder, fs_.KeepsExactNames(folder)).first;
+bool SafeMover::FolderKeepsExactNames(std::string_view folder) {
+    // Runs mostly stay in one folder; skip the map for a repeat.
+    if (lastFolder_ && *lastFolder_ == folder) {
+        return lastExact_;
     }
-    return it->second;
+    auto it = exactFolders_.find(std::string(folder));
+    if (it == exactFolders_.end()) {
+        it = exactFolders_.emplace(std::string(folder), fs_.KeepsExactNames(std::string(folder)))
+                 .first;
+    }
+    lastFolder_ = &it->first;
+    lastExact_ = it->second;
+    return lastExact_;
 }
 
 bool SafeMover::NameIsStored(const std::string& path) {
-    const std::string folder = FolderOf(path);
+    const auto slash = path.rfind('/');
+    const std::string_view folder =
+        slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
     if (FolderKeepsExactNames(folder)) {
         return true;
     }
     // Reading the folder costs a pass over its entries, but only on volumes
     // that may store a different name than asked for.
-    if (fs_.ListNames(folder, names_) != 0) {
+    if (fs_.ListNames(std::string(folder), names_) != 0) {
         return false;
     }
     const std::string name = NameOf(path);

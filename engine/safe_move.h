@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -44,10 +45,12 @@ class SafeMover {
     int MoveByLink(const std::string& from, const std::string& to);
     Result MoveOtherSpelling(const std::string& from, const std::string& to);
     bool NameIsStored(const std::string& path);
-    bool FolderKeepsExactNames(const std::string& folder);
+    bool FolderKeepsExactNames(std::string_view folder);
 
     FileSystem& fs_;
     std::unordered_map<std::string, bool> exactFolders_;
+    const std::string* lastFolder_ = nullptr;  // the key last asked for
+    bool lastExact_ = false;
     std::vector<std::string> names_;  // reused buffer for folder listings
 };
 

@@ -200,9 +200,28 @@ Scenario BigRotation() {
     return big;
 }
 
+// Enough free targets in one folder to check them against one listing.
+Scenario ManyFreeTargets(bool oneTaken) {
+    Scenario s{oneTaken ? "ManyFreeTargetsOneTaken" : "ManyFreeTargets",
+               Numbered("f", 100),
+               {},
+               oneTaken ? RenameOutcome::kTargetExists : RenameOutcome::kRenamed};
+    for (int i = 0; i < 100; ++i) {
+        std::string target = s.files[i];
+        target[0] = 'g';
+        s.renames.emplace_back(s.files[i], target);
+    }
+    if (oneTaken) {
+        s.files.push_back("g57");
+    }
+    return s;
+}
+
 std::vector<Scenario> Scenarios() {
     std::vector<Scenario> list = SmallScenarios();
     list.push_back(BigRotation());
+    list.push_back(ManyFreeTargets(false));
+    list.push_back(ManyFreeTargets(true));
     return list;
 }
 
