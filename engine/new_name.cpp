@@ -104,25 +104,13 @@ void TrimSpaces(std::u16string& name) {
 
 void NameRegistry::Clear() {
     pool_.clear();
-    if (count_ != 0) std::fill(slots_.begin(), slots_.end(), Slot{});
-    count_ = 0;
+    entries_.clear();
+    index_.Clear();
 }
 
 void NameRegistry::Reserve(std::size_t count) {
-    while (slots_.size() < 2 * count)
-        Grow();
-}
-
-std::size_t NameRegistry::Find(std::u16string_view name, std::uint64_t hash) const {
-    const std::size_t mask = slots_.size() - 1;
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-        const Slot& slot = slots_[i];
-        if (slot.length == kEmpty) return i;
-        if (slot.hash == hash &&
-            EqualsNoCase(std::u16string_view(pool_).substr(slot.begin, slot.length), name)) {
-            return i;
-        }
-    }
+    entries_.reserve(count);
+    index_.Reserve(count);
 }
 
 bool NameRegistry::Contains(std::u16string_view name) const {
@@ -130,34 +118,21 @@ bool NameRegistry::Contains(std::u16string_view name) const {
 }
 
 std::size_t NameRegistry::ItemOf(std::u16string_view name) const {
-    if (count_ == 0) return SIZE_MAX;
-    const Slot& slot = slots_[Find(name, NoCaseHash{}(name))];
-    return slot.length == kEmpty ? SIZE_MAX : slot.item;
+    const std::uint32_t id = index_.Find(
+        NoCaseHash{}(name), [&](std::uint32_t other) { return EqualsNoCase(NameOf(other), name); });
+    return id == FlatHashIndex::kNone ? SIZE_MAX : entries_[id].item;
 }
 
 void NameRegistry::Register(std::u16string_view name, std::size_t item) {
-    if (2 * (count_ + 1) > slots_.size()) Grow();
-    const std::uint64_t hash = NoCaseHash{}(name);
-    Slot& slot = slots_[Find(name, hash)];
-    if (slot.length == kEmpty) {
-        slot = Slot{hash, static_cast<std::uint32_t>(pool_.size()),
-                    static_cast<std::uint32_t>(name.size()), item};
+    const auto next = static_cast<std::uint32_t>(entries_.size());
+    const std::uint32_t id = index_.Insert(NoCaseHash{}(name), next, [&](std::uint32_t other) {
+        return EqualsNoCase(NameOf(other), name);
+    });
+    if (id == next) {
+        entries_.push_back(Entry{pool_.size(), name.size(), item});
         pool_.append(name);
-        ++count_;
-    }
-    slot.item = item;
-}
-
-void NameRegistry::Grow() {
-    std::vector<Slot> old(std::max<std::size_t>(16, slots_.size() * 2));
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.length == kEmpty) continue;
-        std::size_t i = slot.hash & mask;
-        while (slots_[i].length != kEmpty)
-            i = (i + 1) & mask;
-        slots_[i] = slot;
+    } else {
+        entries_[id].item = item;
     }
 }
 

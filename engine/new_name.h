@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/file_info.h"
+#include "engine/flat_hash_index.h"
 #include "engine/rename_options.h"
 
 namespace morix {
@@ -26,24 +27,21 @@ class NameRegistry {
     void Register(std::u16string_view name, std::size_t item);
     // The item that received name, or SIZE_MAX when none did.
     std::size_t ItemOf(std::u16string_view name) const;
-    std::size_t Size() const { return count_; }
+    std::size_t Size() const { return entries_.size(); }
 
   private:
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::uint32_t begin = 0;
-        std::uint32_t length = kEmpty;
-        std::size_t item = 0;
+    struct Entry {
+        std::size_t begin;  // in pool_
+        std::size_t length;
+        std::size_t item;
     };
-    static constexpr std::uint32_t kEmpty = UINT32_MAX;
-
-    // The slot holding name, or the empty slot where it would go.
-    std::size_t Find(std::u16string_view name, std::uint64_t hash) const;
-    void Grow();
+    std::u16string_view NameOf(std::uint32_t id) const {
+        return std::u16string_view(pool_).substr(entries_[id].begin, entries_[id].length);
+    }
 
     std::u16string pool_;
-    std::vector<Slot> slots_;  // size is zero or a power of two
-    std::size_t count_ = 0;
+    std::vector<Entry> entries_;
+    FlatHashIndex index_;
 };
 
 // The new names of one pass, parallel to its rows, in one buffer.

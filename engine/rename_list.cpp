@@ -9,20 +9,13 @@
 
 namespace morix {
 
-std::size_t RenameList::IndexHash::operator()(std::uint32_t index) const {
-    return (*this)(std::u16string_view((*items)[index].path));
-}
-
-std::size_t RenameList::IndexHash::operator()(std::u16string_view path) const {
-    return std::hash<std::u16string_view>{}(path);
-}
-
-RenameList::RenameList() : index_(0, IndexHash{&items_}, IndexEqual{&items_}) {}
-
 bool RenameList::AddItem(std::u16string path) {
-    if (index_.find(std::u16string_view(path)) != index_.end()) return false;
+    const auto next = static_cast<std::uint32_t>(items_.size());
+    const std::uint64_t hash = std::hash<std::u16string_view>{}(path);
+    const std::uint32_t id =
+        index_.Insert(hash, next, [&](std::uint32_t other) { return items_[other].path == path; });
+    if (id != next) return false;
     items_.push_back(RenameItem{std::move(path)});
-    index_.insert(static_cast<std::uint32_t>(items_.size() - 1));
     return true;
 }
 
@@ -36,7 +29,7 @@ const RenameItem& RenameList::ItemAt(std::size_t index) const {
 }
 
 void RenameList::Clear() {
-    index_.clear();
+    index_ = FlatHashIndex();
     items_.clear();
     items_.shrink_to_fit();
 }
@@ -45,7 +38,7 @@ bool RenameList::AddFolder(std::u16string_view folder) {
     std::optional<std::vector<std::u16string>> files = ListFolderFiles(folder);
     if (!files) return false;
     items_.reserve(items_.size() + files->size());
-    index_.reserve(items_.size() + files->size());
+    index_.Reserve(items_.size() + files->size());
     bool allAdded = true;
     for (std::u16string& path : *files) {
         allAdded = AddItem(std::move(path)) && allAdded;

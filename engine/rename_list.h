@@ -6,8 +6,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
+
+#include "engine/flat_hash_index.h"
 
 namespace morix {
 
@@ -17,7 +18,7 @@ struct RenameItem {
 
 class RenameList {
   public:
-    RenameList();
+    RenameList() = default;
     RenameList(const RenameList&) = delete;
     RenameList& operator=(const RenameList&) = delete;
 
@@ -37,23 +38,8 @@ class RenameList {
     bool AddFolder(std::u16string_view folder);
 
   private:
-    struct IndexHash {
-        using is_transparent = void;
-        const std::vector<RenameItem>* items;
-        std::size_t operator()(std::uint32_t index) const;
-        std::size_t operator()(std::u16string_view path) const;
-    };
-    struct IndexEqual {
-        using is_transparent = void;
-        const std::vector<RenameItem>* items;
-        std::u16string_view PathOf(std::uint32_t index) const { return (*items)[index].path; }
-        bool operator()(std::uint32_t a, std::uint32_t b) const { return a == b; }
-        bool operator()(std::uint32_t a, std::u16string_view b) const { return PathOf(a) == b; }
-        bool operator()(std::u16string_view a, std::uint32_t b) const { return a == PathOf(b); }
-    };
-
     std::vector<RenameItem> items_;
-    std::unordered_set<std::uint32_t, IndexHash, IndexEqual> index_;
+    FlatHashIndex index_;  // exact paths of items_
 };
 
 }  // namespace morix

@@ -101,6 +101,18 @@ std::string EncodeFileName(std::u16string_view text) {
 
 void AppendFileNameBytes(std::string& out, std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // Most names are ASCII: copy such runs in one step.
+        std::size_t ascii = i;
+        while (ascii < text.size() && text[ascii] < 0x80)
+            ++ascii;
+        if (ascii > i) {
+            const std::size_t at = out.size();
+            out.resize(at + (ascii - i));
+            for (std::size_t k = i; k < ascii; ++k)
+                out[at + (k - i)] = static_cast<char>(text[k]);
+            i = ascii;
+            if (i == text.size()) break;
+        }
         const char16_t c = text[i];
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
@@ -182,7 +194,8 @@ std::size_t NoCaseHash::operator()(std::u16string_view s) const {
         h ^= h >> 29;
     }
     std::uint64_t tail = 0;
-    for (; i < s.size(); ++i) tail = (tail << 16) | (s[i] | 0x20u);
+    for (; i < s.size(); ++i)
+        tail = (tail << 16) | (s[i] | 0x20u);
     h = (h ^ tail) * kMul;
     return static_cast<std::size_t>(h ^ (h >> 32));
 }

@@ -1,0 +1,86 @@
+// An open-addressing hash index of small integer ids whose keys live
+// elsewhere (in a list of items or a buffer of names). Flat arrays, no node
+// per entry: lists of a million rows stay cheap to fill and to clear.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace morix {
+
+class FlatHashIndex {
+  public:
+    static constexpr std::uint32_t kNone = UINT32_MAX;
+
+    // The id whose key equals the one sought, or kNone. equals(id) compares
+    // the stored key of id with the sought key.
+    template <typename Equals>
+    std::uint32_t Find(std::uint64_t hash, const Equals& equals) const {
+        if (slots_.empty()) return kNone;
+        const Slot& slot = slots_[Probe(hash, equals)];
+        return slot.id;
+    }
+
+    // Adds id under hash unless an equal key is present; returns the id now
+    // stored for that key.
+    template <typename Equals>
+    std::uint32_t Insert(std::uint64_t hash, std::uint32_t id, const Equals& equals) {
+        if (2 * (count_ + 1) > slots_.size()) Rehash(std::max<std::size_t>(16, slots_.size() * 2));
+        Slot& slot = slots_[Probe(hash, equals)];
+        if (slot.id == kNone) {
+            slot = Slot{static_cast<std::uint32_t>(hash), id};
+            ++count_;
+        }
+        return slot.id;
+    }
+
+    void Reserve(std::size_t count) {
+        std::size_t size = std::max<std::size_t>(16, slots_.size());
+        while (size < 2 * count)
+            size *= 2;
+        if (size > slots_.size()) Rehash(size);
+    }
+
+    void Clear() {
+        if (count_ != 0) std::fill(slots_.begin(), slots_.end(), Slot{});
+        count_ = 0;
+    }
+
+    std::size_t Size() const { return count_; }
+
+  private:
+    struct Slot {
+        std::uint32_t hash = 0;  // low bits of the key's hash, to skip most key comparisons
+        std::uint32_t id = kNone;
+    };
+
+    template <typename Equals>
+    std::size_t Probe(std::uint64_t hash, const Equals& equals) const {
+        const std::size_t mask = slots_.size() - 1;
+        const auto low = static_cast<std::uint32_t>(hash);
+        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.id == kNone || (slot.hash == low && equals(slot.id))) return i;
+        }
+    }
+
+    void Rehash(std::size_t size) {
+        std::vector<Slot> old(size);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.id == kNone) continue;
+            std::size_t i = slot.hash & mask;
+            while (slots_[i].id != kNone)
+                i = (i + 1) & mask;
+            slots_[i] = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;  // size is zero or a power of two
+    std::size_t count_ = 0;
+};
+
+}  // namespace morix
