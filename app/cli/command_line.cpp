@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <memory>
 #include <optional>
 
+#include "engine/file_info.h"
 #include "engine/paths.h"
 #include "engine/preview.h"
 #include "engine/sorting.h"
@@ -280,13 +283,22 @@ std::u16string CurrentFolder() {
     return cwd ? DecodeFileName(cwd.get()) : std::u16string(u"/");
 }
 
-std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list) {
+std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list,
+                                       std::FILE* err) {
     for (const Source& source : commandLine.sources) {
-        if (source.isFolder) {
-            list.AddFolder(source.path);
-        } else {
+        if (!source.isFolder) {
             list.AddItem(source.path);
+            continue;
         }
+        errno = 0;
+        std::optional<std::vector<std::u16string>> files = ListFolderFiles(source.path);
+        if (!files) {
+            std::fprintf(err, "morix: cannot read folder '%s': %s\n",
+                         EncodeFileName(source.path).c_str(), std::strerror(errno));
+            continue;
+        }
+        for (std::u16string& path : *files)
+            list.AddItem(std::move(path));
     }
     std::vector<std::uint32_t> rows = IdentityRows(list.Count());
     if (!commandLine.keepOrder) {

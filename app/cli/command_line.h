@@ -48,8 +48,10 @@ std::variant<CommandLine, CommandLineError> ParseCommandLine(std::span<const std
 std::u16string CurrentFolder();
 
 // Adds the sources to list in command-line order and returns the rows in
-// display order: sorted by the sort key unless --sort none was given.
-std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list);
+// display order: sorted by the sort key unless --sort none was given. A
+// folder that cannot be read adds nothing and is reported on err.
+std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list,
+                                       std::FILE* err = stderr);
 
 void PrintUsage(std::FILE* out);
 

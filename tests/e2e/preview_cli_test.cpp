@@ -102,6 +102,15 @@ TEST(PreviewCli, BadCommandLinesExitWithTwoAndOneLine) {
     }
 }
 
+TEST(PreviewCli, UnreadableFolderIsReportedAndSkipped) {
+    TempDir dir;
+    const std::string file = dir.MakeFile("x.txt");
+    const ProcessResult r = Preview({"--dir", dir.Path("missing"), file});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "x.txt\tx.txt\t" + dir.bytes() + "\n");
+    EXPECT_EQ(r.err.find("morix: cannot read folder '" + dir.Path("missing") + "'"), 0u) << r.err;
+}
+
 TEST(PreviewCli, AcceptsEmptyExtensionAndNumericCaseModes) {
     TempDir dir;
     dir.MakeFile("a.txt");
