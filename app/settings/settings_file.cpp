@@ -1,0 +1,352 @@
+#include "app/settings/settings_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <optional>
+
+#include "app/settings/user_dirs.h"
+#include "engine/text.h"
+
+namespace morix {
+namespace {
+
+constexpr std::string_view kHeader =
+    "# Trelvo Renamer settings, one value a line: name=sz:\"text\",\n"
+    "# name=dword:number (32-bit) or name=qword:number (64-bit).\n";
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+template <class T>
+std::optional<T> ParseNumber(std::string_view digits) {
+    if (digits.empty() || digits.front() < '0' || digits.front() > '9') return std::nullopt;
+    T value{};
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Raw bytes of a quoted text must be valid UTF-8: decoding turns every byte
+// that is not into U+DC80..U+DCFF.
+bool AppendUtf8(std::u16string& out, std::string_view bytes) {
+    const std::u16string decoded = DecodeFileName(bytes);
+    for (const char16_t unit : decoded) {
+        if (unit >= 0xDC80 && unit <= 0xDCFF) return false;
+    }
+    out += decoded;
+    return true;
+}
+
+std::optional<std::u16string> ParseQuotedText(std::string_view quoted) {
+    if (quoted.size() < 2 || quoted.front() != '"' || quoted.back() != '"') return std::nullopt;
+    const std::string_view body = quoted.substr(1, quoted.size() - 2);
+    std::u16string text;
+    std::size_t runStart = 0;
+    std::size_t i = 0;
+    while (i < body.size()) {
+        const unsigned char c = static_cast<unsigned char>(body[i]);
+        if (c == '"' || c < 0x20 || c == 0x7F) return std::nullopt;
+        if (c != '\\') {
+            ++i;
+            continue;
+        }
+        if (!AppendUtf8(text, body.substr(runStart, i - runStart)) || i + 1 >= body.size())
+            return std::nullopt;
+        const char escape = body[i + 1];
+        i += 2;
+        switch (escape) {
+            case '\\':
+                text += u'\\';
+                break;
+            case '"':
+                text += u'"';
+                break;
+            case 'n':
+                text += u'\n';
+                break;
+            case 'r':
+                text += u'\r';
+                break;
+            case 't':
+                text += u'\t';
+                break;
+            case 'u': {
+                if (i + 4 > body.size()) return std::nullopt;
+                unsigned unit = 0;
+                for (std::size_t k = 0; k < 4; ++k) {
+                    const int digit = HexDigit(body[i + k]);
+                    if (digit < 0) return std::nullopt;
+                    unit = unit * 16 + static_cast<unsigned>(digit);
+                }
+                text += static_cast<char16_t>(unit);
+                i += 4;
+                break;
+            }
+            default:
+                return std::nullopt;
+        }
+        runStart = i;
+    }
+    if (!AppendUtf8(text, body.substr(runStart))) return std::nullopt;
+    return text;
+}
+
+std::optional<SettingsFileEntry> ParseLine(std::string_view line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return std::nullopt;
+    const std::string_view name = Trim(line.substr(0, equals));
+    const std::string_view value = Trim(line.substr(equals + 1));
+    if (!IsValidSettingName(name)) return std::nullopt;
+    const std::size_t colon = value.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    const std::string_view kind = value.substr(0, colon);
+    const std::string_view data = value.substr(colon + 1);
+    SettingsFileEntry entry{std::string(name), StoredValue()};
+    if (kind == "sz") {
+        std::optional<std::u16string> text = ParseQuotedText(data);
+        if (!text) return std::nullopt;
+        entry.value = std::move(*text);
+    } else if (kind == "dword") {
+        const auto number = ParseNumber<std::uint32_t>(data);
+        if (!number) return std::nullopt;
+        entry.value = *number;
+    } else if (kind == "qword") {
+        const auto number = ParseNumber<std::uint64_t>(data);
+        if (!number) return std::nullopt;
+        entry.value = *number;
+    } else {
+        return std::nullopt;
+    }
+    return entry;
+}
+
+void AppendEscapedUnit(std::string& out, char16_t unit) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\u%04X", static_cast<unsigned>(unit));
+    out += buffer;
+}
+
+void AppendQuotedText(std::string& out, std::u16string_view text) {
+    out += '"';
+    std::size_t runStart = 0;
+    auto flush = [&](std::size_t end) {
+        AppendFileNameBytes(out, text.substr(runStart, end - runStart));
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            ++i;  // a valid pair goes out as UTF-8 with its run
+            continue;
+        }
+        const bool lone = unit >= 0xD800 && unit <= 0xDFFF;
+        if (!lone && unit >= 0x20 && unit != 0x7F && unit != u'"' && unit != u'\\') continue;
+        flush(i);
+        runStart = i + 1;
+        switch (unit) {
+            case u'"':
+                out += "\\\"";
+                break;
+            case u'\\':
+                out += "\\\\";
+                break;
+            case u'\n':
+                out += "\\n";
+                break;
+            case u'\r':
+                out += "\\r";
+                break;
+            case u'\t':
+                out += "\\t";
+                break;
+            default:
+                AppendEscapedUnit(out, unit);
+                break;
+        }
+    }
+    flush(text.size());
+    out += '"';
+}
+
+// Holds an exclusive lock on a lock file until destroyed.
+class FileLock {
+  public:
+    explicit FileLock(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+        }
+    }
+    ~FileLock() {
+        if (fd_ >= 0) ::close(fd_);  // releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool held() const { return fd_ >= 0; }
+
+  private:
+    int fd_;
+};
+
+std::string ParentFolder(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool IsValidSettingName(std::string_view name) {
+    if (name.empty()) return false;
+    for (const char c : name) {
+        if (c <= 0x20 || c >= 0x7F || c == '=') return false;
+    }
+    return name.front() != '#';
+}
+
+ParsedSettingsFile ParseSettingsFile(std::string_view text) {
+    ParsedSettingsFile parsed;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = Trim(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (line.empty() || line.front() == '#') continue;
+        std::optional<SettingsFileEntry> entry = ParseLine(line);
+        if (!entry) {
+            ++parsed.damagedLines;
+            continue;
+        }
+        bool replaced = false;
+        for (SettingsFileEntry& existing : parsed.entries) {
+            if (existing.name == entry->name) {
+                existing.value = std::move(entry->value);
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced) parsed.entries.push_back(std::move(*entry));
+    }
+    return parsed;
+}
+
+std::string FormatSettingsFile(const std::vector<SettingsFileEntry>& entries) {
+    std::string out(kHeader);
+    for (const SettingsFileEntry& entry : entries) {
+        out += entry.name;
+        if (const auto* text = std::get_if<std::u16string>(&entry.value)) {
+            out += "=sz:";
+            AppendQuotedText(out, *text);
+        } else if (const auto* dword = std::get_if<std::uint32_t>(&entry.value)) {
+            out += "=dword:" + std::to_string(*dword);
+        } else {
+            out += "=qword:" + std::to_string(std::get<std::uint64_t>(entry.value));
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::string DefaultSettingsFilePath() {
+    const std::string config = UserConfigHome();
+    if (config.empty()) return {};
+    return config + (config.back() == '/' ? "" : "/") + "Vantorel/Trelvo Renamer.conf";
+}
+
+FileSettingsBackend::FileSettingsBackend(std::string path, std::function<void()> beforeReplace)
+    : path_(std::move(path)), beforeReplace_(std::move(beforeReplace)) {}
+
+ISettingsBackend::ReadStatus FileSettingsBackend::Read(std::string_view name, StoredValue& value) {
+    if (path_.empty()) return ReadStatus::kUnavailable;
+    const std::optional<std::string> text = ReadSmallFile(path_, kMaxFileBytes);
+    if (!text) return ReadStatus::kUnavailable;
+    for (SettingsFileEntry& entry : ParseSettingsFile(*text).entries) {
+        if (entry.name == name) {
+            value = std::move(entry.value);
+            return ReadStatus::kFound;
+        }
+    }
+    return ReadStatus::kMissing;
+}
+
+bool FileSettingsBackend::Write(std::string_view name, const StoredValue& value) {
+    return Change(name, &value);
+}
+
+bool FileSettingsBackend::Remove(std::string_view name) {
+    return Change(name, nullptr);
+}
+
+void FileSettingsBackend::RemoveLeftoverTemporaries() const {
+    const std::string prefix = TemporarySiblingPrefix(path_);
+    const std::string folder = ParentFolder(prefix);
+    const std::string namePrefix = prefix.substr(folder.size() + 1);
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* item = ::readdir(dir)) {
+        const std::string_view name(item->d_name);
+        if (name.size() > namePrefix.size() && name.substr(0, namePrefix.size()) == namePrefix)
+            ::unlinkat(::dirfd(dir), item->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// value null: remove the value.
+bool FileSettingsBackend::Change(std::string_view name, const StoredValue* value) {
+    if (path_.empty() || !IsValidSettingName(name) || !MakeFolders(ParentFolder(path_), 0700))
+        return false;
+    FileLock lock(path_ + ".lock");
+    if (!lock.held()) return false;
+    // Under the lock only this program writes; a temporary file lying around
+    // is what a writer that died before its rename left behind.
+    RemoveLeftoverTemporaries();
+
+    bool missing = false;
+    const std::optional<std::string> text = ReadSmallFile(path_, kMaxFileBytes, &missing);
+    if (!text && !missing) return false;  // never replace a file whose values could not be read
+    ParsedSettingsFile parsed = ParseSettingsFile(text.value_or(std::string()));
+
+    auto it = parsed.entries.begin();
+    while (it != parsed.entries.end() && it->name != name)
+        ++it;
+    if (value == nullptr) {
+        if (it == parsed.entries.end()) return true;
+        parsed.entries.erase(it);
+    } else if (it == parsed.entries.end()) {
+        parsed.entries.push_back({std::string(name), *value});
+    } else if (it->value == *value) {
+        return true;
+    } else {
+        it->value = *value;
+    }
+
+    mode_t mode = 0600;
+    struct stat info {};
+    if (text && ::stat(path_.c_str(), &info) == 0) mode = info.st_mode & 07777;
+    return ReplaceFileAtomically(path_, FormatSettingsFile(parsed.entries), mode, beforeReplace_);
+}
+
+}  // namespace morix
