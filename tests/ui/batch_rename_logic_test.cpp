@@ -1,0 +1,155 @@
+// The main window's commands on the list, the row order and the options.
+#include "ui/logic/batch_rename_logic.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+
+namespace morix::ui {
+namespace {
+
+using testing::TempDir;
+
+std::vector<std::uint32_t> Order(const RowOrder& rows) {
+    return rows.Rows();
+}
+
+RowOrder SixRows(std::initializer_list<std::size_t> selected) {
+    RowOrder rows;
+    for (std::uint32_t i = 0; i < 6; ++i)
+        rows.Append(i);
+    for (std::size_t r : selected)
+        rows.Select(r, true);
+    return rows;
+}
+
+TEST(RowOrder, MoveUpAndDown) {
+    RowOrder atTop = SixRows({0, 1});
+    atTop.MoveSelectionUp();  // a block at the top stays
+    EXPECT_EQ(Order(atTop), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+
+    RowOrder spread = SixRows({1, 3});
+    spread.MoveSelectionUp();
+    EXPECT_EQ(Order(spread), (std::vector<std::uint32_t>{1, 0, 3, 2, 4, 5}));
+    EXPECT_TRUE(spread.IsSelected(0));
+    EXPECT_TRUE(spread.IsSelected(2));
+    EXPECT_FALSE(spread.IsSelected(1));
+
+    RowOrder blockedBehind = SixRows({0, 1, 3});
+    blockedBehind.MoveSelectionUp();  // 0 and 1 cannot move, 3 can
+    EXPECT_EQ(Order(blockedBehind), (std::vector<std::uint32_t>{0, 1, 3, 2, 4, 5}));
+
+    RowOrder block = SixRows({2, 3});
+    block.MoveSelectionDown();
+    EXPECT_EQ(Order(block), (std::vector<std::uint32_t>{0, 1, 4, 2, 3, 5}));
+    RowOrder atBottom = SixRows({4, 5});
+    atBottom.MoveSelectionDown();
+    EXPECT_EQ(Order(atBottom), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST(RowOrder, DropMovesSelectionInFrontOfTarget) {
+    RowOrder rows = SixRows({4, 5});
+    EXPECT_TRUE(rows.DropSelectionBefore(1));
+    EXPECT_EQ(Order(rows), (std::vector<std::uint32_t>{0, 4, 5, 1, 2, 3}));
+    EXPECT_TRUE(rows.SelectedRows().empty());
+
+    RowOrder down = SixRows({0, 1});
+    EXPECT_TRUE(down.DropSelectionBefore(4));
+    EXPECT_EQ(Order(down), (std::vector<std::uint32_t>{2, 3, 0, 1, 4, 5}));
+
+    RowOrder onSelected = SixRows({2, 3});
+    EXPECT_FALSE(onSelected.DropSelectionBefore(3));
+    EXPECT_FALSE(onSelected.DropSelectionBefore(6));
+    EXPECT_EQ(Order(onSelected), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+}
+
+TEST(BatchRenameLogic, NumbersFollowTheVisibleOrder) {
+    BatchRenameLogic logic;
+    for (const char16_t* path : {u"/d/A.txt", u"/d/B.txt", u"/d/C.txt"})
+        logic.AddFile(path);
+    logic.Options().nameTemplate = u"#";
+    logic.Options().startNumber = 3;
+    logic.Options().increment = 2;
+    // Show C, A, B.
+    logic.Rows().ClearSelection();
+    logic.Rows().Select(2, true);
+    logic.Rows().MoveSelectionUp();
+    logic.Rows().MoveSelectionUp();
+    logic.RefreshPreview();
+    EXPECT_EQ(logic.NewNameAt(0), u"3.txt");  // C
+    EXPECT_EQ(logic.NewNameAt(1), u"5.txt");  // A
+    EXPECT_EQ(logic.NewNameAt(2), u"7.txt");  // B
+    EXPECT_EQ(logic.ClipboardText(), u"3.txt\n5.txt\n7.txt\n");
+}
+
+TEST(BatchRenameLogic, AddingSortsOnlyAnEmptyListUnlessAFolder) {
+    TempDir dir;
+    dir.MakeFile("b.txt");
+    dir.MakeFile("a.txt");
+    dir.MakeFolder("sub");
+    BatchRenameLogic logic;
+    logic.AddFile(dir.U16Path("b.txt"));
+    logic.AddFile(dir.U16Path("a.txt"));
+    EXPECT_TRUE(logic.FinishAdding(0, BatchRenameLogic::SortAfterAdd::kWhenListWasEmpty));
+    EXPECT_EQ(logic.NewNameAt(0), u"a.txt");
+
+    logic.AddFile(u"/z/0.txt");  // appended to a list that had items: stays at the end
+    EXPECT_TRUE(logic.FinishAdding(2, BatchRenameLogic::SortAfterAdd::kWhenListWasEmpty));
+    EXPECT_EQ(logic.NewNameAt(2), u"0.txt");
+
+    // A folder adds its files (not the sub-folder), then sorts everything;
+    // the two files it holds are in the list already.
+    EXPECT_FALSE(logic.AddFolder(dir.u16()));
+    EXPECT_FALSE(logic.FinishAdding(3, BatchRenameLogic::SortAfterAdd::kAlways));
+    EXPECT_FALSE(logic.AddFile(dir.U16Path("a.txt")));
+    EXPECT_EQ(logic.List().Count(), 3u);
+
+    logic.Restart();
+    EXPECT_FALSE(logic.HasRows());
+    EXPECT_EQ(logic.List().Count(), 0u);
+}
+
+TEST(BatchRenameLogic, GatherOptionsStopsAtABadNumber) {
+    BatchRenameLogic logic;
+    OptionInputs in;
+    in.startText = u"0";
+    in.incrementText = u"5";
+    in.nameTemplate = u"new";
+    in.caseMode = 2;
+    EXPECT_EQ(logic.GatherOptions(in), BadField::kStartNumber);
+    EXPECT_EQ(logic.Options().startNumber, 0);  // kept, so the preview shows numbers from 0
+    EXPECT_EQ(logic.Options().caseMode, CaseMode::kAllLower);
+    EXPECT_EQ(logic.Options().increment, 1);  // reading stopped before it
+    EXPECT_EQ(logic.Options().nameTemplate, u"");
+
+    in.startText = u" 7 ";
+    in.incrementText = u"100000000";
+    EXPECT_EQ(logic.GatherOptions(in), BadField::kIncrement);
+    EXPECT_EQ(logic.Options().startNumber, 7);
+
+    in.incrementText = u"x";
+    EXPECT_EQ(logic.GatherOptions(in), BadField::kIncrement);
+    EXPECT_EQ(logic.Options().increment, 0);
+
+    in.incrementText = u"99999999";
+    EXPECT_EQ(logic.GatherOptions(in), BadField::kNone);
+    EXPECT_EQ(logic.Options().nameTemplate, u"new");
+}
+
+TEST(BatchRenameLogic, TemplateTokens) {
+    EXPECT_EQ(BatchRenameLogic::TemplateToken(0), u"");
+    EXPECT_EQ(BatchRenameLogic::TemplateToken(5), u"#");
+    EXPECT_EQ(BatchRenameLogic::TemplateToken(7), u"<zKB>");
+    EXPECT_EQ(BatchRenameLogic::TemplateToken(20), u"<THH_mm_ss>");
+    EXPECT_EQ(BatchRenameLogic::TemplateToken(21), u"");
+    EXPECT_EQ(BatchRenameLogic::NameRangeToken(u"", u""), u"<N>");
+    EXPECT_EQ(BatchRenameLogic::NameRangeToken(u"2", u"3"), u"<N2,3>");
+    EXPECT_EQ(BatchRenameLogic::NameRangeToken(u"", u"4"), u"<N,4>");
+    BatchRenameLogic logic;
+    EXPECT_EQ(logic.NameForRange(), u"");
+    logic.AddFile(u"/d/holiday.jpg");
+    EXPECT_EQ(logic.NameForRange(), u"holiday");
+}
+
+}  // namespace
+}  // namespace morix::ui

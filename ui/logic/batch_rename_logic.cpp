@@ -1,0 +1,151 @@
+#include "ui/logic/batch_rename_logic.h"
+
+#include <charconv>
+
+#include "engine/file_info.h"
+#include "engine/paths.h"
+#include "engine/preview.h"
+#include "engine/sorting.h"
+#include "engine/text.h"
+
+namespace morix::ui {
+
+bool BatchRenameLogic::AddFile(std::u16string path) {
+    if (!list_.AddItem(std::move(path))) return false;
+    rows_.Append(static_cast<std::uint32_t>(list_.Count() - 1));
+    rows_.Select(rows_.Count() - 1, true);
+    return true;
+}
+
+bool BatchRenameLogic::AddFolder(std::u16string_view folder) {
+    std::optional<std::vector<std::u16string>> files = ListFolderFiles(folder);
+    if (!files) return false;
+    bool allAdded = true;
+    for (std::u16string& path : *files)
+        allAdded = AddFile(std::move(path)) && allAdded;
+    return allAdded;
+}
+
+bool BatchRenameLogic::FinishAdding(std::size_t countBefore, SortAfterAdd sort) {
+    if (list_.Count() <= countBefore) return false;
+    if (sort == SortAfterAdd::kAlways || countBefore == 0) {
+        std::vector<std::uint32_t> rows = rows_.Rows();
+        SortRows(list_, rows, options_.sortKey, options_.descending);
+        rows_.Assign(std::move(rows));
+    }
+    RefreshPreview();
+    return true;
+}
+
+std::optional<std::int32_t> BatchRenameLogic::ParseNumber(std::u16string_view text) {
+    std::string ascii;
+    for (char16_t c : text) {
+        if (c > 0x7F) return std::nullopt;
+        ascii.push_back(static_cast<char>(c));
+    }
+    const std::size_t first = ascii.find_first_not_of(" \t");
+    if (first == std::string::npos) return std::nullopt;
+    const std::size_t last = ascii.find_last_not_of(" \t");
+    std::string_view digits(ascii.data() + first, last - first + 1);
+    if (digits.starts_with('+')) digits.remove_prefix(1);
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return value;
+}
+
+BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
+    options_.templatePick = in.templatePick;
+    options_.caseMode = static_cast<CaseMode>(in.caseMode);
+    options_.sortKey = static_cast<SortKey>(in.sortKey);
+    // A number that fails the check is still kept: the preview goes on with
+    // the value as it stands while the user is told about the field.
+    const auto readNumber = [](std::u16string_view text, std::int32_t& field) {
+        const std::optional<std::int32_t> value = ParseNumber(text);
+        field = value.value_or(0);
+        return value && *value >= 1 && *value <= kMaxNumber;
+    };
+    if (!readNumber(in.startText, options_.startNumber)) return BadField::kStartNumber;
+    if (!readNumber(in.incrementText, options_.increment)) return BadField::kIncrement;
+    options_.nameTemplate = in.nameTemplate;
+    options_.newExtension = in.newExtension;
+    options_.findText = in.findText;
+    options_.replaceText = in.replaceText;
+    options_.changeExtension = in.changeExtension;
+    options_.caseSensitive = in.caseSensitive;
+    options_.normalizeUnicode = in.normalizeUnicode;
+    options_.descending = in.descending;
+    return BadField::kNone;
+}
+
+void BatchRenameLogic::RefreshPreview() {
+    names_ = ComputeNewNames(list_, rows_.Rows(), options_, registry_);
+}
+
+void BatchRenameLogic::SortList() {
+    std::vector<std::uint32_t> rows = rows_.Rows();
+    SortRows(list_, rows, options_.sortKey, options_.descending);
+    rows_.Assign(std::move(rows));
+    RefreshPreview();
+}
+
+std::u16string BatchRenameLogic::ClipboardText() const {
+    std::u16string text;
+    for (std::size_t r = 0; r < rows_.Count(); ++r) {
+        text.append(NewNameAt(r));
+        text.push_back(u'\n');
+    }
+    return text;
+}
+
+void BatchRenameLogic::Restart() {
+    rows_.Clear();
+    list_.Clear();
+    RefreshPreview();
+}
+
+std::u16string BatchRenameLogic::TemplateToken(int pick) {
+    static const char16_t* const kTokens[] = {
+        u"",
+        u"<N>",
+        u"<NS>",
+        u"<ND>",
+        u"<E>",
+        u"#",
+        u"<z>",
+        u"<zKB>",
+        u"<P>",
+        u"<YYYYMMDD>",
+        u"<YYMMDD>",
+        u"<YYYY-MM-DD>",
+        u"<YY-MM-DD>",
+        u"<HHmmss>",
+        u"<HH_mm_ss>",
+        u"<TYYYYMMDD>",
+        u"<TYYMMDD>",
+        u"<TYYYY-MM-DD>",
+        u"<TYY-MM-DD>",
+        u"<THHmmss>",
+        u"<THH_mm_ss>",
+    };
+    if (pick < 0 || pick >= static_cast<int>(std::size(kTokens))) return {};
+    return kTokens[pick];
+}
+
+std::u16string BatchRenameLogic::NameRangeToken(std::u16string_view start,
+                                                std::u16string_view length) {
+    if (start.empty() && length.empty()) return u"<N>";
+    std::u16string token = u"<N";
+    token.append(start);
+    token.push_back(u',');
+    token.append(length);
+    token.push_back(u'>');
+    return token;
+}
+
+std::u16string BatchRenameLogic::NameForRange() const {
+    if (rows_.Count() == 0) return {};
+    return std::u16string(RemoveExtension(FileName(list_.ItemAt(rows_.ItemAt(0)).path)));
+}
+
+}  // namespace morix::ui

@@ -1,0 +1,107 @@
+// What the main window's commands do to the rename list, the row order and
+// the options, kept apart from the widgets so it can run without a display.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/new_name.h"
+#include "engine/rename_list.h"
+#include "engine/rename_options.h"
+#include "ui/logic/row_order.h"
+
+namespace morix::ui {
+
+// The options as the controls hold them, before they are checked.
+struct OptionInputs {
+    int templatePick = 0;
+    int caseMode = 0;
+    int sortKey = 0;
+    std::u16string startText;
+    std::u16string incrementText;
+    std::u16string nameTemplate;
+    std::u16string newExtension;
+    std::u16string findText;
+    std::u16string replaceText;
+    bool changeExtension = false;
+    bool caseSensitive = false;
+    bool normalizeUnicode = true;
+    bool descending = false;
+};
+
+// Which number field failed its check, if any.
+enum class BadField { kNone, kStartNumber, kIncrement };
+
+class BatchRenameLogic {
+  public:
+    static constexpr std::int32_t kMaxNumber = 99999999;
+
+    RenameList& List() { return list_; }
+    const RenameList& List() const { return list_; }
+    RowOrder& Rows() { return rows_; }
+    const RowOrder& Rows() const { return rows_; }
+    RenameOptions& Options() { return options_; }
+    const RenameOptions& Options() const { return options_; }
+    NameRegistry& Registry() { return registry_; }
+
+    // The new name shown in a row (empty before the first preview).
+    std::u16string_view NewNameAt(std::size_t row) const {
+        return row < names_.size() ? names_[row] : std::u16string_view{};
+    }
+
+    // Appends path as an item and a selected row at the end; false when the
+    // list holds it already.
+    bool AddFile(std::u16string path);
+    // Appends the files directly inside folder; false when the folder cannot
+    // be read or one of its files was in the list already.
+    bool AddFolder(std::u16string_view folder);
+
+    // After an add command that began with countBefore items: when anything
+    // was added, sort all rows (always, or only when the list was empty
+    // before) and refresh the preview. Returns whether anything was added.
+    enum class SortAfterAdd { kAlways, kWhenListWasEmpty };
+    bool FinishAdding(std::size_t countBefore, SortAfterAdd sort);
+
+    // Reads the inputs into the options. A start number or increment that is
+    // not a whole number from 1 to 99999999 stops the reading there (later
+    // fields keep their values; the number read is kept) and is returned.
+    BadField GatherOptions(const OptionInputs& inputs);
+
+    // Recomputes the new name of every row in display order.
+    void RefreshPreview();
+    // Sorts all rows by the options' sort key and direction, then refreshes.
+    void SortList();
+
+    // Whether Copy and Rename have anything to work on.
+    bool HasRows() const { return rows_.Count() > 0; }
+
+    // The new names in display order, each followed by a line end.
+    std::u16string ClipboardText() const;
+
+    // After "Restart": no rows, no items; the options stay.
+    void Restart();
+
+    // The text a template-picker entry inserts (entry 1, the name range, is
+    // built by NameRangeToken instead; entry 0 inserts nothing).
+    static std::u16string TemplateToken(int pick);
+    // "<N>" for two empty fields, else "<N" start "," length ">".
+    static std::u16string NameRangeToken(std::u16string_view start, std::u16string_view length);
+    // The name shown by the range dialog: the first row's name without
+    // extension, or empty.
+    std::u16string NameForRange() const;
+
+    // Parses a number field as a signed decimal (surrounding blanks allowed).
+    static std::optional<std::int32_t> ParseNumber(std::u16string_view text);
+
+  private:
+    RenameList list_;
+    RowOrder rows_;
+    RenameOptions options_;
+    NameRegistry registry_;
+    NameList names_;
+};
+
+}  // namespace morix::ui
