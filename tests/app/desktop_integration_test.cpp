@@ -1,0 +1,212 @@
+// Registration with the desktop, in a data folder of its own: the files
+// validate, the launchers hand the selection to the program, and removal
+// leaves the folders exactly as they were.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/desktop/desktop_integration.h"
+#include "support/run_process.h"
+#include "support/temp_dir.h"
+
+using namespace morix;
+using morix::testing::RunProcess;
+using morix::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Everything below a folder: each path with its kind, permissions and text.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> items;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        const std::string relative = item.path().string().substr(root.size());
+        struct stat info {};
+        ::lstat(item.path().c_str(), &info);
+        std::string state = std::to_string(info.st_mode);
+        if (item.is_regular_file()) {
+            state += ':';
+            state += TempDir::Read(item.path());
+        }
+        items[relative] = state;
+    }
+    return items;
+}
+
+class DesktopIntegrationTest : public ::testing::Test {
+  protected:
+    DesktopIntegrationTest() : data(dir.MakeFolder("data")) {
+        // A program in a folder whose name needs every kind of quoting; it
+        // notes each call, one argument a line.
+        const std::string folder = dir.MakeFolder("odd $dir `x` \\ 'q' \"d\" 트렐보");
+        program = folder + "/morix";
+        calls = dir.Path("calls");
+        std::ofstream(program) << "#!/bin/sh\n{ for a do printf '[%s]' \"$a\"; done; echo; } >> '"
+                               << calls << "'\n";
+        fs::permissions(program, fs::perms::owner_all);
+    }
+
+    std::string Data(const std::string& relative) const { return data + "/" + relative; }
+
+    // Waits for a launched program to have noted the given number of calls.
+    std::string Calls(std::size_t count) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            const std::string text = TempDir::Read(calls);
+            if (static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) >= count ||
+                std::chrono::steady_clock::now() > deadline)
+                return text;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+
+    TempDir dir;
+    std::string data;
+    std::string program;
+    std::string calls;
+};
+
+TEST_F(DesktopIntegrationTest, EveryDesktopFileValidates) {
+    ASSERT_TRUE(RegisterContextMenu(data, program));
+    int validated = 0;
+    for (const auto& item : fs::recursive_directory_iterator(data)) {
+        if (item.path().extension() != ".desktop") continue;
+        const auto result = RunProcess({"/usr/bin/desktop-file-validate", item.path().string()});
+        EXPECT_EQ(result.exitCode, 0) << item.path() << "\n" << result.out << result.err;
+        EXPECT_EQ(result.out.find("error"), std::string::npos) << result.out;
+        ++validated;
+    }
+    EXPECT_EQ(validated, 4);
+    const std::string entry = TempDir::Read(Data("applications/trelvo-renamer.desktop"));
+    EXPECT_NE(entry.find("\nName=Trelvo Renamer\n"), std::string::npos);
+    EXPECT_NE(entry.find("\nName[ko]=트렐보 리네이머\n"), std::string::npos);
+    EXPECT_NE(entry.find("\nIcon=trelvo-renamer\n"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(Data("icons/hicolor/scalable/apps/trelvo-renamer.svg")));
+}
+
+// The desktop's own launcher reads each Exec line back into the program's
+// path and the selection.
+TEST_F(DesktopIntegrationTest, LaunchersHandTheSelectionToTheProgram) {
+    ASSERT_TRUE(RegisterContextMenu(data, program));
+    const std::string fileA = dir.MakeFile("a b.txt");
+    const std::string fileB = dir.MakeFile("-c.txt");
+    const std::string folder = dir.MakeFolder("photos");
+
+    auto launch = [&](const std::string& entry, std::vector<std::string> items) {
+        fs::remove(calls);
+        std::vector<std::string> argv = {"/usr/bin/gio", "launch", Data(entry)};
+        argv.insert(argv.end(), items.begin(), items.end());
+        const auto result = RunProcess(argv);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return Calls(1);
+    };
+    const std::string files = "[" + fileA + "][" + fileB + "]\n";
+    const std::string folderCall = "[--dir][" + folder + "]\n";
+    EXPECT_EQ(launch("applications/trelvo-renamer.desktop", {fileA, fileB}), files);
+    EXPECT_EQ(launch("kio/servicemenus/trelvo-renamer-files.desktop", {fileA, fileB}), files);
+    EXPECT_EQ(launch("applications/trelvo-renamer-folder.desktop", {folder}), folderCall);
+    EXPECT_EQ(launch("kio/servicemenus/trelvo-renamer-folders.desktop", {folder}), folderCall);
+
+    // Files runs its script in the shown folder with names relative to it.
+    fs::remove(calls);
+    const auto script =
+        RunProcess({Data("nautilus/scripts/Trelvo Renamer"), "a b.txt", "photos", "-c.txt", fileA},
+                   dir.bytes());
+    EXPECT_EQ(script.exitCode, 0) << script.err;
+    EXPECT_EQ(Calls(1), "[" + fileA + "][--dir][" + folder + "][" + fileB + "][" + fileA + "]\n");
+
+    // Nemo reads its Exec like a shell command line, %F standing for the
+    // quoted selection.
+    for (const auto& [action, expected] :
+         {std::pair{"nemo/actions/trelvo-renamer-files.nemo_action", "[" + fileA + "]\n"},
+          std::pair{"nemo/actions/trelvo-renamer-folders.nemo_action", folderCall}}) {
+        const std::string text = TempDir::Read(Data(action));
+        const std::size_t start = text.find("\nExec=") + 6;
+        std::string exec = text.substr(start, text.find('\n', start) - start);
+        for (std::size_t at = 0; (at = exec.find("\\\\", at)) != std::string::npos; ++at)
+            exec.erase(at, 1);
+        const std::string item =
+            std::string(action).find("folders") != std::string::npos ? folder : fileA;
+        exec.replace(exec.find("%F"), 2, "'" + item + "'");
+        fs::remove(calls);
+        EXPECT_EQ(RunProcess({"/bin/sh", "-c", exec}).exitCode, 0) << exec;
+        EXPECT_EQ(Calls(1), expected) << exec;
+    }
+}
+
+TEST_F(DesktopIntegrationTest, RegisterTwiceThenRemoveLeavesTheFoldersAsTheyWere) {
+    // What the user had before: own entries beside ours, an empty folder that
+    // registering also uses, and no icon theme folder at all.
+    fs::create_directories(Data("applications"));
+    std::ofstream(Data("applications/other.desktop")) << "[Desktop Entry]\nName=Other\n";
+    fs::create_directories(Data("nemo/actions"));
+    fs::create_directories(Data("kio/servicemenus"));
+    std::ofstream(Data("kio/servicemenus/mine.desktop")) << "mine";
+    const auto before = Snapshot(data);
+
+    ASSERT_TRUE(RegisterContextMenu(data, program));
+    const auto once = Snapshot(data);
+    for (const std::string& file : RegisteredFiles())
+        EXPECT_TRUE(once.count("/" + file)) << file;
+    ASSERT_TRUE(RegisterContextMenu(data, program));
+    EXPECT_EQ(Snapshot(data), once);
+
+    EXPECT_TRUE(UnregisterContextMenu(data));
+    EXPECT_EQ(Snapshot(data), before);
+    EXPECT_FALSE(UnregisterContextMenu(data)) << "nothing left to remove";
+    EXPECT_EQ(Snapshot(data), before);
+}
+
+TEST_F(DesktopIntegrationTest, FilesOfTheSameNameThatAreNotOursStay) {
+    fs::create_directories(Data("nautilus/scripts"));
+    const std::string mine = Data("nautilus/scripts/Trelvo Renamer");
+    std::ofstream(mine) << "#!/bin/sh\necho my own script\n";
+
+    EXPECT_FALSE(RegisterContextMenu(data, program));
+    EXPECT_EQ(TempDir::Read(mine), "#!/bin/sh\necho my own script\n");
+    // Everything else was still written, the folder entries included.
+    EXPECT_TRUE(fs::exists(Data("applications/trelvo-renamer.desktop")));
+    EXPECT_TRUE(fs::exists(Data("nemo/actions/trelvo-renamer-folders.nemo_action")));
+
+    EXPECT_TRUE(UnregisterContextMenu(data));
+    EXPECT_EQ(TempDir::Read(mine), "#!/bin/sh\necho my own script\n");
+    EXPECT_FALSE(fs::exists(Data("applications")));
+}
+
+TEST_F(DesktopIntegrationTest, BothKindsAreAlwaysAttemptedAndBothMustSucceed) {
+    // The Dolphin folder cannot be made: both kinds have an entry there.
+    std::ofstream(Data("kio")) << "a file where a folder should be";
+    EXPECT_FALSE(RegisterContextMenu(data, program));
+    EXPECT_TRUE(fs::exists(Data("applications/trelvo-renamer.desktop")));
+    EXPECT_TRUE(fs::exists(Data("applications/trelvo-renamer-folder.desktop")));
+    fs::remove(Data("kio"));
+
+    // Folders were removed by hand: removal still clears the file entries.
+    ASSERT_TRUE(RegisterContextMenu(data, program));
+    fs::remove(Data("applications/trelvo-renamer-folder.desktop"));
+    EXPECT_FALSE(UnregisterContextMenu(data));
+    EXPECT_FALSE(fs::exists(Data("applications/trelvo-renamer.desktop")));
+    EXPECT_FALSE(fs::exists(Data("nemo/actions/trelvo-renamer-files.nemo_action")));
+}
+
+TEST_F(DesktopIntegrationTest, ProgramPathsTheLaunchersCannotCarryWriteNothing) {
+    for (const std::string& bad : {std::string("relative/morix"), dir.Path("new\nline"),
+                                   dir.Path("100%"), dir.Path("bad\xFF"), std::string()}) {
+        EXPECT_FALSE(RegisterContextMenu(data, bad)) << bad;
+    }
+    EXPECT_TRUE(fs::is_empty(data));
+    EXPECT_FALSE(RegisterContextMenu("relative", program));
+}
+
+TEST_F(DesktopIntegrationTest, RunningProgramIsFound) {
+    EXPECT_EQ(fs::path(CurrentProgramPath()).filename(), "app_tests");
+}
+
+}  // namespace
