@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 namespace morix {
 namespace {

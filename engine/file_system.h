@@ -41,6 +41,19 @@ class RealFileSystem final : public FileSystem {
     int Unlink(const std::string& path) override;
     int ListNames(const std::string& folder, std::vector<std::string>& names) override;
     bool KeepsExactNames(const std::string& folder) override;
+
+  private:
+    struct Place {
+        int dirFd;         // AT_FDCWD when the path is used whole
+        const char* name;  // relative to dirFd
+    };
+    // Where path is, as a descriptor of its folder and its name there.
+    Place At(const std::string& path);
+    // The same for two paths; both in one folder share the descriptor.
+    void At(const std::string& a, const std::string& b, Place& pa, Place& pb);
+
+    std::string folder_;  // the folder that folderFd_ is open on
+    int folderFd_ = -1;
 };
 
 }  // namespace morix

@@ -98,13 +98,13 @@ class Relocator {
               std::deque<std::string>& pathStore)
         : mover_(mover), useExchange_(useExchange), oldPaths_(oldPaths), pathStore_(pathStore) {}
 
-    // Moves every pending item; item i belongs to job i. occupants maps the
-    // current path of every pending item to its index. onArrived runs after
+    // Moves every pending item; item i belongs to job i. standing[i] is the
+    // item whose current place is item i's destination, or kNone. onArrived runs after
     // each arrival. With stopOnFailure the first failure ends the work;
     // otherwise a file that cannot move, and every file waiting behind it,
     // stays where it is. True when every item arrived.
-    bool Run(std::vector<Item>& items, const PathIndex& occupants, bool stopOnFailure,
-             const std::function<void(std::uint32_t)>& onArrived) {
+    bool Run(std::vector<Item>& items, const std::vector<std::uint32_t>& standing,
+             bool stopOnFailure, const std::function<void(std::uint32_t)>& onArrived) {
         items_ = &items;
         stopOnFailure_ = stopOnFailure;
         onArrived_ = &onArrived;
@@ -117,12 +117,12 @@ class Relocator {
             if (items[i].state != Item::State::kPending) {
                 continue;
             }
-            const auto found = occupants.find(items[i].dst);
-            if (found == occupants.end() || found->second == i) {
+            const std::uint32_t other = standing[i];
+            if (other == kNone || other == i) {
                 ready_.push_back(i);
-            } else if (waiter_[found->second] == kNone) {
-                blocker_[i] = found->second;
-                waiter_[found->second] = i;
+            } else if (waiter_[other] == kNone) {
+                blocker_[i] = other;
+                waiter_[other] = i;
             } else if (!Fail(i, {})) {
                 return false;  // two files bound for one name
             }
@@ -306,19 +306,30 @@ constexpr std::size_t kListFolderFrom = 64;
 enum class Targets { kFree, kTaken, kShared };
 
 Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
-                     const std::vector<std::string>& newPaths, const PathIndex& runFiles) {
-    std::unordered_map<std::string, std::vector<std::uint32_t>> byFolder;
+                     const std::vector<std::string>& newPaths,
+                     const std::vector<std::uint32_t>& targetJob) {
+    std::unordered_map<std::string_view, std::vector<std::uint32_t>> byFolder;
+    std::vector<std::uint32_t>* last = nullptr;
+    std::string_view lastFolder;
     std::unordered_set<std::string_view> outside;
     for (std::uint32_t j = 0; j < oldPaths.size(); ++j) {
-        if (newPaths[j] != oldPaths[j] && !runFiles.contains(newPaths[j])) {
+        if (newPaths[j] != oldPaths[j] && targetJob[j] == kNone) {
             if (!outside.insert(newPaths[j]).second) {
                 return Targets::kShared;
             }
-            byFolder[FolderOf(newPaths[j])].push_back(j);
+            const std::string_view path = newPaths[j];
+            const std::string_view folder = path.substr(0, path.rfind('/') + 1);
+            if (last == nullptr || folder != lastFolder) {
+                last = &byFolder[folder];
+                lastFolder = folder;
+            }
+            last->push_back(j);
         }
     }
     std::vector<std::string> names;
-    for (const auto& [folder, jobs] : byFolder) {
+    for (const auto& [folderWithSlash, jobs] : byFolder) {
+        const std::string folder(
+            folderWithSlash.substr(0, folderWithSlash.size() - (folderWithSlash.empty() ? 0 : 1)));
         bool listed = false;
         bool readable = false;
         std::unordered_set<std::string_view> entries;
@@ -384,7 +395,15 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             return RenameOutcome::kRolledBack;
         }
     }
-    switch (CheckTargets(fs, oldPaths, newPaths, runFiles)) {
+    // The job whose file stands at each target, if any.
+    std::vector<std::uint32_t> targetJob(count, kNone);
+    for (std::uint32_t j = 0; j < count; ++j) {
+        const auto found = runFiles.find(newPaths[j]);
+        if (found != runFiles.end()) {
+            targetJob[j] = found->second;
+        }
+    }
+    switch (CheckTargets(fs, oldPaths, newPaths, targetJob)) {
         case Targets::kFree:
             break;
         case Targets::kTaken:
@@ -415,7 +434,7 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         jobs[j].done = true;
         progress.JobDone();
     };
-    const bool complete = relocator.Run(items, runFiles, true, forwardArrived);
+    const bool complete = relocator.Run(items, targetJob, true, forwardArrived);
 
     if (!complete) {
         // Phase 3: every file that left its old name goes back.
@@ -430,7 +449,16 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
                 occupants.emplace(item.cur, j);
             }
         }
-        relocator.Run(items, occupants, false, [](std::uint32_t) {});
+        std::vector<std::uint32_t> standing(count, kNone);
+        for (std::uint32_t j = 0; j < count; ++j) {
+            if (items[j].state == Item::State::kPending) {
+                const auto found = occupants.find(items[j].dst);
+                if (found != occupants.end()) {
+                    standing[j] = found->second;
+                }
+            }
+        }
+        relocator.Run(items, standing, false, [](std::uint32_t) {});
     }
 
     for (std::uint32_t j = 0; j < count; ++j) {
