@@ -189,6 +189,15 @@ std::vector<Scenario> SmallScenarios() {
          {{"a.txt", "c.txt"}, {"b.txt", "B.txt"}},
          RenameOutcome::kTargetExists},
         {"TwoFilesOneName", {"a", "b"}, {{"a", "c"}, {"b", "c"}}, RenameOutcome::kRolledBack},
+        {"TwoFolders",
+         {"one/a", "one/b", "two/a", "two/b", "top"},
+         {{"one/a", "one/b"},
+          {"two/a", "two/c"},
+          {"one/b", "one/a"},
+          {"top", "a"},
+          {"two/b", "two/a"}},
+         RenameOutcome::kRenamed,
+         {"one", "two"}},
     };
 }
 
@@ -234,8 +243,8 @@ void PrintTo(const Scenario& s, std::ostream* os) {
 
 Listing ReadListing(const TempDir& dir) {
     Listing listing;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.bytes())) {
-        const std::string name = entry.path().filename().string();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.bytes())) {
+        const std::string name = entry.path().lexically_relative(dir.bytes()).string();
         listing[name] = entry.is_directory() ? "<dir>" : TempDir::Read(entry.path().string());
     }
     return listing;
