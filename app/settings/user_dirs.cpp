@@ -91,7 +91,9 @@ bool MakeFolders(const std::string& path, mode_t mode, std::vector<std::string>*
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes,
                                          bool* missing) {
     if (missing) *missing = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe put in place of the file cannot hang the
+    // program; it is refused below as not a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         if (missing) *missing = errno == ENOENT;
         return std::nullopt;

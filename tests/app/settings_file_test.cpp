@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -40,18 +41,37 @@ class SettingsFileTest : public ::testing::Test {
     TempDir dir;
 };
 
-TEST_F(SettingsFileTest, DefaultPathFollowsXdgConfigHome) {
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = old ? old : "";
-    ::setenv("XDG_CONFIG_HOME", dir.bytes().c_str(), 1);
-    EXPECT_EQ(DefaultSettingsFilePath(), dir.Path("Vantorel/Trelvo Renamer.conf"));
-    ::setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // ignored: not absolute
-    ::setenv("HOME", "/home/someone", 1);
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(SettingsFileTest, DefaultFoldersFollowXdgVariables) {
+    ScopedEnv home("HOME", "/home/someone");
+    {
+        ScopedEnv config("XDG_CONFIG_HOME", dir.bytes().c_str());
+        ScopedEnv data("XDG_DATA_HOME", "/data/here");
+        EXPECT_EQ(DefaultSettingsFilePath(), dir.Path("Vantorel/Trelvo Renamer.conf"));
+        EXPECT_EQ(UserDataHome(), "/data/here");
+    }
+    ScopedEnv config("XDG_CONFIG_HOME", "relative/dir");  // ignored: not absolute
+    ScopedEnv data("XDG_DATA_HOME", "");
     EXPECT_EQ(DefaultSettingsFilePath(), "/home/someone/.config/Vantorel/Trelvo Renamer.conf");
-    if (old)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(UserDataHome(), "/home/someone/.local/share");
 }
 
 TEST_F(SettingsFileTest, ReadsCreateNothingAndDefaultsAreNotStored) {
@@ -67,6 +87,21 @@ TEST_F(SettingsFileTest, ReadsCreateNothingAndDefaultsAreNotStored) {
     store->SetString(kSettingExtension, u"jpg", u"jpg");
     store->SetString(kSettingReplaceFrom, u"", std::nullopt);
     EXPECT_EQ(TempDir::Read(File()), kHeader);
+}
+
+TEST_F(SettingsFileTest, ValueChangedByAnotherProgramAfterTheFirstReadStaysAsFirstRead) {
+    WriteFile("BRStart=dword:5\n");
+    auto store = NewStore();
+    EXPECT_EQ(store->GetDword(kSettingStart, 1), 5u);
+    EXPECT_EQ(store->GetDword(kSettingStep, 1), 1u);
+    auto other = NewStore();
+    other->SetDword(kSettingStart, 6, 1);
+    other->SetDword(kSettingStep, 2, 1);
+    EXPECT_EQ(store->GetDword(kSettingStart, 1), 5u);
+    EXPECT_EQ(store->GetDword(kSettingStep, 1), 1u);
+    // Writing the cached value again writes nothing: the other value stays.
+    store->SetDword(kSettingStart, 5, 1);
+    EXPECT_EQ(NewStore()->GetDword(kSettingStart, 1), 6u);
 }
 
 // The file is a format users and later versions read: pin it.
@@ -166,6 +201,15 @@ TEST_F(SettingsFileTest, OversizedFileIsNeitherReadNorReplaced) {
     EXPECT_EQ(backend.Read("BRStart", value), ISettingsBackend::ReadStatus::kUnavailable);
     EXPECT_FALSE(backend.Write("BRStep", StoredValue(std::uint32_t{3})));
     EXPECT_EQ(std::filesystem::file_size(File()), FileSettingsBackend::kMaxFileBytes + 17);
+}
+
+TEST_F(SettingsFileTest, PipeInPlaceOfTheFileNeitherHangsNorIsReplaced) {
+    std::filesystem::create_directories(dir.Path("Vantorel"));
+    ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
+    auto store = NewStore();
+    EXPECT_EQ(store->GetDword(kSettingStart, 1), 1u);
+    store->SetDword(kSettingStart, 4, 1);
+    EXPECT_TRUE(std::filesystem::is_fifo(File()));
 }
 
 TEST_F(SettingsFileTest, SymbolicLinkToTheFileStaysALink) {
