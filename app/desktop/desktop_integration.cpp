@@ -1,6 +1,8 @@
 #include "app/desktop/desktop_integration.h"
 
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,8 @@
 #include "app/desktop/program_icon.h"
 #include "app/settings/user_dirs.h"
 #include "engine/text.h"
+
+extern char** environ;
 
 namespace morix {
 namespace {
@@ -216,6 +220,22 @@ std::set<std::string> ReadManifest(const std::string& dataHome) {
     return folders;
 }
 
+// Some desktops look up "Open With" in a cache of the applications folder
+// when there is one; refresh an existing cache so that it matches the entries
+// again. Where there is none, the entries are read directly and none is made.
+void RefreshApplicationsCache(const std::string& dataHome) {
+    const std::string folder = Join(dataHome, "applications");
+    struct stat info {};
+    if (::stat(Join(folder, "mimeinfo.cache").c_str(), &info) != 0) return;
+    const char* argv[] = {"update-desktop-database", "-q", folder.c_str(), nullptr};
+    pid_t child = 0;
+    if (::posix_spawnp(&child, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        return;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> RegisteredFiles() {
@@ -274,6 +294,7 @@ bool RegisterContextMenu(const std::string& dataHome, const std::string& program
             text += folder + "\n";
         if (!written || !ReplaceFileAtomically(manifest, text, 0644)) ok[kShared] = false;
     }
+    RefreshApplicationsCache(dataHome);
     return ok[kShared] && ok[kFiles] && ok[kFolders];
 }
 
@@ -298,6 +319,7 @@ bool UnregisterContextMenu(const std::string& dataHome) {
               [](const std::string& a, const std::string& b) {
                   return std::count(a.begin(), a.end(), '/') > std::count(b.begin(), b.end(), '/');
               });
+    RefreshApplicationsCache(dataHome);
     for (const std::string& folder : deepestFirst)
         ::rmdir(Join(dataHome, folder).c_str());
     return ok[kShared] && ok[kFiles] && ok[kFolders];

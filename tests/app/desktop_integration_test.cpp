@@ -145,13 +145,21 @@ TEST_F(DesktopIntegrationTest, RegisterTwiceThenRemoveLeavesTheFoldersAsTheyWere
     // What the user had before: own entries beside ours, an empty folder that
     // registering also uses, and no icon theme folder at all.
     fs::create_directories(Data("applications"));
-    std::ofstream(Data("applications/other.desktop")) << "[Desktop Entry]\nName=Other\n";
+    std::ofstream(Data("applications/other.desktop"))
+        << "[Desktop Entry]\nType=Application\nName=Other\nExec=other %F\n"
+           "MimeType=application/octet-stream;\n";
+    // A cache of the applications folder, which must list our entry while it
+    // is registered and be as before afterwards.
+    const std::string cache = Data("applications/mimeinfo.cache");
+    ASSERT_EQ(RunProcess({"/usr/bin/update-desktop-database", Data("applications")}).exitCode, 0);
+    ASSERT_NE(TempDir::Read(cache).find("other.desktop"), std::string::npos);
     fs::create_directories(Data("nemo/actions"));
     fs::create_directories(Data("kio/servicemenus"));
     std::ofstream(Data("kio/servicemenus/mine.desktop")) << "mine";
     const auto before = Snapshot(data);
 
     ASSERT_TRUE(RegisterContextMenu(data, program));
+    EXPECT_NE(TempDir::Read(cache).find("trelvo-renamer.desktop"), std::string::npos);
     const auto once = Snapshot(data);
     for (const std::string& file : RegisteredFiles())
         EXPECT_TRUE(once.count("/" + file)) << file;
