@@ -140,11 +140,11 @@ std::u16string VersionServiceRoot() {
     return root;
 }
 
-CUpdateChecker::CUpdateChecker(IUpdateSettings& settings, IUpdateOwner* owner)
+CUpdateChecker::CUpdateChecker(SettingsStore& settings, IUpdateOwner* owner)
     : settings_(settings), owner_(owner) {
     // The first opener of the shared session names the agent.
     GetSharedInternet(kProductName);
-    lastCheck_ = static_cast<std::int64_t>(settings_.GetQword(kUpdateSettingUpdateCheckTime, 0));
+    lastCheck_ = static_cast<std::int64_t>(settings_.GetQword(kSettingUpdateCheckTime, 0));
     languageCode_ = UiLanguageCode();
 }
 
@@ -242,7 +242,7 @@ bool CUpdateChecker::ApplyAnswer() {
         JAutoLock guard(lock_);
         lastCheck_ = now;
     }
-    settings_.SetQword(kUpdateSettingUpdateCheckTime, static_cast<std::uint64_t>(now), 0);
+    settings_.SetQword(kSettingUpdateCheckTime, static_cast<std::uint64_t>(now), 0);
     return true;
 }
 
@@ -265,7 +265,7 @@ void CUpdateChecker::PromptUpdate() {
         // a local program or file planted on the way.
         if (IsWebAddress(info_.url)) owner_->OpenPage(info_.url);
     } else if (IsRestricted(kProgramVersion)) {
-        settings_.DeleteSetting(kUpdateSettingUpdateCheckTime);
+        settings_.DeleteSetting(kSettingUpdateCheckTime);
         owner_->CloseWindow();
     }
     promptBusy_ = false;
@@ -282,7 +282,7 @@ bool SendInstallPing(std::u16string_view type, std::u16string_view add, const Ht
            status == 200;
 }
 
-bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, IUpdateSettings& settings,
+bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, SettingsStore& settings,
                   std::u16string_view programFolder) {
     if (notice.url.empty() || notice.sid.empty()) return false;
     // The notice arrives over plain HTTP; only a web page may be shown.
@@ -290,7 +290,7 @@ bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, IUpdateSe
     std::u16string path(programFolder);
     AppendPath(path, kNoticeProgramName);
     if (!IsFile(path)) return false;
-    if (settings.GetDword(kUpdateSettingAdSupport, 1) == 0) return false;
+    if (settings.GetDword(kSettingAdSupport, 1) == 0) return false;
 
     std::vector<std::u16string> argv = {path,  u"/T",     std::u16string(title), u"/A", notice.url,
                                         u"/S", notice.sid};
@@ -318,8 +318,8 @@ bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, IUpdateSe
     return LaunchProcess(argv, false, folder);
 }
 
-bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, IUpdateSettings& settings) {
-    return LaunchNotice(notice, title, settings, GetModuleFolder());
+bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title) {
+    return LaunchNotice(notice, title, Settings(), GetModuleFolder());
 }
 
 bool SetBrowserEmulation(std::u16string_view) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/settings/settings_store.h"
 #include "thread/lockable.h"
 #include "thread/thread.h"
 #include "update/http_client.h"
@@ -23,24 +24,6 @@ inline constexpr char16_t kProductName[] = u"Trelvo Renamer";
 inline constexpr char16_t kNoticeTitle[] = u"Ad by Trelvo Renamer";
 // The popup notifier, beside the program.
 inline constexpr char16_t kNoticeProgramName[] = u"tosk";
-
-// The numbered settings the check and the notice launch use.
-inline constexpr int kUpdateSettingAdSupport = 21;        // 32-bit, default 1
-inline constexpr int kUpdateSettingUpdateCheckTime = 22;  // 64-bit, default 0
-
-// The part of the settings store the check needs. The store of the program
-// provides it; tests give their own.
-class IUpdateSettings {
-  public:
-    virtual std::uint32_t GetDword(int number, std::uint32_t def) = 0;
-    virtual std::uint64_t GetQword(int number, std::uint64_t def) = 0;
-    // A value equal to def removes the setting.
-    virtual void SetQword(int number, std::uint64_t value, std::uint64_t def) = 0;
-    virtual void DeleteSetting(int number) = 0;
-
-  protected:
-    ~IUpdateSettings() = default;
-};
 
 // What the check needs of the main window.
 class IUpdateOwner {
@@ -107,8 +90,9 @@ class CUpdateChecker : public JThread {
     static constexpr int kFailed = 1;
     static constexpr int kAnswered = 2;
 
-    // owner may be set later, before the thread is started.
-    explicit CUpdateChecker(IUpdateSettings& settings, IUpdateOwner* owner = nullptr);
+    // Reads and writes "UpdateCheckTime" in settings. owner may be set later,
+    // before the thread is started.
+    explicit CUpdateChecker(SettingsStore& settings, IUpdateOwner* owner = nullptr);
     ~CUpdateChecker() override;
 
     void SetOwner(IUpdateOwner* owner) { owner_ = owner; }
@@ -151,7 +135,7 @@ class CUpdateChecker : public JThread {
     HttpLimits limits_;
 
     UpdateInfo info_;
-    IUpdateSettings& settings_;
+    SettingsStore& settings_;
     IUpdateOwner* owner_;
     bool promptBusy_ = false;
     std::function<std::int64_t()> clock_;
@@ -167,10 +151,10 @@ bool SendInstallPing(std::u16string_view type, std::u16string_view add,
 // "/F" tcol and "/B" bcol where given. False - and nothing starts - when url
 // or sid is empty, url is not an http or https address, the notifier is not
 // there, setting "AdSupport" is 0, or the start fails.
-bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, IUpdateSettings& settings,
+bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, SettingsStore& settings,
                   std::u16string_view programFolder);
-// The same with the running program's own folder.
-bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, IUpdateSettings& settings);
+// The same with the program's settings and its own folder.
+bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title);
 
 // The popup's web view needs no registration here: always false.
 bool SetBrowserEmulation(std::u16string_view exeName);

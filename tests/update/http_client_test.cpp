@@ -80,50 +80,31 @@ TEST(HttpClientTest, StatusesAndBodiesArriveWhole) {
     }
 }
 
-TEST(HttpClientTest, ReadTextDecodesUtf8AndStopsAtTheFirstZeroByte) {
-    const std::string utf8 = "<version display=\"\xED\x95\x9C \xC3\xA9\"/>";
-    {
-        LoopbackHttpServer server(HttpReply{200, utf8});
-        HttpClient client(nullptr, ShortLimits());
-        ASSERT_TRUE(client.OpenRequest(u"GET", U16(server.Root() + "/"), 0));
-        ASSERT_TRUE(client.SendRequest(nullptr, -1, nullptr, 0));
-        EXPECT_EQ(client.ReadText(kCodePageUtf8, -1), u"<version display=\"\uD55C \u00E9\"/>");
-        EXPECT_TRUE(client.BodyComplete());
-    }
-    {
-        LoopbackHttpServer server(HttpReply{200, std::string("ab\0cd", 5)});
-        HttpClient client(nullptr, ShortLimits());
-        ASSERT_TRUE(client.OpenRequest(u"GET", U16(server.Root() + "/"), 0));
-        ASSERT_TRUE(client.SendRequest(nullptr, -1, nullptr, 0));
-        EXPECT_EQ(client.ReadText(kCodePageUtf8, -1), u"ab");
-    }
-    {
-        // Malformed bytes become U+FFFD; a code page other than UTF-7/UTF-8
-        // still decodes as the system's charset, UTF-8.
-        LoopbackHttpServer server(HttpReply{200,
-                                            "a\xFF"
-                                            "b\xED\x95\x9C"});
-        HttpClient client(nullptr, ShortLimits());
-        ASSERT_TRUE(client.OpenRequest(u"GET", U16(server.Root() + "/"), 0));
-        ASSERT_TRUE(client.SendRequest(nullptr, -1, nullptr, 0));
-        EXPECT_EQ(client.ReadText(949, -1), u"a\uFFFDb\uD55C");
-    }
-    {
-        LoopbackHttpServer server(HttpReply{200, "Hi +AGEAYgBj-"});
-        HttpClient client(nullptr, ShortLimits());
-        ASSERT_TRUE(client.OpenRequest(u"GET", U16(server.Root() + "/"), 0));
-        ASSERT_TRUE(client.SendRequest(nullptr, -1, nullptr, 0));
-        EXPECT_EQ(client.ReadText(kCodePageUtf7, -1), u"Hi abc");
-    }
-    {
-        LoopbackHttpServer server(HttpReply{200, ""});
+TEST(HttpClientTest, ReadTextDecodesAndStopsAtTheFirstZeroByte) {
+    struct Case {
+        std::string body;
+        std::uint32_t codePage;
+        std::u16string text;
+    } cases[] = {
+        {"<v d=\"\xED\x95\x9C \xC3\xA9\"/>", kCodePageUtf8, u"<v d=\"\uD55C \u00E9\"/>"},
+        {std::string("ab\0cd", 5), kCodePageUtf8, u"ab"},
+        {"", kCodePageUtf8, u""},
+        // Malformed bytes become U+FFFD; another code page still decodes as
+        // the system's charset, UTF-8.
+        {"a\xFF"
+         "b\xED\x95\x9C",
+         949, u"a\uFFFDb\uD55C"},
+        {"Hi +AGEAYgBj-", kCodePageUtf7, u"Hi abc"},
+    };
+    for (const Case& c : cases) {
+        LoopbackHttpServer server(HttpReply{200, c.body});
         HttpClient client(nullptr, ShortLimits());
         ASSERT_TRUE(client.OpenRequest(u"GET", U16(server.Root() + "/"), 0));
         ASSERT_TRUE(client.SendRequest(nullptr, -1, nullptr, 0));
         std::uint32_t status = 0;
         ASSERT_TRUE(client.QueryStatusCode(status));
         EXPECT_EQ(status, 200u);
-        EXPECT_EQ(client.ReadText(kCodePageUtf8, -1), u"");
+        EXPECT_EQ(client.ReadText(c.codePage, -1), c.text) << c.body;
         EXPECT_TRUE(client.BodyComplete());
     }
 }

@@ -15,32 +15,16 @@
 #include "engine/paths.h"
 #include "engine/text.h"
 #include "tests/support/temp_dir.h"
+#include "tests/update/memory_settings.h"
 #include "update/process_launch.h"
 #include "update/update_checker.h"
 
 namespace morix {
 namespace {
 
+using testing::MemorySettings;
 using testing::TempDir;
 using Clock = std::chrono::steady_clock;
-
-class FixedSettings : public IUpdateSettings {
-  public:
-    std::uint32_t GetDword(int number, std::uint32_t def) override {
-        auto it = values.find(number);
-        return it == values.end() ? def : static_cast<std::uint32_t>(it->second);
-    }
-    std::uint64_t GetQword(int number, std::uint64_t def) override {
-        auto it = values.find(number);
-        return it == values.end() ? def : it->second;
-    }
-    void SetQword(int number, std::uint64_t value, std::uint64_t) override {
-        values[number] = value;
-    }
-    void DeleteSetting(int number) override { values.erase(number); }
-
-    std::map<int, std::uint64_t> values;
-};
 
 // Writes an executable shell script.
 void WriteScript(const std::string& path, const std::string& body) {
@@ -87,8 +71,8 @@ NoticeInfo FullNotice() {
 
 TEST(LaunchNoticeTest, StartsTheNotifierWithItsArgumentsInItsFolder) {
     StandInNotifier tosk;
-    FixedSettings settings;
-    ASSERT_TRUE(LaunchNotice(FullNotice(), kNoticeTitle, settings, tosk.Folder()));
+    MemorySettings settings;
+    ASSERT_TRUE(LaunchNotice(FullNotice(), kNoticeTitle, settings.store, tosk.Folder()));
     const auto args = WaitForFile(tosk.ArgsPath());
     ASSERT_TRUE(args.has_value());
     EXPECT_EQ(*args, tosk.dir.bytes() +
@@ -101,8 +85,8 @@ TEST(LaunchNoticeTest, StartsTheNotifierWithItsArgumentsInItsFolder) {
     plain.url = u"http://n.invalid/";
     plain.sid = u"s";
     plain.time = 0;
-    settings.values[kUpdateSettingAdSupport] = 1;
-    ASSERT_TRUE(LaunchNotice(plain, u"T", settings, tosk.Folder()));
+    settings.store.SetDword(kSettingAdSupport, 5, 1);
+    ASSERT_TRUE(LaunchNotice(plain, u"T", settings.store, tosk.Folder()));
     const auto shortArgs = WaitForFile(tosk.ArgsPath());
     ASSERT_TRUE(shortArgs.has_value());
     EXPECT_EQ(*shortArgs, tosk.dir.bytes() + "\n/T\nT\n/A\nhttp://n.invalid/\n/S\ns\n");
@@ -110,7 +94,7 @@ TEST(LaunchNoticeTest, StartsTheNotifierWithItsArgumentsInItsFolder) {
 
 TEST(LaunchNoticeTest, NothingStartsWithoutAUsableNoticeNotifierOrPermission) {
     StandInNotifier tosk;
-    FixedSettings settings;
+    MemorySettings settings;
     struct Case {
         const char* what;
         std::u16string url;
@@ -130,10 +114,9 @@ TEST(LaunchNoticeTest, NothingStartsWithoutAUsableNoticeNotifierOrPermission) {
         NoticeInfo notice;
         notice.url = c.url;
         notice.sid = c.sid;
-        settings.values.clear();
-        if (c.adSupportOff) settings.values[kUpdateSettingAdSupport] = 0;
+        settings.store.SetDword(kSettingAdSupport, c.adSupportOff ? 0 : 1, 1);
         const std::u16string folder = c.noNotifier ? tosk.dir.U16Path("elsewhere") : tosk.Folder();
-        EXPECT_FALSE(LaunchNotice(notice, kNoticeTitle, settings, folder)) << c.what;
+        EXPECT_FALSE(LaunchNotice(notice, kNoticeTitle, settings.store, folder)) << c.what;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_NE(::access(tosk.ArgsPath().c_str(), F_OK), 0);
@@ -144,9 +127,7 @@ TEST(LaunchNoticeTest, NothingStartsWithoutAUsableNoticeNotifierOrPermission) {
     NoticeInfo notice;
     notice.url = u"http://n.invalid/";
     notice.sid = u"s";
-    EXPECT_FALSE(LaunchNotice(notice, kNoticeTitle, settings, other.u16()));
-    // Beside this test program there is no notifier.
-    EXPECT_FALSE(LaunchNotice(notice, kNoticeTitle, settings));
+    EXPECT_FALSE(LaunchNotice(notice, kNoticeTitle, settings.store, other.u16()));
 }
 
 TEST(LaunchProcessTest, WaitingAndNotWaiting) {
