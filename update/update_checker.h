@@ -32,7 +32,8 @@ class IUpdateOwner {
     // hands it over to its own thread.
     virtual void PostCheckResult(int result) = 0;
     // The modal update prompt (the new version's display text, OK and
-    // Cancel); true for OK.
+    // Cancel); true for OK. display comes from the network: it must be shown
+    // as plain text, never as markup.
     virtual bool ConfirmUpdate(const std::u16string& display) = 0;
     // Opens an http or https page in the user's browser.
     virtual void OpenPage(const std::u16string& url) = 0;
