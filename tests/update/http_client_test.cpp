@@ -164,6 +164,34 @@ TEST(HttpClientTest, SharedSessionIsCreatedOnce) {
     EXPECT_NE(first->UserAgent(), "second agent");
 }
 
+TEST(HttpClientTest, RedirectsAreFollowedOnlyToWebAddresses) {
+    LoopbackHttpServer server([](const std::string& head) {
+        if (head.rfind("GET /old ", 0) == 0)
+            return HttpReply{302, "", HttpReply::Kind::kNormal, "Location: /new\r\n"};
+        if (head.rfind("GET /local ", 0) == 0)
+            return HttpReply{302, "", HttpReply::Kind::kNormal, "Location: file:///etc/passwd\r\n"};
+        if (head.rfind("GET /nowhere ", 0) == 0)
+            return HttpReply{302, "no location", HttpReply::Kind::kNormal};
+        return HttpReply{200, "moved here"};
+    });
+    const Fetched moved = Get(server.Root() + "/old");
+    EXPECT_EQ(moved.status, 200u);
+    EXPECT_EQ(moved.bytes, "moved here");
+    EXPECT_TRUE(moved.complete);
+    ASSERT_EQ(server.Requests().size(), 2u);
+    EXPECT_EQ(server.Requests()[1].rfind("GET /new HTTP/1.1\r\n", 0), 0u);
+
+    const Fetched local = Get(server.Root() + "/local");
+    EXPECT_FALSE(local.sent);
+    EXPECT_EQ(local.bytes, "");
+    EXPECT_EQ(server.Requests().size(), 3u);
+
+    // A redirect status without a target is the answer itself.
+    const Fetched nowhere = Get(server.Root() + "/nowhere");
+    EXPECT_EQ(nowhere.status, 302u);
+    EXPECT_EQ(nowhere.bytes, "no location");
+}
+
 TEST(HttpClientTest, MisbehavingServersEndInFailureWithinTheirLimits) {
     {  // Nothing at all after the request: the stall time-out.
         LoopbackHttpServer server(HttpReply{200, "", HttpReply::Kind::kStall});
