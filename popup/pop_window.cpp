@@ -1,0 +1,257 @@
+#include "popup/pop_window.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QScreen>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include "popup/color_key.h"
+
+namespace tosk {
+namespace {
+
+constexpr int kShowDelayMs = 500;
+constexpr int kLoadTimeoutMs = 30000;
+constexpr int kDisplayTimeMs = 60000;
+constexpr int kSettleMs = 3000;
+constexpr int kMaskRefreshMs = 200;
+constexpr int kEdgeMargin = 4;
+
+bool IsWebAddress(const QUrl& url) {
+    return url.isValid() && !url.host().isEmpty() &&
+           (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
+QString ReadResource(const QString& name) {
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll());
+}
+
+}  // namespace
+
+// The page of the popup: it stays on web addresses and never opens windows,
+// dialogs or file choosers.
+class PopupPage : public QWebEnginePage {
+  public:
+    using QWebEnginePage::QWebEnginePage;
+
+  protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
+        if (!isMainFrame) return true;
+        return IsWebAddress(url);
+    }
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+    void javaScriptAlert(const QUrl&, const QString&) override {}
+    bool javaScriptConfirm(const QUrl&, const QString&) override { return false; }
+    bool javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) override {
+        return false;
+    }
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                  const QString&) override {}
+    QStringList chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) override {
+        return {};
+    }
+};
+
+CPopWindow::CPopWindow()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                           Qt::WindowDoesNotAcceptFocus),
+      external_(*this) {
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAcceptDrops(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+
+    showTimer_.setSingleShot(true);
+    endTimer_.setSingleShot(true);
+    settleTimer_.setSingleShot(true);
+    maskTimer_.setInterval(kMaskRefreshMs);
+    connect(&showTimer_, &QTimer::timeout, this, &CPopWindow::ShowNow);
+    connect(&endTimer_, &QTimer::timeout, this, &CPopWindow::ClosePopup);
+    connect(&settleTimer_, &QTimer::timeout, this, &CPopWindow::CheckPage);
+    connect(&maskTimer_, &QTimer::timeout, this, &CPopWindow::UpdateColorKeyMask);
+
+    channel_.registerObject(QStringLiteral("external"), &external_);
+}
+
+CPopWindow::~CPopWindow() {
+    // The page must go before the profile it was made with.
+    delete view_;
+    delete page_;
+    delete profile_;
+}
+
+bool CPopWindow::Show(const QString& url, const QString& sid, const QString& nid) {
+    sid_ = sid;
+    nid_ = nid;
+    if (url.isEmpty() || sid.isEmpty()) return false;
+    const QUrl address(url, QUrl::StrictMode);
+    if (!IsWebAddress(address) || view_ != nullptr) return false;
+
+    // No storage name: nothing of the page is kept on disk.
+    profile_ = new QWebEngineProfile();
+    page_ = new PopupPage(profile_);
+    QWebEngineSettings* settings = page_->settings();
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
+    settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+
+    QWebEngineScript script;
+    script.setName(QStringLiteral("window.external"));
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::MainWorld);
+    script.setRunsOnSubFrames(false);
+    script.setSourceCode(QStringLiteral("(function () {\n") +
+                         ReadResource(QStringLiteral(":/qtwebchannel/qwebchannel.js")) +
+                         QStringLiteral("\n") + ReadResource(QStringLiteral(":/tosk/external.js")) +
+                         QStringLiteral("\n})();"));
+    page_->scripts().insert(script);
+    page_->setWebChannel(&channel_, QWebEngineScript::MainWorld);
+    connect(page_, &QWebEnginePage::loadingChanged, this, &CPopWindow::OnLoadingChanged);
+
+    view_ = new QWebEngineView(this);
+    view_->setPage(page_);
+    view_->setContextMenuPolicy(Qt::NoContextMenu);
+    view_->setAcceptDrops(false);
+    view_->setGeometry(0, 0, width_, height_);
+    resize(width_, height_);
+
+    endTimer_.start(kLoadTimeoutMs);
+    page_->load(address);
+    return true;
+}
+
+void CPopWindow::OnLoadingChanged(const QWebEngineLoadingInfo& info) {
+    if (shown_ || closing_) return;
+    switch (info.status()) {
+        case QWebEngineLoadingInfo::LoadSucceededStatus:
+            settleTimer_.start(kSettleMs);
+            break;
+        case QWebEngineLoadingInfo::LoadFailedStatus:
+            ClosePopup();
+            break;
+        default:
+            break;
+    }
+}
+
+void CPopWindow::CheckPage() {
+    if (shown_ || closing_) return;
+    // Runs apart from the page's own scripts, which cannot change what it sees.
+    const QString arguments =
+        QString::fromUtf8(QJsonDocument(QJsonArray{sid_, nid_}).toJson(QJsonDocument::Compact));
+    const QString script = QStringLiteral(
+                               "(function (sid, nid) {"
+                               "  if (nid && document.getElementById(nid)) return 'forbidden';"
+                               "  var e = document.getElementById(sid);"
+                               "  if (!e) return 'missing';"
+                               "  return {width: e.offsetWidth, height: e.offsetHeight,"
+                               "          title: document.title};"
+                               "}).apply(null, ") +
+                           arguments + QStringLiteral(")");
+    page_->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                         [this](const QVariant& facts) { TakePage(facts); });
+}
+
+void CPopWindow::TakePage(const QVariant& facts) {
+    if (shown_ || closing_) return;
+    if (facts.typeId() != QMetaType::QVariantMap) {
+        ClosePopup();  // a forbidden element, no required element, or no document
+        return;
+    }
+    const QVariantMap map = facts.toMap();
+    bool ok = false;
+    const int width = map.value(QStringLiteral("width")).toInt(&ok);
+    if (ok) width_ = width;
+    const int height = map.value(QStringLiteral("height")).toInt(&ok);
+    if (ok) height_ = height;
+    const QVariant title = map.value(QStringLiteral("title"));
+    if (title.typeId() == QMetaType::QString) setWindowTitle(title.toString());
+    Position();
+}
+
+void CPopWindow::Position() {
+    shown_ = true;
+    QRect area(0, 0, 1024, 768);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
+    const int right = area.x() + area.width();
+    const int bottom = area.y() + area.height();
+    view_->setGeometry(0, 0, width_, height_);
+    setGeometry(right - width_ - kEdgeMargin, bottom - height_ - kEdgeMargin, width_, height_);
+    ApplyLayered();
+    showTimer_.start(kShowDelayMs);
+}
+
+void CPopWindow::ShowNow() {
+    if (closing_) return;
+    // Made on top while hidden; shown without the focus and no longer on top.
+    setWindowFlag(Qt::WindowStaysOnTopHint, false);
+    show();
+    endTimer_.start(kDisplayTimeMs);
+    ApplyLayered();
+}
+
+void CPopWindow::SetOpacity(double opacity) {
+    opacity_ = opacity;
+    ApplyLayered();
+}
+
+void CPopWindow::SetColorKey(ColorRef key) {
+    colorKey_ = key;
+    ApplyLayered();
+}
+
+void CPopWindow::KeepAlive(std::int32_t ms) {
+    if (closing_) return;
+    endTimer_.start(KeepAliveInterval(ms));
+}
+
+void CPopWindow::ClosePopup() {
+    if (closing_) return;
+    closing_ = true;
+    showTimer_.stop();
+    endTimer_.stop();
+    settleTimer_.stop();
+    maskTimer_.stop();
+    hide();
+    QCoreApplication::exit(0);
+}
+
+void CPopWindow::ApplyLayered() {
+    const std::optional<int> alpha = LayeredAlpha(opacity_);
+    setWindowOpacity(alpha ? *alpha / 255.0 : 1.0);
+    if (colorKey_ == kNoColorKey) {
+        maskTimer_.stop();
+        clearMask();
+        return;
+    }
+    UpdateColorKeyMask();
+    if (isVisible()) maskTimer_.start();
+}
+
+// The window keeps only the pixels of the rendered page that differ from the key.
+void CPopWindow::UpdateColorKeyMask() {
+    if (colorKey_ == kNoColorKey || view_ == nullptr || !isVisible()) return;
+    const QImage page = view_->grab().toImage();
+    if (page.isNull()) return;
+    const QRgb key =
+        qRgb(static_cast<int>(colorKey_ & 0xFF), static_cast<int>(colorKey_ >> 8 & 0xFF),
+             static_cast<int>(colorKey_ >> 16 & 0xFF));
+    QRegion region = OpaqueRegion(page, key);
+    // An empty mask would mean "no mask" and show everything.
+    if (region.isEmpty()) region = QRegion(-1, -1, 1, 1);
+    if (region != mask()) setMask(region);
+}
+
+}  // namespace tosk
