@@ -57,19 +57,6 @@ int RenameProgress::Remaining() {
 
 namespace {
 
-bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(static_cast<unsigned char>(a[i])) !=
-            AsciiLower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool CannotExchange(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTTY;
 }
@@ -346,7 +333,8 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
         // On a volume that keeps names exactly, many targets are checked
         // against one listing; elsewhere only the file system can say which
         // spellings a name covers.
-        if (jobs.size() >= kListFolderFrom && fs.KeepsExactNames(folder)) {
+        const bool exact = fs.KeepsExactNames(folder);
+        if (jobs.size() >= kListFolderFrom && exact) {
             if (!listFolder()) {
                 return Targets::kTaken;
             }
@@ -358,15 +346,27 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
             continue;
         }
         for (std::uint32_t j : jobs) {
+            const bool caseOnly = AsciiEqualsNoCase(newPaths[j], oldPaths[j]);
+            // A change of case on a volume that may fold it is judged from
+            // the listing alone: looking the new spelling up would leave a
+            // FUSE volume's kernel cache believing it taken.
+            if (caseOnly && !exact) {
+                if (!listFolder() ||
+                    OtherFileUnderCaseVariant(names, NameOf(oldPaths[j]), NameOf(newPaths[j]))) {
+                    return Targets::kTaken;
+                }
+                continue;
+            }
             // Only a clear answer counts as taken; on any other error the
             // move itself, which never replaces, decides.
             if (fs.Lstat(newPaths[j]) != 0) {
                 continue;
             }
-            if (!AsciiEqualsNoCase(newPaths[j], oldPaths[j])) {
+            if (!caseOnly) {
                 return Targets::kTaken;
             }
-            if (!listFolder() || entries.contains(NameOf(newPaths[j]))) {
+            if (!listFolder() ||
+                OtherFileUnderCaseVariant(names, NameOf(oldPaths[j]), NameOf(newPaths[j]))) {
                 return Targets::kTaken;
             }
         }

@@ -21,11 +21,46 @@ std::string ExtensionOf(const std::string& path) {
     return EncodeFileName(Extension(DecodeFileName(NameOf(path))));
 }
 
+bool AsciiEqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(static_cast<unsigned char>(a[i])) !=
+            AsciiLower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool OtherFileUnderCaseVariant(const std::vector<std::string>& entries, std::string_view source,
+                               std::string_view target) {
+    bool sourceListed = false;
+    bool targetListed = false;
+    for (const std::string& entry : entries) {
+        sourceListed = sourceListed || entry == source;
+        targetListed = targetListed || entry == target;
+    }
+    // Both spellings listed: two entries. The target alone: a volume that
+    // lists names in a case of its own, so it is the source's entry.
+    return sourceListed && targetListed;
+}
+
 SafeMover::Result SafeMover::Move(const std::string& from, const std::string& to,
                                   bool checkStoredName) {
-    int error = MoveNoReplace(from, to);
-    if (error == EEXIST) {
-        return MoveOtherSpelling(from, to);
+    const std::string folder = FolderOf(to);
+    const bool sameFolder = folder == FolderOf(from);
+    if (sameFolder && AsciiEqualsNoCase(from, to) && !FolderKeepsExactNames(folder)) {
+        // Never look the new spelling up while the file still holds the
+        // name: a FUSE volume's kernel cache would remember it as taken.
+        return MoveThroughTemp(from, to);
+    }
+    const int error = MoveNoReplace(from, to);
+    if (error == EEXIST && sameFolder) {
+        // Perhaps the same file under another spelling, on a volume that
+        // folds more than it was thought to.
+        return MoveThroughTemp(from, to);
     }
     if (error != 0) {
         return {error, {}};
@@ -71,21 +106,13 @@ int SafeMover::MoveByLink(const std::string& from, const std::string& to) {
     return fs_.Rename(from, to, RenameMode::kPlain);
 }
 
-SafeMover::Result SafeMover::MoveOtherSpelling(const std::string& from, const std::string& to) {
-    // The name is taken. Unless its exact bytes are missing from the folder
-    // it is another entry (perhaps a hard link to the same file): refuse.
+SafeMover::Result SafeMover::MoveThroughTemp(const std::string& from, const std::string& to) {
     const std::string folder = FolderOf(to);
-    if (folder != FolderOf(from) || fs_.ListNames(folder, names_) != 0) {
+    const std::string target = NameOf(to);
+    if (fs_.ListNames(folder, names_) != 0 ||
+        OtherFileUnderCaseVariant(names_, NameOf(from), target)) {
         return {EEXIST, {}};
     }
-    const std::string name = NameOf(to);
-    for (const std::string& entry : names_) {
-        if (entry == name) {
-            return {EEXIST, {}};
-        }
-    }
-    // The volume matched another spelling. Whether that is our own file shows
-    // when the file leaves: if the name is still taken afterwards, it is not.
     const std::string temp = TempPath(folder, ExtensionOf(from));
     if (temp.empty()) {
         return {EEXIST, {}};
@@ -94,7 +121,14 @@ SafeMover::Result SafeMover::MoveOtherSpelling(const std::string& from, const st
     if (parkError != 0) {
         return {parkError, {}};
     }
-    int error = fs_.Lstat(to) == ENOENT ? 0 : EEXIST;
+    // With the file parked, the folder itself (not a cached lookup) tells
+    // whether anything else answers to the new name.
+    int error = fs_.ListNames(folder, names_);
+    for (std::size_t i = 0; error == 0 && i < names_.size(); ++i) {
+        if (AsciiEqualsNoCase(names_[i], target)) {
+            error = EEXIST;
+        }
+    }
     if (error == 0) {
         error = MoveNoReplace(temp, to);
         if (error == 0) {
@@ -154,9 +188,11 @@ bool SafeMover::NameIsStored(const std::string& path) {
     if (fs_.ListNames(std::string(folder), names_) != 0) {
         return false;
     }
+    // Letter case is not compared: some volumes list every name in lower
+    // case (lowntfs-3g -o ignore_case). A dropped or changed character shows.
     const std::string name = NameOf(path);
     for (const std::string& entry : names_) {
-        if (entry == name) {
+        if (AsciiEqualsNoCase(entry, name)) {
             return true;
         }
     }

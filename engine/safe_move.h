@@ -43,7 +43,9 @@ class SafeMover {
   private:
     int MoveNoReplace(const std::string& from, const std::string& to);
     int MoveByLink(const std::string& from, const std::string& to);
-    Result MoveOtherSpelling(const std::string& from, const std::string& to);
+    // A change of name through a temporary name in the same folder, for a
+    // target that may be the file itself under another spelling.
+    Result MoveThroughTemp(const std::string& from, const std::string& to);
     bool NameIsStored(const std::string& path);
     bool FolderKeepsExactNames(std::string_view folder);
 
@@ -53,6 +55,14 @@ class SafeMover {
     bool lastExact_ = false;
     std::vector<std::string> names_;  // reused buffer for folder listings
 };
+
+// Equality of byte strings with A-Z folded to a-z.
+bool AsciiEqualsNoCase(std::string_view a, std::string_view b);
+
+// For a change of letter case only within one folder: whether the target
+// names a different file than the source, judged from the folder's entries.
+bool OtherFileUnderCaseVariant(const std::vector<std::string>& entries, std::string_view source,
+                               std::string_view target);
 
 // Byte-path helpers matching Folder, FileName and Extension.
 std::string FolderOf(const std::string& path);
