@@ -7,6 +7,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/preview_command.h"
 #include "app/cli/rename_command.h"
+#include "ui/qt/main_window_entry.h"
 
 int main(int argc, char** argv) {
     using namespace morix::cli;
@@ -24,9 +25,15 @@ int main(int argc, char** argv) {
         case Mode::kRename:
             return RunRename(commandLine, stdout, stderr);
         case Mode::kHelp:
-        case Mode::kNone:
             PrintUsage(stdout);
             return 0;
+        case Mode::kNone: {
+            std::vector<morix::ui::StartPath> paths;
+            for (const Source& source : commandLine.sources) {
+                paths.push_back({source.path, source.isFolder});
+            }
+            return morix::ui::RunMainWindow(argc, argv, paths);
+        }
     }
     return 0;
 }

@@ -99,8 +99,6 @@ class Parser {
             if (result_.sources.empty()) {
                 return CommandLineError{"no files given: name at least one PATH or --dir FOLDER"};
             }
-        } else if (result_.mode == Mode::kNone && !result_.sources.empty()) {
-            return CommandLineError{"paths given without a mode: use --preview or --rename"};
         }
         if (result_.verbose && result_.mode != Mode::kRename) {
             return CommandLineError{"--verbose goes with --rename only"};

@@ -1,0 +1,187 @@
+// The main window driven as a user would: typing, sorting, moving rows,
+// copying and renaming real files through its dialogs.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QtTest/QAbstractItemModelTester>
+#include <functional>
+
+#include "engine/text.h"
+#include "support/temp_dir.h"
+#include "ui/qt/batch_rename_dialog.h"
+#include "ui/qt/secondary_dialogs.h"
+
+using morix::testing::TempDir;
+using morix::ui::CBatchRenameDlg;
+
+namespace {
+
+// Answers the next modal dialog or message box by pressing one of its buttons.
+void AnswerNextDialog(const QString& buttonText, std::function<void()> check = {}) {
+    QTimer::singleShot(50, [buttonText, check] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr) {
+            AnswerNextDialog(buttonText, check);
+            return;
+        }
+        if (check) check();
+        for (QPushButton* button : modal->findChildren<QPushButton*>()) {
+            if (button->text().remove('&') == buttonText) {
+                button->click();
+                return;
+            }
+        }
+        QFAIL(qPrintable("no button " + buttonText));
+    });
+}
+
+QString Cell(const CBatchRenameDlg& dialog, int row, int column) {
+    return dialog.PreviewList()->model()->index(row, column).data().toString();
+}
+
+std::u16string U16(const std::string& path) {
+    return morix::DecodeFileName(path);
+}
+
+}  // namespace
+
+class BatchRenameDialogTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void typingPreviewsOnce300msAfterTheLastKey() {
+        TempDir dir;
+        dir.MakeFile("b.txt");
+        dir.MakeFile("a.txt");
+        CBatchRenameDlg dialog(nullptr);
+        QAbstractItemModelTester tester(dialog.PreviewList()->model());
+        dialog.AddPaths({U16(dir.Path("b.txt")), U16(dir.Path("a.txt"))});
+        dialog.show();
+        QCOMPARE(Cell(dialog, 0, 0), QString("a.txt"));  // an empty list sorts what it gets
+        const int before = dialog.PreviewPasses();
+        dialog.TemplateCombo()->lineEdit()->clear();
+        QTest::keyClicks(dialog.TemplateCombo()->lineEdit(), "x###", Qt::NoModifier, 20);
+        QCOMPARE(dialog.PreviewPasses(), before);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.PreviewPasses(), before + 1, 2000);
+        QTest::qWait(400);
+        QCOMPARE(dialog.PreviewPasses(), before + 1);
+        QCOMPARE(Cell(dialog, 0, 1), QString("x001.txt"));
+        QCOMPARE(Cell(dialog, 1, 1), QString("x002.txt"));
+        QCOMPARE(Cell(dialog, 1, 2), QString::fromStdString(dir.bytes()));
+    }
+
+    void badStartNumberMovesFocusAndPreviewGoesOn() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddPaths({u"/nowhere/a.txt"});
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        dialog.TemplateCombo()->setEditText("#");
+        QTRY_COMPARE_WITH_TIMEOUT(Cell(dialog, 0, 1), QString("1.txt"), 2000);
+        dialog.StartNumber()->setValue(0);
+        dialog.TemplateCombo()->setFocus();
+        // The number read is used although it failed the check.
+        QTRY_COMPARE_WITH_TIMEOUT(Cell(dialog, 0, 1), QString("0.txt"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.StartNumber()->hasFocus(), 2000);
+    }
+
+    void emptyListDisablesCopyAndRename() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.show();
+        QVERIFY(!dialog.CopyButton()->isEnabled());
+        QVERIFY(!dialog.RenameButton()->isEnabled());
+        dialog.AddPaths({u"/nowhere/a.txt"});
+        QVERIFY(dialog.CopyButton()->isEnabled());
+    }
+
+    void movesAndSortKeepNumbersInRowOrder() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddPaths({u"/d/file10.txt", u"/d/file2.txt", u"/d/file1.txt"});
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("#");
+        dialog.SortList();
+        QCOMPARE(Cell(dialog, 0, 0), QString("file1.txt"));
+        QCOMPARE(Cell(dialog, 2, 0), QString("file10.txt"));
+        dialog.PreviewList()->selectRow(2);
+        dialog.MoveSelectionUp();
+        QCOMPARE(Cell(dialog, 1, 0), QString("file10.txt"));
+        QCOMPARE(Cell(dialog, 1, 1), QString("2.txt"));
+        QCOMPARE(dialog.PreviewList()->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(dialog.PreviewList()->selectionModel()->selectedRows().first().row(), 1);
+    }
+
+    void copyPutsOneNamePerLine() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddPaths({u"/d/a.txt", u"/d/b.txt"});
+        dialog.show();
+        AnswerNextDialog("OK");
+        dialog.CopyNewNames();
+        QCOMPARE(QApplication::clipboard()->text(), QString("a.txt\nb.txt\n"));
+    }
+
+    void renamesRealFilesAndRestarts() {
+        TempDir dir;
+        dir.MakeFile("one.txt", 1);
+        dir.MakeFile("two.txt", 2);
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddFolder(dir.u16());
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("file_#");
+        AnswerNextDialog("Yes");
+        AnswerNextDialogLater("Restart");
+        dialog.OnRename();
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("file_1.txt"))));
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("file_2.txt"))));
+        QCOMPARE(dialog.PreviewList()->model()->rowCount(), 0);
+        QVERIFY(!dialog.RenameButton()->isEnabled());
+    }
+
+    void takenTargetIsRefusedAndListStays() {
+        TempDir dir;
+        dir.MakeFile("a.txt");
+        dir.MakeFile("taken.txt");
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddPaths({U16(dir.Path("a.txt"))});
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("taken");
+        AnswerNextDialog("Yes");
+        AnswerNextDialogLater("OK");
+        dialog.OnRename();
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("a.txt"))));
+        QCOMPARE(dialog.PreviewList()->model()->rowCount(), 1);
+        QVERIFY(dialog.isVisible());
+    }
+
+    void screenshot() {
+        TempDir dir;
+        for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0010.JPG", "holiday.jpeg"}) {
+            dir.MakeFile(name, 100);
+        }
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddFolder(dir.u16());
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("Trip_<YYYY>_###");
+        dialog.RefreshPreview();
+        QTest::qWait(400);
+        QDir().mkpath(MORIX_SCREENSHOT_DIR);
+        QVERIFY(dialog.grab().save(MORIX_SCREENSHOT_DIR "/main-window.png"));
+    }
+
+  private:
+    // For the second dialog of a command: waits until the first has gone.
+    static void AnswerNextDialogLater(const QString& buttonText) {
+        QTimer::singleShot(400, [buttonText] { AnswerNextDialog(buttonText); });
+    }
+};
+
+QTEST_MAIN(BatchRenameDialogTest)
+#include "batch_rename_dialog_test.moc"

@@ -1,0 +1,548 @@
+#include "ui/qt/batch_rename_dialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QTableView>
+#include <QUrl>
+
+#include "engine/file_info.h"
+#include "engine/rename_run.h"
+#include "engine/text.h"
+#include "ui/logic/option_settings.h"
+#include "ui/qt/dialog_units.h"
+#include "ui/qt/preview_model.h"
+#include "ui/qt/secondary_dialogs.h"
+#include "ui/qt/widget_layout.h"
+
+namespace morix::ui {
+namespace {
+
+constexpr int kPreviewDelayMs = 300;
+constexpr int kColumnWidth = 180;
+constexpr int kTemplateLimit = 128;
+
+std::u16string ToU16(const QString& text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
+                          static_cast<std::size_t>(text.size()));
+}
+
+QString ToQString(std::u16string_view text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()),
+                   static_cast<qsizetype>(text.size()));
+}
+
+// A path chosen in a Qt dialog, as the file system's bytes.
+std::u16string PathFromQt(const QString& path) {
+    return DecodeFileName(QFile::encodeName(path).toStdString());
+}
+
+}  // namespace
+
+CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
+    : QDialog(parent), settings_(settings) {
+    if (settings_ != nullptr) logic_.Options() = ui::LoadOptions(*settings_);
+    setWindowTitle(tr("Trelvo Renamer") + QStringLiteral(" 1.8"));
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
+    setAcceptDrops(true);
+    timer100_.setSingleShot(true);
+    timer100_.setInterval(kPreviewDelayMs);
+    connect(&timer100_, &QTimer::timeout, this, &CBatchRenameDlg::OnTimer100);
+    BuildControls();
+    ShowOptions();
+    RegisterLayout();
+    setMinimumSize(600, 380);
+    // Rows added before the window existed are sorted once, then previewed.
+    if (logic_.Rows().Count() > 0) logic_.SortList();
+    AfterRowsChanged();
+}
+
+CBatchRenameDlg::~CBatchRenameDlg() = default;
+
+void CBatchRenameDlg::BuildControls() {
+    const DialogUnits du(font());
+    resize(du.X(391), du.Y(297));
+
+    // Frames first, so the controls drawn over them stay on top.
+    auto group = [&](const QString& title, QRect r) {
+        auto* box = new QGroupBox(title, this);
+        box->setGeometry(r);
+        return box;
+    };
+    QGroupBox* nameGroup = group(tr("Name"), du.Rect(7, 7, 223, 63));
+    QGroupBox* extGroup = group(tr("Extension"), du.Rect(237, 7, 147, 29));
+    QGroupBox* caseGroup = group(tr("Change Case"), du.Rect(237, 39, 147, 31));
+    QGroupBox* replaceGroup = group(tr("Replace"), du.Rect(7, 74, 377, 45));
+    nameGroup->setObjectName("group1006");
+    extGroup->setObjectName("group1005");
+    caseGroup->setObjectName("group1004");
+    replaceGroup->setObjectName("group1003");
+
+    template_ = new QComboBox(this);
+    template_->setEditable(true);
+    template_->setInsertPolicy(QComboBox::NoInsert);
+    template_->lineEdit()->setMaxLength(kTemplateLimit);
+    template_->setGeometry(du.Rect(12, 18, 213, 14));
+
+    picker_ = new QComboBox(this);
+    picker_->addItems({
+        tr("Select a template to add."),
+        tr("Original File Name <N>"),
+        tr("Original File Name excluding Numbers <NS>"),
+        tr("Numbers of Original File Name <ND>"),
+        tr("Original File Extension <E>"),
+        tr("Sequence Number #~####"),
+        tr("File Size <z>"),
+        tr("File Size(KB) <zKB>"),
+        tr("Folder Name <P>"),
+        tr("File Modified Date <YYYYMMDD> - 20031004"),
+        tr("File Modified Date <YYMMDD> - 031004"),
+        tr("File Modified Date <YYYY-MM-DD> - 2003-10-04"),
+        tr("File Modified Date <YY-MM-DD> - 03-10-04"),
+        tr("File Modified Time <HHmmss> - 031045"),
+        tr("File Modified Time <HH_mm_ss> - 03_10_45"),
+        tr("Current Date <TYYYYMMDD> - 20031004"),
+        tr("Current Date <TYYMMDD> - 031004"),
+        tr("Current Date <TYYYY-MM-DD> - 2003-10-04"),
+        tr("Current Date <TYY-MM-DD> - 03-10-04"),
+        tr("Current Time <THHmmss> - 031045"),
+        tr("Current Time <THH_mm_ss> - 03_10_45"),
+    });
+    picker_->setGeometry(du.Rect(12, 34, 178, 14));
+    auto* addToken = new QPushButton(tr("Add"), this);
+    addToken->setGeometry(du.Rect(192, 33, 34, 14));
+    addToken->setObjectName("button1169");
+
+    auto* startLabel = new QLabel(tr("Start Num:"), this);
+    startLabel->setGeometry(du.Rect(24, 53, 40, 8).adjusted(0, -2, 0, 2));
+    startLabel->setObjectName("label1007");
+    start_ = new QSpinBox(this);
+    start_->setRange(0, BatchRenameLogic::kMaxNumber);
+    start_->setGeometry(du.Rect(68, 51, 46, 14));
+    startLabel->setBuddy(start_);
+    auto* stepLabel = new QLabel(tr("Increment:"), this);
+    stepLabel->setGeometry(du.Rect(120, 53, 39, 8).adjusted(0, -2, 0, 2));
+    stepLabel->setObjectName("label1008");
+    step_ = new QSpinBox(this);
+    step_->setRange(1, BatchRenameLogic::kMaxNumber);
+    step_->setGeometry(du.Rect(163, 51, 43, 14));
+    stepLabel->setBuddy(step_);
+
+    changeExtension_ = new QCheckBox(tr("Change"), this);
+    changeExtension_->setGeometry(du.Rect(246, 19, 48, 10));
+    extension_ = new QLineEdit(this);
+    extension_->setGeometry(du.Rect(300, 18, 48, 12));
+
+    case_ = new QComboBox(this);
+    case_->addItems({tr("No Change"), tr("Change all to uppercase"), tr("Change all to lowercase"),
+                     tr("Change the name to uppercase"), tr("Change the name to lowercase"),
+                     tr("Change the extension to uppercase"),
+                     tr("Change the extension to lowercase"),
+                     tr("Change the first letter to uppercase")});
+    case_->setGeometry(du.Rect(244, 52, 133, 14));
+
+    auto* findLabel = new QLabel(tr("Find what:"), this);
+    findLabel->setGeometry(du.Rect(13, 87, 49, 8).adjusted(0, -2, 0, 2));
+    find_ = new QLineEdit(this);
+    find_->setGeometry(du.Rect(66, 85, 90, 12));
+    findLabel->setBuddy(find_);
+    auto* replaceLabel = new QLabel(tr("Replace with:"), this);
+    replaceLabel->setGeometry(du.Rect(13, 102, 49, 8).adjusted(0, -2, 0, 2));
+    replace_ = new QLineEdit(this);
+    replace_->setGeometry(du.Rect(66, 101, 90, 12));
+    replaceLabel->setBuddy(replace_);
+    caseSensitive_ = new QCheckBox(tr("Case Sensitive"), this);
+    caseSensitive_->setGeometry(du.Rect(167, 87, 66, 10));
+    normalize_ = new QCheckBox(tr("Normalize unicode (Mac filenames)"), this);
+    normalize_->setGeometry(du.Rect(246, 87, 136, 10));
+
+    sortKey_ = new QComboBox(this);
+    sortKey_->addItems({tr("Name"), tr("Extension"), tr("Modified Time"), tr("File Size")});
+    sortKey_->setGeometry(du.Rect(7, 125, 76, 14));
+    descending_ = new QCheckBox(tr("Descending"), this);
+    descending_->setGeometry(du.Rect(90, 126, 53, 10));
+    auto* sort = new QPushButton(tr("Sort"), this);
+    sort->setGeometry(du.Rect(147, 124, 56, 14));
+    auto* addFiles = new QPushButton(tr("&Add Files"), this);
+    addFiles->setGeometry(du.Rect(250, 124, 65, 14));
+    addFiles->setObjectName("button1000");
+    auto* addFolder = new QPushButton(tr("Add &Folder"), this);
+    addFolder->setGeometry(du.Rect(319, 124, 65, 14));
+    addFolder->setObjectName("button1002");
+
+    model_ = new PreviewModel(logic_, this);
+    list_ = new QTableView(this);
+    list_->setModel(model_);
+    list_->setGeometry(du.Rect(7, 144, 377, 127));
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setShowGrid(false);
+    list_->setWordWrap(false);
+    list_->verticalHeader()->hide();
+    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+    list_->horizontalHeader()->setSectionsClickable(false);
+    list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int c = 0; c < 3; ++c)
+        list_->setColumnWidth(c, kColumnWidth);
+    list_->setDragEnabled(true);
+    list_->setAcceptDrops(true);
+    list_->setDropIndicatorShown(true);
+    list_->setDragDropMode(QAbstractItemView::DragDrop);
+    list_->setDefaultDropAction(Qt::MoveAction);
+
+    auto* up = new QPushButton(QStringLiteral("\u25B2"), this);
+    up->setGeometry(du.Rect(7, 276, 30, 14));
+    up->setObjectName("button1183");
+    auto* down = new QPushButton(QStringLiteral("\u25BC"), this);
+    down->setGeometry(du.Rect(41, 276, 30, 14));
+    down->setObjectName("button1184");
+    copy_ = new QPushButton(tr("&Copy to Clipboard"), this);
+    copy_->setGeometry(du.Rect(80, 276, 90, 14));
+    rename_ = new QPushButton(tr("&Rename"), this);
+    rename_->setGeometry(du.Rect(214, 276, 61, 14));
+    rename_->setDefault(true);
+    auto* quit = new QPushButton(tr("&Quit"), this);
+    quit->setGeometry(du.Rect(280, 276, 50, 14));
+    quit->setObjectName("button2");
+    auto* help = new QPushButton(tr("&Help"), this);
+    help->setGeometry(du.Rect(334, 276, 50, 14));
+    help->setObjectName("button9");
+
+    // Tab order follows the order of creation, which is the dialog's order;
+    // the template field comes first and has the focus.
+    template_->setFocus();
+
+    connect(template_, &QComboBox::editTextChanged, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(template_, qOverload<int>(&QComboBox::activated), this,
+            &CBatchRenameDlg::ScheduleRefresh);
+    connect(start_, &QSpinBox::textChanged, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(step_, &QSpinBox::textChanged, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(extension_, &QLineEdit::textChanged, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(find_, &QLineEdit::textChanged, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(replace_, &QLineEdit::textChanged, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(case_, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &CBatchRenameDlg::ScheduleRefresh);
+    connect(caseSensitive_, &QCheckBox::clicked, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(normalize_, &QCheckBox::clicked, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(changeExtension_, &QCheckBox::clicked, this, [this](bool on) {
+        extension_->setEnabled(on);
+        ScheduleRefresh();
+    });
+    connect(picker_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        templatePick_ = index;
+        InsertTemplateToken(index);
+    });
+    connect(addToken, &QPushButton::clicked, this, [this] { InsertTemplateToken(templatePick_); });
+    connect(sort, &QPushButton::clicked, this, &CBatchRenameDlg::SortList);
+    connect(addFiles, &QPushButton::clicked, this, &CBatchRenameDlg::AddFilesCommand);
+    connect(addFolder, &QPushButton::clicked, this, &CBatchRenameDlg::AddFolderCommand);
+    connect(up, &QPushButton::clicked, this, &CBatchRenameDlg::MoveSelectionUp);
+    connect(down, &QPushButton::clicked, this, &CBatchRenameDlg::MoveSelectionDown);
+    connect(copy_, &QPushButton::clicked, this, &CBatchRenameDlg::CopyNewNames);
+    connect(rename_, &QPushButton::clicked, this, &CBatchRenameDlg::OnRename);
+    connect(quit, &QPushButton::clicked, this, &QDialog::reject);
+    connect(help, &QPushButton::clicked, this, &CBatchRenameDlg::OpenHelpPage);
+    connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
+            &CBatchRenameDlg::OpenHelpPage);
+    connect(model_, &PreviewModel::rowsDropped, this, &CBatchRenameDlg::DropRows);
+    connect(model_, &PreviewModel::pathsDropped, this, &CBatchRenameDlg::AddDroppedPaths);
+}
+
+void CBatchRenameDlg::ShowOptions() {
+    const RenameOptions& o = logic_.Options();
+    picker_->setCurrentIndex(0);
+    case_->setCurrentIndex(static_cast<int>(o.caseMode));
+    sortKey_->setCurrentIndex(static_cast<int>(o.sortKey));
+    start_->setValue(o.startNumber);
+    step_->setValue(o.increment);
+    extension_->setText(ToQString(o.newExtension));
+    find_->setText(ToQString(o.findText));
+    replace_->setText(ToQString(o.replaceText));
+    changeExtension_->setChecked(o.changeExtension);
+    caseSensitive_->setChecked(o.caseSensitive);
+    normalize_->setChecked(o.normalizeUnicode);
+    descending_->setChecked(o.descending);
+    extension_->setEnabled(o.changeExtension);
+    if (settings_ != nullptr) {
+        for (const std::u16string& entry : ui::LoadHistory(*settings_)) {
+            template_->addItem(ToQString(entry));
+        }
+    }
+    if (template_->count() > 0) {
+        template_->setCurrentIndex(0);
+        template_->lineEdit()->selectAll();
+    }
+    logic_.Options().nameTemplate = ToU16(template_->currentText());
+    timer100_.stop();  // filling the controls is not a change by the user
+}
+
+void CBatchRenameDlg::RegisterLayout() {
+    layout_.SetInitialRect(Rect{0, 0, width(), height()});
+    const auto add = [&](QWidget* widget, std::uint16_t anchors) {
+        layout_.Add(std::make_unique<CWndLayout>(widget, anchors, DockNone));
+    };
+    const std::uint16_t rightBottom = AnchorRight | AnchorBottom;
+    const std::uint16_t leftBottom = AnchorLeft | AnchorBottom;
+    const std::uint16_t topRight = AnchorTop | AnchorRight;
+    const std::uint16_t topWide = AnchorTop | AnchorLeft | AnchorRight;
+    add(rename_, rightBottom);
+    add(findChild<QPushButton*>("button2"), rightBottom);
+    add(findChild<QPushButton*>("button9"), rightBottom);
+    add(findChild<QPushButton*>("button1183"), leftBottom);
+    add(findChild<QPushButton*>("button1184"), leftBottom);
+    add(copy_, leftBottom);
+    add(list_, AnchorTop | AnchorLeft | AnchorRight | AnchorBottom);
+    add(findChild<QPushButton*>("button1000"), topRight);
+    add(findChild<QPushButton*>("button1002"), topRight);
+    add(findChild<QGroupBox*>("group1003"), topWide);
+    add(findChild<QGroupBox*>("group1004"), topRight);
+    add(case_, topRight);
+    add(findChild<QGroupBox*>("group1005"), topRight);
+    add(changeExtension_, topRight);
+    add(extension_, topRight);
+    add(findChild<QGroupBox*>("group1006"), topWide);
+    add(template_, topWide);
+    add(picker_, topWide);
+    add(findChild<QPushButton*>("button1169"), topRight);
+    add(findChild<QLabel*>("label1007"), AnchorTop);
+    add(start_, AnchorTop);
+    add(findChild<QLabel*>("label1008"), AnchorTop);
+    add(step_, AnchorTop);
+}
+
+void CBatchRenameDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    if (layout_.Count() > 0)
+        layout_.Resize(Rect{0, 0, event->size().width(), event->size().height()});
+}
+
+void CBatchRenameDlg::ScheduleRefresh() {
+    timer100_.start();  // restarting replaces the pending preview
+}
+
+void CBatchRenameDlg::OnTimer100() {
+    timer100_.stop();
+    GatherOptions();
+    RefreshPreview();
+}
+
+void CBatchRenameDlg::GatherOptions() {
+    OptionInputs in;
+    in.templatePick = templatePick_;
+    in.caseMode = case_->currentIndex();
+    in.sortKey = sortKey_->currentIndex();
+    in.startText = ToU16(start_->text());
+    in.incrementText = ToU16(step_->text());
+    in.nameTemplate = ToU16(template_->currentText());
+    in.newExtension = ToU16(extension_->text());
+    in.findText = ToU16(find_->text());
+    in.replaceText = ToU16(replace_->text());
+    in.changeExtension = changeExtension_->isChecked();
+    in.caseSensitive = caseSensitive_->isChecked();
+    in.normalizeUnicode = normalize_->isChecked();
+    in.descending = descending_->isChecked();
+    const BadField bad = logic_.GatherOptions(in);
+    if (bad != BadField::kNone) {
+        QApplication::beep();
+        (bad == BadField::kStartNumber ? start_ : step_)->setFocus();
+    }
+}
+
+void CBatchRenameDlg::RefreshPreview() {
+    logic_.RefreshPreview();
+    ++previewPasses_;
+    model_->NamesChanged();
+    copy_->setEnabled(logic_.HasRows());
+    rename_->setEnabled(logic_.HasRows());
+}
+
+void CBatchRenameDlg::AfterRowsChanged() {
+    model_->RowsChanged();
+    SelectionToView();
+    RefreshPreview();
+}
+
+void CBatchRenameDlg::SortList() {
+    GatherOptions();
+    SelectionFromView();
+    logic_.SortList();
+    AfterRowsChanged();
+}
+
+void CBatchRenameDlg::SelectionFromView() {
+    logic_.Rows().ClearSelection();
+    if (list_->selectionModel() == nullptr) return;
+    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
+        logic_.Rows().Select(static_cast<std::size_t>(index.row()), true);
+    }
+}
+
+void CBatchRenameDlg::SelectionToView() {
+    QItemSelection selection;
+    for (std::size_t r : logic_.Rows().SelectedRows()) {
+        const int row = static_cast<int>(r);
+        selection.select(model_->index(row, 0), model_->index(row, 2));
+    }
+    list_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    if (!selection.isEmpty()) list_->scrollTo(selection.indexes().last());
+}
+
+void CBatchRenameDlg::AddPaths(const std::vector<std::u16string>& paths) {
+    SelectionFromView();
+    logic_.Rows().ClearSelection();
+    const std::size_t before = logic_.List().Count();
+    for (const std::u16string& path : paths)
+        logic_.AddFile(path);
+    if (logic_.FinishAdding(before, BatchRenameLogic::SortAfterAdd::kWhenListWasEmpty)) {
+        AfterRowsChanged();
+    }
+}
+
+void CBatchRenameDlg::AddFilesCommand() {
+    const QStringList files =
+        QFileDialog::getOpenFileNames(this, tr("Add Files"), QString(), tr("All Files (*)"));
+    if (files.isEmpty()) return;
+    std::vector<std::u16string> paths;
+    for (const QString& file : files)
+        paths.push_back(PathFromQt(file));
+    AddPaths(paths);
+}
+
+void CBatchRenameDlg::AddFolderCommand() {
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Add all files under the selected folder."), QString(), QFileDialog::ShowDirsOnly);
+    if (!folder.isEmpty()) AddFolder(PathFromQt(folder));
+}
+
+void CBatchRenameDlg::AddFolder(const std::u16string& folder) {
+    SelectionFromView();
+    logic_.Rows().ClearSelection();
+    const std::size_t before = logic_.List().Count();
+    logic_.AddFolder(folder);
+    if (logic_.FinishAdding(before, BatchRenameLogic::SortAfterAdd::kAlways)) AfterRowsChanged();
+}
+
+void CBatchRenameDlg::AddDroppedPaths(const QList<QByteArray>& dropped) {
+    std::vector<std::u16string> paths;
+    for (const QByteArray& bytes : dropped)
+        paths.push_back(DecodeFileName(bytes.toStdString()));
+    AddPaths(paths);  // dropped folders are single items
+}
+
+void CBatchRenameDlg::MoveSelectionUp() {
+    SelectionFromView();
+    logic_.Rows().MoveSelectionUp();
+    list_->setFocus();
+    AfterRowsChanged();
+}
+
+void CBatchRenameDlg::MoveSelectionDown() {
+    SelectionFromView();
+    logic_.Rows().MoveSelectionDown();
+    list_->setFocus();
+    AfterRowsChanged();
+}
+
+void CBatchRenameDlg::DropRows(int target) {
+    SelectionFromView();
+    if (!logic_.Rows().DropSelectionBefore(static_cast<std::size_t>(target))) return;
+    AfterRowsChanged();
+}
+
+void CBatchRenameDlg::InsertTemplateToken(int pick) {
+    QString token;
+    if (pick == 1) {
+        CNameRangeDlg range(ToQString(logic_.NameForRange()), this);
+        if (range.exec() != QDialog::Accepted) return;
+        token = ToQString(
+            BatchRenameLogic::NameRangeToken(ToU16(range.Start()), ToU16(range.Length())));
+    } else {
+        token = ToQString(BatchRenameLogic::TemplateToken(pick));
+    }
+    if (token.isEmpty()) return;
+    // Replaces the selection of the template field, or goes in at the caret.
+    template_->lineEdit()->insert(token);
+    template_->setFocus();
+}
+
+void CBatchRenameDlg::CopyNewNames() {
+    if (QMessageBox::information(
+            this, tr("Trelvo Renamer"), tr("Copy the new name to the clipboard."),
+            QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) != QMessageBox::Ok) {
+        return;
+    }
+    QApplication::clipboard()->setText(ToQString(logic_.ClipboardText()));
+}
+
+void CBatchRenameDlg::OpenHelpPage() {
+    QDesktopServices::openUrl(QUrl(HelpPageAddress()));
+}
+
+void CBatchRenameDlg::SaveSettings() {
+    if (settings_ == nullptr) return;
+    std::vector<std::u16string> entries;
+    for (int i = 0; i < template_->count(); ++i)
+        entries.push_back(ToU16(template_->itemText(i)));
+    ui::SaveSettings(*settings_, logic_.Options(), entries);
+}
+
+bool CBatchRenameDlg::RunRename(bool& targetExists) {
+    RealFileSystem fs;
+    RenameRun run(
+        BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()),
+        fs);
+    if (!run.Start()) return false;
+    {
+        CProgressDlg progress(tr("Trelvo Renamer"), tr("Renaming..."), run.Progress(), this);
+        setEnabled(false);  // the run is modal, also while its dialog is still hidden
+        progress.Run();
+        setEnabled(true);
+    }
+    run.Join();
+    targetExists = run.Outcome() == RenameOutcome::kTargetExists;
+    return run.Outcome() == RenameOutcome::kRenamed;
+}
+
+void CBatchRenameDlg::OnRename() {
+    if (QMessageBox::question(
+            this, tr("Trelvo Renamer"), tr("Do you want to rename all files to the new name?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes) {
+        return;
+    }
+    GatherOptions();
+    SaveSettings();
+    bool targetExists = false;
+    if (RunRename(targetExists)) {
+        CRenameCompleteDlg complete(this);
+        if (complete.exec() == CRenameCompleteDlg::kRestart) {
+            logic_.Restart();
+            AfterRowsChanged();
+            return;
+        }
+        done(QDialog::Accepted);
+        return;
+    }
+    if (targetExists) {
+        QMessageBox::critical(this, tr("Trelvo Renamer"),
+                              tr("There is already a file with the same name in this location."));
+        return;
+    }
+    QMessageBox::critical(this, tr("Trelvo Renamer"), tr("Unable to rename the file."));
+    done(QDialog::Accepted);
+}
+
+}  // namespace morix::ui

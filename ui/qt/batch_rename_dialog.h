@@ -1,0 +1,105 @@
+// The renamer's main window: options, the preview list and the commands.
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+#include <memory>
+
+#include "ui/layout/layout_manager.h"
+#include "ui/logic/batch_rename_logic.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTableView;
+
+namespace morix {
+class SettingsStore;
+}
+
+namespace morix::ui {
+
+class PreviewModel;
+
+class CBatchRenameDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    // settings may be null (nothing is read or written then).
+    explicit CBatchRenameDlg(SettingsStore* settings, QWidget* parent = nullptr);
+    ~CBatchRenameDlg() override;
+
+    BatchRenameLogic& Logic() { return logic_; }
+
+    // Adds paths before or after the window is shown; sorts and refreshes as
+    // adding files does.
+    void AddPaths(const std::vector<std::u16string>& paths);
+    // Adds the files directly inside folder, then sorts and refreshes.
+    void AddFolder(const std::u16string& folder);
+
+    // The commands, public so tests can drive them.
+    void RefreshPreview();
+    void SortList();
+    void AddFilesCommand();
+    void AddFolderCommand();
+    void MoveSelectionUp();
+    void MoveSelectionDown();
+    void CopyNewNames();
+    void OnRename();
+    void OpenHelpPage();
+    void InsertTemplateToken(int pick);
+
+    QTableView* PreviewList() const { return list_; }
+    QComboBox* TemplateCombo() const { return template_; }
+    QSpinBox* StartNumber() const { return start_; }
+    QPushButton* RenameButton() const { return rename_; }
+    QPushButton* CopyButton() const { return copy_; }
+    int PreviewPasses() const { return previewPasses_; }
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void BuildControls();
+    void RegisterLayout();
+    void ShowOptions();
+    void SaveSettings();
+    void ScheduleRefresh();
+    void OnTimer100();
+    void GatherOptions();
+    void AfterRowsChanged();
+    void SelectionFromView();
+    void SelectionToView();
+    void AddDroppedPaths(const QList<QByteArray>& paths);
+    void DropRows(int target);
+    bool RunRename(bool& targetExists);
+
+    BatchRenameLogic logic_;
+    SettingsStore* settings_;
+    PreviewModel* model_ = nullptr;
+    CLayoutManager layout_;
+    QTimer timer100_;
+    int previewPasses_ = 0;
+    int templatePick_ = 0;
+
+    QComboBox* template_ = nullptr;
+    QComboBox* picker_ = nullptr;
+    QSpinBox* start_ = nullptr;
+    QSpinBox* step_ = nullptr;
+    QCheckBox* changeExtension_ = nullptr;
+    QLineEdit* extension_ = nullptr;
+    QComboBox* case_ = nullptr;
+    QLineEdit* find_ = nullptr;
+    QLineEdit* replace_ = nullptr;
+    QCheckBox* caseSensitive_ = nullptr;
+    QCheckBox* normalize_ = nullptr;
+    QComboBox* sortKey_ = nullptr;
+    QCheckBox* descending_ = nullptr;
+    QTableView* list_ = nullptr;
+    QPushButton* copy_ = nullptr;
+    QPushButton* rename_ = nullptr;
+};
+
+}  // namespace morix::ui

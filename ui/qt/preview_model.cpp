@@ -1,0 +1,113 @@
+#include "ui/qt/preview_model.h"
+
+#include <QMimeData>
+#include <QUrl>
+
+#include "engine/paths.h"
+
+namespace morix::ui {
+namespace {
+
+QString ToQString(std::u16string_view text) {
+    return QString(reinterpret_cast<const QChar*>(text.data()),
+                   static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+PreviewModel::PreviewModel(BatchRenameLogic& logic, QObject* parent)
+    : QAbstractTableModel(parent), logic_(logic) {}
+
+int PreviewModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(logic_.Rows().Count());
+}
+
+int PreviewModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : 3;
+}
+
+QVariant PreviewModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+    const std::size_t row = static_cast<std::size_t>(index.row());
+    if (row >= logic_.Rows().Count()) return {};
+    const std::u16string& path = logic_.List().ItemAt(logic_.Rows().ItemAt(row)).path;
+    switch (index.column()) {
+        case 0:
+            return ToQString(FileName(path));
+        case 1:
+            return ToQString(logic_.NewNameAt(row));
+        default:
+            return ToQString(Folder(path));
+    }
+}
+
+QVariant PreviewModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    switch (section) {
+        case 0:
+            return tr("Old Name");
+        case 1:
+            return tr("New Name");
+        default:
+            return tr("Location");
+    }
+}
+
+Qt::ItemFlags PreviewModel::flags(const QModelIndex& index) const {
+    const Qt::ItemFlags base = QAbstractTableModel::flags(index) | Qt::ItemIsDropEnabled;
+    return index.isValid() ? base | Qt::ItemIsDragEnabled : base;
+}
+
+Qt::DropActions PreviewModel::supportedDropActions() const {
+    return Qt::MoveAction | Qt::CopyAction | Qt::LinkAction;
+}
+
+QStringList PreviewModel::mimeTypes() const {
+    return {QString::fromLatin1(kRowsMimeType), QStringLiteral("text/uri-list")};
+}
+
+QMimeData* PreviewModel::mimeData(const QModelIndexList&) const {
+    // The rows dragged are the selected ones, which the window knows.
+    auto* data = new QMimeData;
+    data->setData(QString::fromLatin1(kRowsMimeType), QByteArray());
+    return data;
+}
+
+bool PreviewModel::canDropMimeData(const QMimeData* data, Qt::DropAction, int, int,
+                                   const QModelIndex& parent) const {
+    if (data->hasFormat(QString::fromLatin1(kRowsMimeType))) return parent.isValid();
+    return data->hasUrls();
+}
+
+bool PreviewModel::dropMimeData(const QMimeData* data, Qt::DropAction, int, int,
+                                const QModelIndex& parent) {
+    if (data->hasFormat(QString::fromLatin1(kRowsMimeType))) {
+        // Rows land only when dropped onto a row; the window moves them.
+        if (parent.isValid()) emit rowsDropped(parent.row());
+        return false;
+    }
+    // The path is taken from the URL's percent-encoded bytes rather than its
+    // decoded text, so a name that is not valid UTF-8 arrives intact.
+    QList<QByteArray> paths;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QByteArray bytes =
+            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!bytes.isEmpty()) paths << bytes;
+    }
+    if (!paths.isEmpty()) emit pathsDropped(paths);
+    return false;  // nothing for the view to remove
+}
+
+void PreviewModel::RowsChanged() {
+    beginResetModel();
+    endResetModel();
+}
+
+void PreviewModel::NamesChanged() {
+    if (logic_.Rows().Count() == 0) return;
+    emit dataChanged(index(0, 1), index(static_cast<int>(logic_.Rows().Count()) - 1, 1),
+                     {Qt::DisplayRole});
+}
+
+}  // namespace morix::ui
