@@ -273,8 +273,9 @@ TEST_F(PopupTest, ScriptSeesCaselessExternalWithCheckedArguments) {
         "attempt('unknownPut', function () { external.nosuchmember = 1; });"
         "attempt('unknownCall', function () { external.nosuchmember(); });"
         "attempt('colorkey', function () { external.setcolorkey(0, 0, 255); });"
-        "attempt('keepaliveEarly', function () { external.keepalive(30000); });"
-        // Once shown: two seconds more from now.
+        "attempt('keepaliveEarly', function () { external.keepalive(4500); });"
+        // Shown at about 3.5 s, which gives it the display time instead of the
+        // 4.5 s asked for above; at 5.5 s two seconds more from then.
         "setTimeout(function () { external.KEEPALIVE(2000); report('kept', 'now'); }, 5500);";
     PageServer server({{"/notice", {200, NoticePage(script)}}});
     const pid_t popup = StartTosk(NoticeArgs(server.Url("/notice")));
