@@ -161,6 +161,29 @@ class BatchRenameDialogTest : public QObject {
         QVERIFY(dialog.isVisible());
     }
 
+    void pickedTokenGoesWhereTheCaretWas() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QLineEdit* edit = dialog.TemplateCombo()->lineEdit();
+        dialog.TemplateCombo()->setEditText("photo_trip");
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        edit->setCursorPosition(6);        // between "photo_" and "trip"
+        dialog.PreviewList()->setFocus();  // the focus leaves for the picker
+        QTRY_VERIFY(!edit->hasFocus());
+        dialog.InsertTemplateToken(6);  // "File Size <z>"
+        QCOMPARE(edit->text(), QString("photo_<z>trip"));
+
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        edit->setSelection(0, 5);  // "photo"
+        dialog.PreviewList()->setFocus();
+        QTRY_VERIFY(!edit->hasFocus());
+        dialog.InsertTemplateToken(4);  // "<E>" replaces the selection
+        QCOMPARE(edit->text(), QString("<E>_<z>trip"));
+    }
+
     void screenshot() {
         TempDir dir;
         for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0010.JPG", "holiday.jpeg"}) {

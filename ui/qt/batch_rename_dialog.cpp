@@ -23,6 +23,7 @@
 #include "engine/rename_run.h"
 #include "engine/text.h"
 #include "ui/logic/option_settings.h"
+#include "ui/qt/combo_box_edit.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/preview_model.h"
 #include "ui/qt/secondary_dialogs.h"
@@ -95,6 +96,7 @@ void CBatchRenameDlg::BuildControls() {
     template_->setEditable(true);
     template_->setInsertPolicy(QComboBox::NoInsert);
     template_->lineEdit()->setMaxLength(kTemplateLimit);
+    new CMyComboBoxEdit(template_->lineEdit());
     template_->setGeometry(du.Rect(12, 18, 213, 14));
 
     picker_ = new QComboBox(this);
