@@ -7,14 +7,18 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QtTest/QAbstractItemModelTester>
+#include <algorithm>
 #include <functional>
+#include <memory>
 
 #include "engine/text.h"
 #include "support/temp_dir.h"
@@ -182,6 +186,48 @@ class BatchRenameDialogTest : public QObject {
         QTRY_VERIFY(!edit->hasFocus());
         dialog.InsertTemplateToken(4);  // "<E>" replaces the selection
         QCOMPARE(edit->text(), QString("<E>_<z>trip"));
+    }
+
+    void draggedRowsLandInFrontOfTheTargetRow() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddPaths({u"/d/0", u"/d/1", u"/d/2", u"/d/3", u"/d/4", u"/d/5"});
+        dialog.show();
+        QAbstractItemModel* model = dialog.PreviewList()->model();
+        QItemSelection selection;
+        selection.select(model->index(4, 0), model->index(5, 2));
+        dialog.PreviewList()->selectionModel()->select(selection,
+                                                       QItemSelectionModel::ClearAndSelect);
+        std::unique_ptr<QMimeData> rows(model->mimeData({model->index(4, 0)}));
+        model->dropMimeData(rows.get(), Qt::MoveAction, -1, -1, model->index(1, 0));
+        QStringList order;
+        for (int r = 0; r < model->rowCount(); ++r)
+            order << Cell(dialog, r, 0);
+        QCOMPARE(order, QStringList({"0", "4", "5", "1", "2", "3"}));
+        // Dropping onto a selected row changes nothing.
+        dialog.PreviewList()->selectRow(2);
+        model->dropMimeData(rows.get(), Qt::MoveAction, -1, -1, model->index(2, 0));
+        QCOMPARE(Cell(dialog, 2, 0), QString("5"));
+    }
+
+    void droppedFilesAreAddedIntact() {
+        TempDir dir;
+        dir.MakeFile("caf\xe9.txt");  // not UTF-8
+        dir.MakeFolder("folder");
+        CBatchRenameDlg dialog(nullptr);
+        dialog.show();
+        QMimeData data;
+        data.setUrls({QUrl::fromEncoded(QByteArray("file://") +
+                                        QByteArray::fromStdString(dir.Path("caf%E9.txt"))),
+                      QUrl::fromLocalFile(QString::fromStdString(dir.Path("folder")))});
+        dialog.PreviewList()->model()->dropMimeData(&data, Qt::CopyAction, -1, -1, {});
+        QCOMPARE(dialog.Logic().List().Count(), std::size_t{2});
+        std::vector<std::string> paths;
+        for (std::size_t i = 0; i < 2; ++i) {
+            paths.push_back(morix::EncodeFileName(dialog.Logic().List().ItemAt(i).path));
+        }
+        std::sort(paths.begin(), paths.end());
+        QCOMPARE(paths[0], dir.Path("caf\xe9.txt"));
+        QCOMPARE(paths[1], dir.Path("folder"));  // a dropped folder is one item
     }
 
     void screenshot() {
