@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         std::size_t seen = 0;
         while (seen < total) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (std::chrono::steady_clock::now() > deadline) {
                 std::fprintf(stderr, "only %zu of %zu values arrived\n", seen, total);
                 return 1;
