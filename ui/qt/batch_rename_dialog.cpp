@@ -61,7 +61,7 @@ CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
     setAcceptDrops(true);
     timer100_.setSingleShot(true);
     timer100_.setInterval(kPreviewDelayMs);
-    connect(&timer100_, &QTimer::timeout, this, &CBatchRenameDlg::OnTimer100);
+    connect(&timer100_, &QTimer::timeout, this, &CBatchRenameDlg::PreviewNow);
     BuildControls();
     ShowOptions();
     RegisterLayout();
@@ -336,7 +336,7 @@ void CBatchRenameDlg::ScheduleRefresh() {
     timer100_.start();  // restarting replaces the pending preview
 }
 
-void CBatchRenameDlg::OnTimer100() {
+void CBatchRenameDlg::PreviewNow() {
     timer100_.stop();
     GatherOptions();
     RefreshPreview();

@@ -41,6 +41,8 @@ class CBatchRenameDlg : public QDialog {
 
     // The commands, public so tests can drive them.
     void RefreshPreview();
+    // What the preview timer does: read the options, then refresh.
+    void PreviewNow();
     void SortList();
     void AddFilesCommand();
     void AddFolderCommand();
@@ -67,7 +69,6 @@ class CBatchRenameDlg : public QDialog {
     void ShowOptions();
     void SaveSettings();
     void ScheduleRefresh();
-    void OnTimer100();
     void GatherOptions();
     void AfterRowsChanged();
     void SelectionFromView();
