@@ -139,6 +139,10 @@ TEST(XmlReaderTest, ClosingTagsAndTheEndOfTheText) {
     const auto open = Parse(u"<a><b/>", options);
     EXPECT_EQ(open->Consumed(), 7);
     EXPECT_EQ(open->root.ChildCount(), 1u);
+    // An escape character as the last unit is dropped, never stepped over.
+    const auto trailing = Parse(u"<a>text\\", options);
+    EXPECT_EQ(trailing->Consumed(), 8);
+    EXPECT_EQ(trailing->root.value, u"text");
     // A space before ">" leaves the position at the ">".
     EXPECT_EQ(Parse(u"<a></a >x", options)->Rest(), u">x");
     EXPECT_EQ(Parse(u"<a></ a>x", options)->Rest(), u"x");
