@@ -24,7 +24,8 @@ namespace {
 // replaced or removed.
 constexpr std::string_view kMarker = "X-Trelvo-Renamer-Generated";
 constexpr std::size_t kMaxOwnFileBytes = 1u << 20;
-constexpr const char* kManifest = "trelvo-renamer/created-folders";
+constexpr const char* kManifest = "trelvo-renamer/created";
+constexpr const char* kCache = "applications/mimeinfo.cache";
 
 constexpr const char* kName = "Trelvo Renamer";
 constexpr const char* kKoreanName = "트렐보 리네이머";
@@ -200,8 +201,9 @@ bool IsUsableDataHome(const std::string& dataHome) {
     return dataHome.size() > 1 && dataHome.front() == '/';
 }
 
-// The folders registering created, relative to the data folder, so that
-// unregistering removes them again and no others.
+// What registering created besides its own files, relative to the data
+// folder: folders, and the cache of the applications folder when there was
+// none. Unregistering removes them again and nothing else.
 std::set<std::string> ReadManifest(const std::string& dataHome) {
     std::set<std::string> folders;
     const std::optional<std::string> text =
@@ -220,13 +222,16 @@ std::set<std::string> ReadManifest(const std::string& dataHome) {
     return folders;
 }
 
-// Some desktops look up "Open With" in a cache of the applications folder
-// when there is one; refresh an existing cache so that it matches the entries
-// again. Where there is none, the entries are read directly and none is made.
+bool Exists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// GLib finds the "Open With" programs of a file type only through this cache
+// of the applications folder, so registering makes or refreshes it; KDE reads
+// the entries themselves.
 void RefreshApplicationsCache(const std::string& dataHome) {
     const std::string folder = Join(dataHome, "applications");
-    struct stat info {};
-    if (::stat(Join(folder, "mimeinfo.cache").c_str(), &info) != 0) return;
     const char* argv[] = {"update-desktop-database", "-q", folder.c_str(), nullptr};
     pid_t child = 0;
     if (::posix_spawnp(&child, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
@@ -262,6 +267,8 @@ bool RegisterContextMenu(const std::string& dataHome, const std::string& program
     if (!IsUsableDataHome(dataHome) || !IsUsableProgramPath(programPath)) return false;
     bool ok[kGroupCount] = {true, true, true};
     std::vector<std::string> created;
+    const std::string cache = Join(dataHome, kCache);
+    const bool hadCache = Exists(cache);
     for (const Artifact& artifact : kArtifacts) {
         const std::string path = Join(dataHome, artifact.path);
         bool& groupOk = ok[artifact.group];
@@ -285,6 +292,8 @@ bool RegisterContextMenu(const std::string& dataHome, const std::string& program
         }
     };
     remember();
+    RefreshApplicationsCache(dataHome);
+    if (!hadCache && Exists(cache)) folders.insert(kCache);
     if (folders.size() != known) {
         created.clear();
         const bool written = MakeFolders(ParentOf(manifest), 0700, &created);
@@ -294,7 +303,6 @@ bool RegisterContextMenu(const std::string& dataHome, const std::string& program
             text += folder + "\n";
         if (!written || !ReplaceFileAtomically(manifest, text, 0644)) ok[kShared] = false;
     }
-    RefreshApplicationsCache(dataHome);
     return ok[kShared] && ok[kFiles] && ok[kFolders];
 }
 
@@ -311,15 +319,23 @@ bool UnregisterContextMenu(const std::string& dataHome) {
         }
     }
 
-    // Deepest first; a folder that still holds anything stays.
-    const std::set<std::string> folders = ReadManifest(dataHome);
+    // A cache that registering made goes again unless it now lists other
+    // programs of the user.
+    std::set<std::string> folders = ReadManifest(dataHome);
+    const std::string cache = Join(dataHome, kCache);
+    if (Exists(cache)) RefreshApplicationsCache(dataHome);
+    if (folders.erase(kCache) != 0) {
+        const std::optional<std::string> text = ReadSmallFile(cache, kMaxOwnFileBytes);
+        if (text && text->find('=') == std::string::npos) ::unlink(cache.c_str());
+    }
+
+    // Folders deepest first; a folder that still holds anything stays.
     ::unlink(Join(dataHome, kManifest).c_str());
     std::vector<std::string> deepestFirst(folders.begin(), folders.end());
     std::sort(deepestFirst.begin(), deepestFirst.end(),
               [](const std::string& a, const std::string& b) {
                   return std::count(a.begin(), a.end(), '/') > std::count(b.begin(), b.end(), '/');
               });
-    RefreshApplicationsCache(dataHome);
     for (const std::string& folder : deepestFirst)
         ::rmdir(Join(dataHome, folder).c_str());
     return ok[kShared] && ok[kFiles] && ok[kFolders];

@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "app/desktop/desktop_integration.h"
+#include "scoped_env.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
 using namespace morix;
 using morix::testing::RunProcess;
+using morix::testing::ScopedEnv;
 using morix::testing::TempDir;
 namespace fs = std::filesystem;
 
@@ -89,6 +91,22 @@ TEST_F(DesktopIntegrationTest, EveryDesktopFileValidates) {
     EXPECT_NE(entry.find("\nName[ko]=트렐보 리네이머\n"), std::string::npos);
     EXPECT_NE(entry.find("\nIcon=trelvo-renamer\n"), std::string::npos);
     EXPECT_TRUE(fs::is_regular_file(Data("icons/hicolor/scalable/apps/trelvo-renamer.svg")));
+}
+
+// The desktop's own list of programs for a file type (GLib's) offers the
+// renamer for files and for folders while it is registered.
+TEST_F(DesktopIntegrationTest, OpenWithOffersTheRenamerWhileRegistered) {
+    ScopedEnv dataHome("XDG_DATA_HOME", data);
+    ScopedEnv configHome("XDG_CONFIG_HOME", dir.MakeFolder("config"));
+    auto offered = [](const char* type) { return RunProcess({"/usr/bin/gio", "mime", type}).out; };
+    ASSERT_TRUE(RegisterContextMenu(data, program));
+    EXPECT_NE(offered("application/octet-stream").find("trelvo-renamer.desktop"),
+              std::string::npos);
+    EXPECT_NE(offered("inode/directory").find("trelvo-renamer-folder.desktop"), std::string::npos);
+
+    ASSERT_TRUE(UnregisterContextMenu(data));
+    EXPECT_EQ(offered("application/octet-stream").find("trelvo-renamer"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(data));
 }
 
 // The desktop's own launcher reads each Exec line back into the program's

@@ -14,11 +14,13 @@
 #include "app/settings/settings_file.h"
 #include "app/settings/settings_store.h"
 #include "app/settings/user_dirs.h"
+#include "scoped_env.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
 using namespace morix;
 using morix::testing::RunProcess;
+using morix::testing::ScopedEnv;
 using morix::testing::TempDir;
 using namespace std::string_literals;
 
@@ -41,29 +43,10 @@ class SettingsFileTest : public ::testing::Test {
     TempDir dir;
 };
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 TEST_F(SettingsFileTest, DefaultFoldersFollowXdgVariables) {
     ScopedEnv home("HOME", "/home/someone");
     {
-        ScopedEnv config("XDG_CONFIG_HOME", dir.bytes().c_str());
+        ScopedEnv config("XDG_CONFIG_HOME", dir.bytes());
         ScopedEnv data("XDG_DATA_HOME", "/data/here");
         EXPECT_EQ(DefaultSettingsFilePath(), dir.Path("Vantorel/Trelvo Renamer.conf"));
         EXPECT_EQ(UserDataHome(), "/data/here");
