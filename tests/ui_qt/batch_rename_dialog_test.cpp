@@ -20,7 +20,9 @@
 #include <functional>
 #include <memory>
 
+#include "app/settings/settings_file.h"
 #include "engine/text.h"
+#include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
 #include "ui/qt/secondary_dialogs.h"
@@ -228,6 +230,37 @@ class BatchRenameDialogTest : public QObject {
         std::sort(paths.begin(), paths.end());
         QCOMPARE(paths[0], dir.Path("caf\xe9.txt"));
         QCOMPARE(paths[1], dir.Path("folder"));  // a dropped folder is one item
+    }
+
+    void newerVersionIsOfferedAsPlainText() {
+        TempDir dir;
+        morix::testing::LoopbackHttpServer service(morix::testing::HttpReply{
+            200,
+            "<?xml version=\"1.0\"?><version current=\"9.0.0.0\" "
+            "display=\"&lt;b&gt;Version 9&lt;/b&gt;\" url=\"http://127.0.0.1:1/\"/>"});
+        qputenv("TRELVO_VERSION_SERVICE", QByteArray::fromStdString(service.Root()));
+        morix::SettingsStore settings(
+            std::make_unique<morix::FileSettingsBackend>(dir.Path("settings.conf")));
+        QString shown;
+        Qt::TextFormat format = Qt::AutoText;
+        QTimer::singleShot(0, [&] {
+            AnswerNextDialog("Cancel", [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (box == nullptr) return;
+                shown = box->text();
+                format = box->textFormat();
+            });
+        });
+        {
+            CBatchRenameDlg dialog(&settings);
+            dialog.SetNetworkProbe([] { return true; });
+            dialog.show();
+            QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 10000);
+        }
+        qunsetenv("TRELVO_VERSION_SERVICE");
+        QVERIFY(shown.contains("<b>Version 9</b>"));
+        QCOMPARE(format, Qt::PlainText);
+        QVERIFY(shown.startsWith("There is a new version."));
     }
 
     void screenshot() {

@@ -28,6 +28,7 @@
 #include "ui/qt/preview_model.h"
 #include "ui/qt/secondary_dialogs.h"
 #include "ui/qt/widget_layout.h"
+#include "update/network_state.h"
 
 namespace morix::ui {
 namespace {
@@ -69,9 +70,65 @@ CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
     // Rows added before the window existed are sorted once, then previewed.
     if (logic_.Rows().Count() > 0) logic_.SortList();
     AfterRowsChanged();
+
+    if (settings_ != nullptr) {
+        checker_ = std::make_unique<CUpdateChecker>(*settings_);
+        timer101_.setSingleShot(true);
+        connect(&timer101_, &QTimer::timeout, this, &CBatchRenameDlg::OnTimer101);
+        timer101_.start(100);
+    }
 }
 
-CBatchRenameDlg::~CBatchRenameDlg() = default;
+CBatchRenameDlg::~CBatchRenameDlg() {
+    if (checker_) {
+        checker_->RequestStop();
+        checker_->Join(JThread::kInfinite);
+    }
+}
+
+void CBatchRenameDlg::OnTimer101() {
+    // Wait up to ten ticks for a connection, then check either way.
+    const bool connected = networkProbe_ ? networkProbe_() : HasUsableNetwork();
+    if (updateRetries_++ < 10 && !connected) {
+        timer101_.start(3000);
+        return;
+    }
+    checker_->SetOwner(this);
+    checker_->SetLanguageCode(UiLanguageCode());
+    checker_->Start();
+}
+
+void CBatchRenameDlg::PostCheckResult(int result) {
+    // Called on the checker's thread: hand the result to the window's thread.
+    // The call is dropped if the window is gone by then.
+    QMetaObject::invokeMethod(
+        this, [this, result] { OnUpdateResult(result); }, Qt::QueuedConnection);
+}
+
+void CBatchRenameDlg::OnUpdateResult(int result) {
+    if (result != CUpdateChecker::kAnswered || !checker_) return;
+    if (checker_->ApplyAnswer() && checker_->NeedsUpdate(kProgramVersion, false)) {
+        checker_->PromptUpdate();
+    }
+}
+
+bool CBatchRenameDlg::ConfirmUpdate(const std::u16string& display) {
+    QMessageBox box(QMessageBox::NoIcon, tr("Trelvo Renamer"),
+                    tr("There is a new version.\n%1\n\nPress the [OK] button to check for new "
+                       "versions.")
+                        .arg(ToQString(display)),
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    box.setTextFormat(Qt::PlainText);  // the text comes from the network
+    return box.exec() == QMessageBox::Ok;
+}
+
+void CBatchRenameDlg::OpenPage(const std::u16string& url) {
+    if (IsWebAddress(url)) QDesktopServices::openUrl(QUrl(ToQString(url)));
+}
+
+void CBatchRenameDlg::CloseWindow() {
+    reject();
+}
 
 void CBatchRenameDlg::BuildControls() {
     const DialogUnits du(font());

@@ -3,10 +3,12 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "ui/layout/layout_manager.h"
 #include "ui/logic/batch_rename_logic.h"
+#include "update/update_checker.h"
 
 class QCheckBox;
 class QComboBox;
@@ -23,11 +25,12 @@ namespace morix::ui {
 
 class PreviewModel;
 
-class CBatchRenameDlg : public QDialog {
+class CBatchRenameDlg : public QDialog, private IUpdateOwner {
     Q_OBJECT
 
   public:
-    // settings may be null (nothing is read or written then).
+    // settings may be null (nothing is read or written then, and no version
+    // check runs).
     explicit CBatchRenameDlg(SettingsStore* settings, QWidget* parent = nullptr);
     ~CBatchRenameDlg() override;
 
@@ -53,6 +56,10 @@ class CBatchRenameDlg : public QDialog {
     void OpenHelpPage();
     void InsertTemplateToken(int pick);
 
+    // How the version check learns whether the machine is connected (tests
+    // replace it).
+    void SetNetworkProbe(std::function<bool()> probe) { networkProbe_ = std::move(probe); }
+
     QTableView* PreviewList() const { return list_; }
     QComboBox* TemplateCombo() const { return template_; }
     QSpinBox* StartNumber() const { return start_; }
@@ -76,12 +83,24 @@ class CBatchRenameDlg : public QDialog {
     void AddDroppedPaths(const QList<QByteArray>& paths);
     void DropRows(int target);
     bool RunRename(bool& targetExists);
+    void OnTimer101();
+    void OnUpdateResult(int result);
+
+    // IUpdateOwner, for the version check.
+    void PostCheckResult(int result) override;
+    bool ConfirmUpdate(const std::u16string& display) override;
+    void OpenPage(const std::u16string& url) override;
+    void CloseWindow() override;
 
     BatchRenameLogic logic_;
     SettingsStore* settings_;
     PreviewModel* model_ = nullptr;
     CLayoutManager layout_;
     QTimer timer100_;
+    QTimer timer101_;
+    int updateRetries_ = 0;
+    std::function<bool()> networkProbe_;
+    std::unique_ptr<CUpdateChecker> checker_;  // stopped and joined with the window
     int previewPasses_ = 0;
     int templatePick_ = 0;
 
