@@ -8,6 +8,8 @@
 #include "app/settings/settings_file.h"
 #include "app/settings/settings_store.h"
 #include "ui/qt/batch_rename_dialog.h"
+#include "update/process_launch.h"
+#include "update/update_checker.h"
 
 namespace morix::ui {
 
@@ -22,18 +24,30 @@ int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths) {
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QApplication::installTranslator(&qtTranslator);
     }
+    // The program's own texts: Korean when the user interface is Korean, else
+    // the English source texts.
+    QTranslator translator;
+    if (QLocale().language() == QLocale::Korean &&
+        translator.load(QStringLiteral(":/i18n/morix_ko.qm"))) {
+        QApplication::installTranslator(&translator);
+    }
 
     SettingsStore settings(std::make_unique<FileSettingsBackend>(DefaultSettingsFilePath()));
-    CBatchRenameDlg dialog(&settings);
-    for (const StartPath& start : paths) {
-        if (start.isFolder) {
-            dialog.AddFolder(start.path);
-        } else {
-            dialog.AddPaths({start.path});
+    {
+        CBatchRenameDlg dialog(&settings);
+        for (const StartPath& start : paths) {
+            if (start.isFolder) {
+                dialog.AddFolder(start.path);
+            } else {
+                dialog.AddPaths({start.path});
+            }
         }
-    }
-    dialog.show();
-    dialog.exec();
+        dialog.show();
+        dialog.exec();
+    }  // the window's version check has ended here
+    // After the window has closed, the notice of the last version answer (if
+    // any) goes to the popup notifier, which runs on its own.
+    LaunchNotice(GlobalNoticeInfo(), kNoticeTitle, settings, GetModuleFolder());
     return 0;
 }
 
