@@ -1,0 +1,315 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ko_KR">
+<context>
+    <name>morix::ui::CBatchRenameDlg</name>
+    <message>
+        <source>Trelvo Renamer</source>
+        <translation>트렐보 리네이머</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>이름</translation>
+    </message>
+    <message>
+        <source>Extension</source>
+        <translation>확장자</translation>
+    </message>
+    <message>
+        <source>Change Case</source>
+        <translation>대/소문자 변경</translation>
+    </message>
+    <message>
+        <source>Replace</source>
+        <translation>바꾸기</translation>
+    </message>
+    <message>
+        <source>Select a template to add.</source>
+        <translation>템플릿에서 선택해서 추가하세요.</translation>
+    </message>
+    <message>
+        <source>Original File Name &lt;N&gt;</source>
+        <translation>원본 파일 이름 &lt;N&gt;</translation>
+    </message>
+    <message>
+        <source>Original File Name excluding Numbers &lt;NS&gt;</source>
+        <translation>숫자를 제외한 원본 파일 이름 &lt;NS&gt;</translation>
+    </message>
+    <message>
+        <source>Numbers of Original File Name &lt;ND&gt;</source>
+        <translation>원본 파일 이름의 숫자 &lt;ND&gt;</translation>
+    </message>
+    <message>
+        <source>Original File Extension &lt;E&gt;</source>
+        <translation>원본 파일 확장자 &lt;E&gt;</translation>
+    </message>
+    <message>
+        <source>Sequence Number #~####</source>
+        <translation>일련번호 #~####</translation>
+    </message>
+    <message>
+        <source>File Size &lt;z&gt;</source>
+        <translation>파일 크기 &lt;z&gt;</translation>
+    </message>
+    <message>
+        <source>File Size(KB) &lt;zKB&gt;</source>
+        <translation>파일 크기(KB) &lt;zKB&gt;</translation>
+    </message>
+    <message>
+        <source>Folder Name &lt;P&gt;</source>
+        <translation>상위 폴더 이름 &lt;P&gt;</translation>
+    </message>
+    <message>
+        <source>File Modified Date &lt;YYYYMMDD&gt; - 20031004</source>
+        <translation>파일 수정 날짜 &lt;YYYYMMDD&gt; - 20031004</translation>
+    </message>
+    <message>
+        <source>File Modified Date &lt;YYMMDD&gt; - 031004</source>
+        <translation>파일 수정 날짜 &lt;YYMMDD&gt; - 031004</translation>
+    </message>
+    <message>
+        <source>File Modified Date &lt;YYYY-MM-DD&gt; - 2003-10-04</source>
+        <translation>파일 수정 날짜 &lt;YYYY-MM-DD&gt; - 2003-10-04</translation>
+    </message>
+    <message>
+        <source>File Modified Date &lt;YY-MM-DD&gt; - 03-10-04</source>
+        <translation>파일 수정 날짜 &lt;YY-MM-DD&gt; - 03-10-04</translation>
+    </message>
+    <message>
+        <source>File Modified Time &lt;HHmmss&gt; - 031045</source>
+        <translation>파일 수정 시간 &lt;HHmmss&gt; - 031045</translation>
+    </message>
+    <message>
+        <source>File Modified Time &lt;HH_mm_ss&gt; - 03_10_45</source>
+        <translation>파일 수정 시간 &lt;HH_mm_ss&gt; - 03_10_45</translation>
+    </message>
+    <message>
+        <source>Current Date &lt;TYYYYMMDD&gt; - 20031004</source>
+        <translation>현재 날짜 &lt;TYYYYMMDD&gt; - 20031004</translation>
+    </message>
+    <message>
+        <source>Current Date &lt;TYYMMDD&gt; - 031004</source>
+        <translation>현재 날짜 &lt;TYYMMDD&gt; - 031004</translation>
+    </message>
+    <message>
+        <source>Current Date &lt;TYYYY-MM-DD&gt; - 2003-10-04</source>
+        <translation>현재 날짜 &lt;TYYYY-MM-DD&gt; - 2003-10-04</translation>
+    </message>
+    <message>
+        <source>Current Date &lt;TYY-MM-DD&gt; - 03-10-04</source>
+        <translation>현재 날짜 &lt;TYY-MM-DD&gt; - 03-10-04</translation>
+    </message>
+    <message>
+        <source>Current Time &lt;THHmmss&gt; - 031045</source>
+        <translation>현재 시간 &lt;THHmmss&gt; - 031045</translation>
+    </message>
+    <message>
+        <source>Current Time &lt;THH_mm_ss&gt; - 03_10_45</source>
+        <translation>현재 시간 &lt;THH_mm_ss&gt; - 03_10_45</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>추가</translation>
+    </message>
+    <message>
+        <source>Start Num:</source>
+        <translation>시작 번호</translation>
+    </message>
+    <message>
+        <source>Increment:</source>
+        <translation>증가</translation>
+    </message>
+    <message>
+        <source>Change</source>
+        <translation>변경하기</translation>
+    </message>
+    <message>
+        <source>No Change</source>
+        <translation>변경하지 않음</translation>
+    </message>
+    <message>
+        <source>Change all to uppercase</source>
+        <translation>모두 대문자로 변경</translation>
+    </message>
+    <message>
+        <source>Change all to lowercase</source>
+        <translation>모두 소문자로 변경</translation>
+    </message>
+    <message>
+        <source>Change the name to uppercase</source>
+        <translation>이름만 대문자로 변경</translation>
+    </message>
+    <message>
+        <source>Change the name to lowercase</source>
+        <translation>이름만 소문자로 변경</translation>
+    </message>
+    <message>
+        <source>Change the extension to uppercase</source>
+        <translation>확장자만 대문자로 변경</translation>
+    </message>
+    <message>
+        <source>Change the extension to lowercase</source>
+        <translation>확장자만 소문자로 변경</translation>
+    </message>
+    <message>
+        <source>Change the first letter to uppercase</source>
+        <translation>첫 문자만 대문자로 변경</translation>
+    </message>
+    <message>
+        <source>Find what:</source>
+        <translation>찾을 내용</translation>
+    </message>
+    <message>
+        <source>Replace with:</source>
+        <translation>바꿀 내용</translation>
+    </message>
+    <message>
+        <source>Case Sensitive</source>
+        <translation>대소문자 구분</translation>
+    </message>
+    <message>
+        <source>Normalize unicode (Mac filenames)</source>
+        <translation>유니코드 정규화(Mac 파일명)</translation>
+    </message>
+    <message>
+        <source>Modified Time</source>
+        <translation>파일 수정 날짜</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>크기</translation>
+    </message>
+    <message>
+        <source>Descending</source>
+        <translation>내림차순</translation>
+    </message>
+    <message>
+        <source>Sort</source>
+        <translation>정렬하기(&amp;S)</translation>
+    </message>
+    <message>
+        <source>&amp;Add Files</source>
+        <translation>파일 추가(&amp;A)</translation>
+    </message>
+    <message>
+        <source>Add &amp;Folder</source>
+        <translation>폴더 추가(&amp;F)</translation>
+    </message>
+    <message>
+        <source>&amp;Copy to Clipboard</source>
+        <translation>클립보드로 복사하기(&amp;C)</translation>
+    </message>
+    <message>
+        <source>&amp;Rename</source>
+        <translation>바꾸기(&amp;R)</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>종료(&amp;Q)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>도움말(&amp;H)</translation>
+    </message>
+    <message>
+        <source>Add Files</source>
+        <translation>파일 추가</translation>
+    </message>
+    <message>
+        <source>All Files (*)</source>
+        <translation>모든 파일 (*)</translation>
+    </message>
+    <message>
+        <source>Add all files under the selected folder.</source>
+        <translation>선택한 폴더의 하위에 있는 모든 파일을 추가합니다.</translation>
+    </message>
+    <message>
+        <source>Copy the new name to the clipboard.</source>
+        <translation>새 이름을 클립보드로 복사합니다.</translation>
+    </message>
+    <message>
+        <source>Renaming...</source>
+        <translation>이름을 바꾸고 있습니다...</translation>
+    </message>
+    <message>
+        <source>Do you want to rename all files to the new name?</source>
+        <translation>모든 파일의 이름을 새 이름으로 바꾸시겠습니까?</translation>
+    </message>
+    <message>
+        <source>There is already a file with the same name in this location.</source>
+        <translation>이 위치에 이름이 같은 파일이 있습니다.</translation>
+    </message>
+    <message>
+        <source>Unable to rename the file.</source>
+        <translation>파일 이름을 바꿀 수 없습니다.</translation>
+    </message>
+</context>
+<context>
+    <name>morix::ui::CNameRangeDlg</name>
+    <message>
+        <source>Name Range Selection</source>
+        <translation>이름 영역 선택</translation>
+    </message>
+    <message>
+        <source>Name:</source>
+        <translation>이름:</translation>
+    </message>
+    <message>
+        <source>Start Position:</source>
+        <translation>시작 위치:</translation>
+    </message>
+    <message>
+        <source>Length:</source>
+        <translation>길이:</translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation>확인</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>취소</translation>
+    </message>
+</context>
+<context>
+    <name>morix::ui::CProgressDlg</name>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>취소(&amp;C)</translation>
+    </message>
+</context>
+<context>
+    <name>morix::ui::CRenameCompleteDlg</name>
+    <message>
+        <source>Complete</source>
+        <translation>완료</translation>
+    </message>
+    <message>
+        <source>Rename files was completed.</source>
+        <translation>파일 이름 바꾸기를 완료했습니다.</translation>
+    </message>
+    <message>
+        <source>&amp;Restart</source>
+        <translation>다시 시작(&amp;R)</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>종료(&amp;Q)</translation>
+    </message>
+</context>
+<context>
+    <name>morix::ui::PreviewModel</name>
+    <message>
+        <source>Old Name</source>
+        <translation>이전 이름</translation>
+    </message>
+    <message>
+        <source>New Name</source>
+        <translation>새 이름</translation>
+    </message>
+    <message>
+        <source>Location</source>
+        <translation>위치</translation>
+    </message>
+</context>
+</TS>
