@@ -1,0 +1,256 @@
+// Rename speed over 100,000 real files on tmpfs, for four workloads: all
+// targets free, a shift chain (f000001 -> f000002 -> ...), pairs of swaps
+// and one rotation of all files. Each is measured as
+//   Raw      a plain loop of renameat2 calls in the best order, cycles closed
+//            through one temporary name (the floor to compare with),
+//   Engine   the rename run (names exchanged where the volume can),
+//   Parking  the rename run closing cycles through parked names only,
+//   Process  `morix --rename` as a whole process, from start to exit,
+// in the same run. Only the renaming is timed, not making the files.
+//
+//   build/bench/rename_bench [--benchmark_filter=...]
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "engine/rename_run.h"
+#include "engine/text.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+using morix::testing::TempDir;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFiles = 100000;
+
+enum Workload { kFree, kChain, kSwaps, kRotation };
+
+// f000001 ... f100000: the numbering the command line's "f######" produces.
+std::string Name(int number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f%06d", number);
+    return name;
+}
+
+// The renames of a workload as (from, to) numbers; to < 0 means "g" + number.
+struct Plan {
+    std::vector<std::pair<std::string, std::string>> renames;  // names in the folder
+};
+
+Plan MakePlan(Workload w) {
+    Plan plan;
+    plan.renames.reserve(kFiles);
+    for (int i = 1; i <= kFiles; ++i) {
+        std::string to;
+        switch (w) {
+            case kFree:
+                to = Name(i);
+                to[0] = 'g';
+                break;
+            case kChain:
+                to = Name(i + 1);
+                break;
+            case kSwaps:
+                to = Name(kFiles + 1 - i);  // the reversal: pairs (1, n), (2, n - 1), ...
+                break;
+            case kRotation:
+                to = Name(i == kFiles ? 1 : i + 1);
+                break;
+        }
+        plan.renames.emplace_back(Name(i), to);
+    }
+    return plan;
+}
+
+struct Folder {
+    TempDir dir{"/dev/shm"};
+    std::vector<ino_t> inodes;  // of f000001 ... in order
+
+    Folder() {
+        inodes.reserve(kFiles);
+        for (int i = 1; i <= kFiles; ++i) {
+            const std::string path = dir.Path(Name(i));
+            const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (fd < 0) {
+                throw std::runtime_error("cannot create " + path);
+            }
+            struct stat st;
+            fstat(fd, &st);
+            inodes.push_back(st.st_ino);
+            close(fd);
+        }
+    }
+
+    // Every file arrived under its new name and nothing else is left.
+    bool Check(const Plan& plan) const {
+        for (int i = 0; i < kFiles; ++i) {
+            struct stat st;
+            if (lstat(dir.Path(plan.renames[i].second).c_str(), &st) != 0 ||
+                st.st_ino != inodes[i]) {
+                return false;
+            }
+        }
+        std::vector<std::string> names;
+        morix::RealFileSystem().ListNames(dir.bytes(), names);
+        return names.size() == static_cast<std::size_t>(kFiles);
+    }
+};
+
+int Move(const std::string& from, const std::string& to) {
+    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+}
+
+// The best hand-written order for each workload.
+bool RawLoop(Workload w, const Folder& f, const Plan& plan) {
+    const TempDir& d = f.dir;
+    const std::string temp = d.Path(".tmp");
+    bool ok = true;
+    switch (w) {
+        case kFree:
+            for (const auto& [from, to] : plan.renames) {
+                ok &= Move(d.Path(from), d.Path(to)) == 0;
+            }
+            break;
+        case kChain:
+            for (int i = kFiles - 1; i >= 0; --i) {
+                ok &= Move(d.Path(plan.renames[i].first), d.Path(plan.renames[i].second)) == 0;
+            }
+            break;
+        case kSwaps:
+            for (int i = 1; i <= kFiles / 2; ++i) {
+                const std::string a = d.Path(Name(i)), b = d.Path(Name(kFiles + 1 - i));
+                ok &= Move(a, temp) == 0 && Move(b, a) == 0 && Move(temp, b) == 0;
+            }
+            break;
+        case kRotation:
+            ok &= Move(d.Path(Name(kFiles)), temp) == 0;
+            for (int i = kFiles - 1; i >= 1; --i) {
+                ok &= Move(d.Path(Name(i)), d.Path(Name(i + 1))) == 0;
+            }
+            ok &= Move(temp, d.Path(Name(1))) == 0;
+            break;
+    }
+    return ok;
+}
+
+bool EngineRun(const Folder& f, const Plan& plan, bool useExchange) {
+    std::vector<morix::RenameJob> jobs;
+    jobs.reserve(kFiles);
+    for (const auto& [from, to] : plan.renames) {
+        jobs.push_back(morix::RenameJob{f.dir.U16Path(from), {}, f.dir.U16Path(to), false});
+    }
+    morix::RealFileSystem fs;
+    morix::RenameProgress progress;
+    progress.Begin(kFiles);
+    return morix::RunRenameJobs(jobs, progress, fs, morix::RenameRunSettings{useExchange}) ==
+           morix::RenameOutcome::kRenamed;
+}
+
+// The command line that makes the workload's renames out of the template.
+std::vector<std::string> CommandFor(Workload w) {
+    std::vector<std::string> args = {MORIX_BINARY, "--rename"};
+    switch (w) {
+        case kFree:
+            args.insert(args.end(), {"-t", "g######", "--dir", "."});
+            break;
+        case kChain:
+            args.insert(args.end(), {"-t", "f######", "--start", "2", "--dir", "."});
+            break;
+        case kSwaps:
+            args.insert(args.end(), {"-t", "f######", "--descending", "--dir", "."});
+            break;
+        case kRotation:
+            // The last file first, then the others: each takes the next number.
+            args.insert(args.end(), {"-t", "f######", "--sort", "none", "--", Name(kFiles)});
+            for (int i = 1; i < kFiles; ++i) {
+                args.push_back(Name(i));
+            }
+            break;
+    }
+    return args;
+}
+
+bool ProcessRun(Workload w, const Folder& f) {
+    const std::vector<std::string> args = CommandFor(w);
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, f.dir.bytes().c_str());
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        return false;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+enum Method { kRaw, kEngine, kParking, kProcess };
+
+void BM_Rename(benchmark::State& state) {
+    const auto w = static_cast<Workload>(state.range(0));
+    const auto method = static_cast<Method>(state.range(1));
+    const Plan plan = MakePlan(w);
+    for (auto _ : state) {
+        Folder folder;
+        const auto start = Clock::now();
+        bool ok = false;
+        switch (method) {
+            case kRaw:
+                ok = RawLoop(w, folder, plan);
+                break;
+            case kEngine:
+                ok = EngineRun(folder, plan, true);
+                break;
+            case kParking:
+                ok = EngineRun(folder, plan, false);
+                break;
+            case kProcess:
+                ok = ProcessRun(w, folder);
+                break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        if (!ok || !folder.Check(plan)) {
+            state.SkipWithError("the files were not renamed as planned");
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * kFiles);
+}
+
+void Workloads(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"workload", "method"});
+    for (int w : {kFree, kChain, kSwaps, kRotation}) {
+        for (int m : {kRaw, kEngine, kParking, kProcess}) {
+            b->Args({w, m});
+        }
+    }
+}
+
+BENCHMARK(BM_Rename)->Apply(Workloads)->UseManualTime()->Iterations(3)->Unit(
+    benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
