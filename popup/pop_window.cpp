@@ -103,7 +103,6 @@ bool CPopWindow::Show(const QString& url, const QString& sid, const QString& nid
     QWebEngineSettings* settings = page_->settings();
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-    settings->setAttribute(QWebEngineSettings::ShowScrollBars, false);
     settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
 
     QWebEngineScript script;

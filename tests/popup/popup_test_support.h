@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "support/run_process.h"
 
 namespace tosk::testing {
 
@@ -70,25 +70,9 @@ inline std::optional<int> WaitExit(pid_t pid, std::chrono::milliseconds timeout)
     }
 }
 
-// Runs a short command and returns what it printed; exit code in *exitCode.
-inline std::string Capture(const std::vector<std::string>& argv, int* exitCode = nullptr) {
-    char name[] = "/tmp/tosk-capture-XXXXXX";
-    const int fd = ::mkstemp(name);
-    if (fd < 0) throw std::runtime_error("mkstemp");
-    ::close(fd);
-    const pid_t pid = Spawn(argv, name);
-    const std::optional<int> code = WaitExit(pid, std::chrono::seconds(20));
-    std::string text;
-    if (std::FILE* f = std::fopen(name, "rb")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-            text.append(buffer, n);
-        std::fclose(f);
-    }
-    std::remove(name);
-    if (exitCode) *exitCode = code.value_or(-1);
-    return text;
+// What a short command printed.
+inline std::string Capture(const std::vector<std::string>& argv) {
+    return morix::testing::RunProcess(argv).out;
 }
 
 // Xvfb on a display number it picks itself, so tests can run side by side.
@@ -134,7 +118,7 @@ struct WindowFacts {
 
 // Windows of the display whose title is exactly title (all, or only the mapped ones).
 inline std::vector<std::string> FindWindows(const std::string& title, bool onlyVisible) {
-    std::vector<std::string> argv{"xdotool", "search"};
+    std::vector<std::string> argv{"/usr/bin/xdotool", "search"};
     if (onlyVisible) argv.push_back("--onlyvisible");
     argv.insert(argv.end(), {"--name", "^" + title + "$"});
     const std::string out = Capture(argv);
@@ -153,11 +137,11 @@ inline std::vector<std::string> FindWindows(const std::string& title, bool onlyV
 
 // Any mapped window of the popup program, whatever its title.
 inline bool AnyPopupWindowVisible() {
-    return !Capture({"xdotool", "search", "--onlyvisible", "--classname", "tosk"}).empty();
+    return !Capture({"/usr/bin/xdotool", "search", "--onlyvisible", "--classname", "tosk"}).empty();
 }
 
 inline WindowFacts Inspect(const std::string& id) {
-    const std::string out = Capture({"xwininfo", "-id", id});
+    const std::string out = Capture({"/usr/bin/xwininfo", "-id", id});
     WindowFacts facts;
     const auto number = [&out](const char* label) {
         const std::size_t at = out.find(label);
@@ -173,7 +157,7 @@ inline WindowFacts Inspect(const std::string& id) {
 
 // The window's _NET_WM_WINDOW_OPACITY, or nothing when it has none.
 inline std::optional<unsigned long> WindowOpacity(const std::string& id) {
-    const std::string out = Capture({"xprop", "-id", id, "_NET_WM_WINDOW_OPACITY"});
+    const std::string out = Capture({"/usr/bin/xprop", "-id", id, "_NET_WM_WINDOW_OPACITY"});
     const std::size_t at = out.find("= ");
     if (at == std::string::npos) return std::nullopt;
     return std::stoul(out.substr(at + 2));

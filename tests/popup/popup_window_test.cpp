@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "popup/instance_channel.h"
@@ -72,7 +73,7 @@ class PopupTest : public ::testing::Test {
                 ::waitpid(pid, nullptr, 0);
             }
         }
-        if (!runtime_.empty()) Capture({"rm", "-rf", runtime_});
+        if (!runtime_.empty()) std::filesystem::remove_all(runtime_);
     }
 
     pid_t StartTosk(std::vector<std::string> args) {
@@ -137,6 +138,8 @@ TEST_F(PopupTest, ShowsSizedInTheCornerWithoutFocusKeepsOneInstanceAndClosesOnRe
     const std::optional<Clock::time_point> loadedAt = server.Requested("/notice");
     ASSERT_TRUE(loadedAt);
     // The page settles for 3 s, then the placed window waits 0.5 s before it shows.
+    std::printf("[ timing   ] visible %.2f s after the page was asked for\n",
+                SecondsSince(*loadedAt, visibleAt));
     EXPECT_GE(SecondsSince(*loadedAt, visibleAt), 3.4);
     EXPECT_LE(SecondsSince(*loadedAt, visibleAt), 8.0);
     EXPECT_TRUE(server.Requested("/missing-frame")) << "the frame's failure must not count";
@@ -148,7 +151,8 @@ TEST_F(PopupTest, ShowsSizedInTheCornerWithoutFocusKeepsOneInstanceAndClosesOnRe
     EXPECT_EQ(facts.x, kScreenWidth - 300 - 4);
     EXPECT_EQ(facts.y, kScreenHeight - 250 - 4);
     EXPECT_EQ(WindowOpacity(*window), std::nullopt) << "opacity 1 applies no alpha";
-    EXPECT_NE(Capture({"xdotool", "getwindowfocus"}).find(*window), 0u) << "took the focus";
+    EXPECT_NE(Capture({"/usr/bin/xdotool", "getwindowfocus"}).find(*window), 0u)
+        << "took the focus";
 
     // What the screen shows: the page, with the screen's black beyond the margin.
     std::this_thread::sleep_for(500ms);
@@ -196,18 +200,7 @@ TEST_P(PopupEndsUnseenTest, EndsWithExitCodeZeroWithoutShowing) {
     std::vector<std::string> args = c.args;
     for (std::string& a : args) {
         if (a == "URL") a = server.Url("/notice");
-        if (a == "REFUSED") {
-            // A port that was just free: nothing listens there.
-            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-            sockaddr_in address{};
-            address.sin_family = AF_INET;
-            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            socklen_t size = sizeof address;
-            ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-            ::close(fd);
-            a = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/notice";
-        }
+        if (a == "REFUSED") a = "http://127.0.0.1:1/notice";  // nothing listens there
     }
     const auto started = Clock::now();
     const pid_t popup = StartTosk(args);
@@ -218,6 +211,8 @@ TEST_P(PopupEndsUnseenTest, EndsWithExitCodeZeroWithoutShowing) {
     EXPECT_EQ(*code, 0);
     EXPECT_FALSE(everVisible);
     const Clock::time_point from = server.Requested("/notice").value_or(started);
+    std::printf("[ timing   ] %s: ended %.2f s after the page was asked for (or the start)\n",
+                c.name, SecondsSince(from, endedAt));
     EXPECT_GE(SecondsSince(from, endedAt), c.minSeconds);
     EXPECT_LE(SecondsSince(from, endedAt), c.maxSeconds);
 }
@@ -321,6 +316,7 @@ TEST_F(PopupTest, ScriptSeesCaselessExternalWithCheckedArguments) {
     Clock::time_point keptAt;
     ASSERT_TRUE(server.Report("kept", 15s, &keptAt));
     ASSERT_EQ(WaitExit(popup, 10s), 0);
+    std::printf("[ timing   ] ended %.2f s after keepalive(2000)\n", SecondsSince(keptAt));
     EXPECT_GE(SecondsSince(keptAt), 1.5);
     EXPECT_LE(SecondsSince(keptAt), 5.0);
 }
