@@ -8,6 +8,16 @@
         <translation>트렐보 리네이머</translation>
     </message>
     <message>
+        <source>There is a new version.
+%1
+
+Press the [OK] button to check for new versions.</source>
+        <translation>새 버전이 있습니다.
+%1
+
+새 버전을 확인하려면 [확인] 버튼을 누르세요.</translation>
+    </message>
+    <message>
         <source>Name</source>
         <translation>이름</translation>
     </message>
