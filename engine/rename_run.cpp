@@ -166,9 +166,10 @@ class Relocator {
   private:
     bool Drain() {
         auto& items = *items_;
-        while (!ready_.empty()) {
-            const std::uint32_t i = ready_.back();
-            ready_.pop_back();
+        // In the order the files became free: the row order for free targets,
+        // and along each chain.
+        for (std::size_t next = 0; next < ready_.size(); ++next) {
+            const std::uint32_t i = ready_[next];
             Item& item = items[i];
             if (item.state != Item::State::kPending || blocker_[i] != kNone) {
                 continue;
@@ -186,6 +187,7 @@ class Relocator {
             Arrived(i);
             Freed(i);
         }
+        ready_.clear();
         return true;
     }
 
@@ -298,12 +300,8 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
     std::unordered_map<std::string_view, std::vector<std::uint32_t>> byFolder;
     std::vector<std::uint32_t>* last = nullptr;
     std::string_view lastFolder;
-    std::unordered_set<std::string_view> outside;
     for (std::uint32_t j = 0; j < oldPaths.size(); ++j) {
         if (newPaths[j] != oldPaths[j] && targetJob[j] == kNone) {
-            if (!outside.insert(newPaths[j]).second) {
-                return Targets::kShared;
-            }
             const std::string_view path = newPaths[j];
             const std::string_view folder = path.substr(0, path.rfind('/') + 1);
             if (last == nullptr || folder != lastFolder) {
@@ -317,16 +315,15 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
     for (const auto& [folderWithSlash, jobs] : byFolder) {
         const std::string folder(
             folderWithSlash.substr(0, folderWithSlash.size() - (folderWithSlash.empty() ? 0 : 1)));
+        const auto nameOf = [&](std::uint32_t j) {
+            return std::string_view(newPaths[j]).substr(folderWithSlash.size());
+        };
         bool listed = false;
         bool readable = false;
-        std::unordered_set<std::string_view> entries;
         const auto listFolder = [&] {
             if (!listed) {
                 listed = true;
                 readable = fs.ListNames(folder, names) == 0;
-                if (readable) {
-                    entries = std::unordered_set<std::string_view>(names.begin(), names.end());
-                }
             }
             return readable;
         };
@@ -338,21 +335,32 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
             if (!listFolder()) {
                 return Targets::kTaken;
             }
+            // Name -> whether the folder lists it (else it is a target).
+            std::unordered_map<std::string_view, bool> taken;
+            taken.reserve(names.size() + jobs.size());
+            for (const std::string& name : names) {
+                taken.emplace(name, true);
+            }
             for (std::uint32_t j : jobs) {
-                if (entries.contains(NameOf(newPaths[j]))) {
-                    return Targets::kTaken;
+                const auto [it, fresh] = taken.try_emplace(nameOf(j), false);
+                if (!fresh) {
+                    return it->second ? Targets::kTaken : Targets::kShared;
                 }
             }
             continue;
         }
+        std::unordered_set<std::string_view> targets;
         for (std::uint32_t j : jobs) {
+            if (!targets.insert(nameOf(j)).second) {
+                return Targets::kShared;
+            }
             const bool caseOnly = AsciiEqualsNoCase(newPaths[j], oldPaths[j]);
             // A change of case on a volume that may fold it is judged from
             // the listing alone: looking the new spelling up would leave a
             // FUSE volume's kernel cache believing it taken.
             if (caseOnly && !exact) {
                 if (!listFolder() ||
-                    OtherFileUnderCaseVariant(names, NameOf(oldPaths[j]), NameOf(newPaths[j]))) {
+                    OtherFileUnderCaseVariant(names, NameOf(oldPaths[j]), nameOf(j))) {
                     return Targets::kTaken;
                 }
                 continue;
@@ -365,8 +373,7 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
             if (!caseOnly) {
                 return Targets::kTaken;
             }
-            if (!listFolder() ||
-                OtherFileUnderCaseVariant(names, NameOf(oldPaths[j]), NameOf(newPaths[j]))) {
+            if (!listFolder() || OtherFileUnderCaseVariant(names, NameOf(oldPaths[j]), nameOf(j))) {
                 return Targets::kTaken;
             }
         }

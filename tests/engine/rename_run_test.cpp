@@ -231,6 +231,11 @@ std::vector<Scenario> Scenarios() {
     list.push_back(BigRotation());
     list.push_back(ManyFreeTargets(false));
     list.push_back(ManyFreeTargets(true));
+    Scenario shared = ManyFreeTargets(false);
+    shared.name = "ManyFreeTargetsTwoForOne";
+    shared.renames[58].second = shared.renames[57].second;
+    shared.expected = RenameOutcome::kRolledBack;
+    list.push_back(shared);
     return list;
 }
 
