@@ -21,6 +21,7 @@ class FoldingVolume final : public FileSystem {
     bool flagSupported = true;       // RENAME_NOREPLACE known (kernel driver) or not (FUSE)
     bool linksSupported = true;      // ntfs yes, exfat no
     bool dropsTrailingDots = false;  // vfat, exfat
+    bool listsLowerCase = false;     // lowntfs-3g -o ignore_case lists every name in lower case
     long failAt = 0;                 // fail this call (1-based) with EIO
     long calls = 0;
 
@@ -103,7 +104,7 @@ class FoldingVolume final : public FileSystem {
         const std::string prefix = Fold(folder) + "/";
         for (const auto& [key, entry] : entries_) {
             if (key.starts_with(prefix) && key.find('/', prefix.size()) == std::string::npos) {
-                names.push_back(entry.stored);
+                names.push_back(listsLowerCase ? Fold(entry.stored) : entry.stored);
             }
         }
         return 0;
@@ -148,13 +149,13 @@ struct Kind {
     bool flagSupported;
     bool linksSupported;
     bool dropsTrailingDots;
+    bool listsLowerCase;
 };
 
 const Kind kKinds[] = {
-    {"CasefoldedExt4", true, true, false},
-    {"Vfat", true, false, true},
-    {"Ntfs3g", false, true, false},
-    {"ExfatFuse", false, false, true},
+    {"CasefoldedExt4", true, true, false, false}, {"Vfat", true, false, true, false},
+    {"Ntfs3g", false, true, false, false},        {"LowNtfs3gIgnoreCase", false, true, false, true},
+    {"ExfatFuse", false, false, true, false},
 };
 
 using Listing = std::map<std::string, std::string>;
@@ -178,6 +179,7 @@ FoldingVolume Volume(const Kind& kind, const std::vector<std::string>& files) {
     volume.flagSupported = kind.flagSupported;
     volume.linksSupported = kind.linksSupported;
     volume.dropsTrailingDots = kind.dropsTrailingDots;
+    volume.listsLowerCase = kind.listsLowerCase;
     for (const std::string& name : files) {
         volume.Add("/v/" + name);
     }
