@@ -263,6 +263,62 @@ class BatchRenameDialogTest : public QObject {
         QVERIFY(shown.startsWith("There is a new version."));
     }
 
+    void nameRangeSelectionFillsStartAndLength() {
+        morix::ui::CNameRangeDlg range("abcdef", nullptr);
+        range.show();
+        QApplication::setActiveWindow(&range);
+        auto* name = range.findChildren<QLineEdit*>().first();
+        QCOMPARE(name->text(), QString("abcdef"));
+        name->setFocus();
+        QTRY_VERIFY(name->hasFocus());
+        name->setSelection(2, 2);  // "cd"
+        QTRY_COMPARE_WITH_TIMEOUT(range.findChildren<QLineEdit*>().at(1)->text(), QString("2"),
+                                  1000);
+        QCOMPARE(range.findChildren<QLineEdit*>().at(2)->text(), QString("2"));
+        for (QPushButton* button : range.findChildren<QPushButton*>()) {
+            if (button->text() == "&OK") button->click();
+        }
+        QCOMPARE(range.result(), int(QDialog::Accepted));
+        QCOMPARE(range.Start(), QString("2"));
+        QCOMPARE(range.Length(), QString("2"));
+    }
+
+    void resizingMovesAndStretchesTheControls() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.show();
+        const QSize start = dialog.size();
+        const QRect list = dialog.PreviewList()->geometry();
+        const QRect rename = dialog.RenameButton()->geometry();
+        const QRect copy = dialog.CopyButton()->geometry();
+        const QRect startNumber = dialog.StartNumber()->geometry();
+        dialog.resize(start + QSize(100, 60));
+        QTRY_COMPARE(dialog.PreviewList()->geometry().size(), list.size() + QSize(100, 60));
+        QCOMPARE(dialog.RenameButton()->geometry(), rename.translated(100, 60));
+        QCOMPARE(dialog.CopyButton()->geometry(), copy.translated(0, 60));
+        QCOMPARE(dialog.StartNumber()->geometry(), startNumber.translated(50, 0));
+        dialog.resize(start);
+        QTRY_COMPARE(dialog.PreviewList()->geometry(), list);
+        QCOMPARE(dialog.RenameButton()->geometry(), rename);
+    }
+
+    void escapeQuitsWithoutSaving() {
+        TempDir dir;
+        const std::string file = dir.Path("settings.conf");
+        {
+            morix::SettingsStore settings(std::make_unique<morix::FileSettingsBackend>(file));
+            CBatchRenameDlg dialog(&settings);
+            dialog.SetNetworkProbe([] { return false; });
+            dialog.show();
+            QApplication::setActiveWindow(&dialog);
+            dialog.StartNumber()->setValue(42);
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            QVERIFY(!dialog.isVisible());
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        }
+        morix::SettingsStore reread(std::make_unique<morix::FileSettingsBackend>(file));
+        QCOMPARE(reread.GetDword(morix::kSettingStart, 1), 1u);
+    }
+
     void screenshot() {
         TempDir dir;
         for (const char* name : {"IMG_0001.JPG", "IMG_0002.JPG", "IMG_0010.JPG", "holiday.jpeg"}) {
