@@ -180,6 +180,23 @@ TEST_F(PopupTest, ShowsSizedInTheCornerWithoutFocusKeepsOneInstanceAndClosesOnRe
     EXPECT_EQ(RequestPopupClose(QString::fromStdString(runtime_)), CloseOutcome::kNoPopup);
 }
 
+TEST_F(PopupTest, KeepsClearOfPanelsOnTheWorkArea) {
+    // What a desktop announces with a panel of 80 pixels on the right and 40 at the bottom.
+    Capture({"/usr/bin/xprop", "-root", "-f", "_NET_SUPPORTED", "32a", "-set", "_NET_SUPPORTED",
+             "_NET_WORKAREA"});
+    Capture({"/usr/bin/xprop", "-root", "-f", "_NET_WORKAREA", "32c", "-set", "_NET_WORKAREA",
+             "0, 0, 1200, 760"});
+    PageServer server({{"/notice", {200, NoticePage()}}});
+    const pid_t popup = StartTosk(NoticeArgs(server.Url("/notice")));
+    const std::optional<std::string> window = WaitVisible(popup, 20s);
+    Capture({"/usr/bin/xprop", "-root", "-remove", "_NET_WORKAREA"});
+    Capture({"/usr/bin/xprop", "-root", "-remove", "_NET_SUPPORTED"});
+    ASSERT_TRUE(window) << "no window; log in " << log_;
+    const WindowFacts facts = Inspect(*window);
+    EXPECT_EQ(facts.x, 1200 - 300 - 4);
+    EXPECT_EQ(facts.y, 760 - 250 - 4);
+}
+
 struct EndCase {
     const char* name;
     std::map<std::string, Reply> pages;
