@@ -14,38 +14,14 @@
 namespace morix {
 namespace {
 
-// Characters that cannot stand in a file name; outside a token "<" opens one,
-// inside a token ">" closes it, so each set lacks its own bracket.
+// Outside a token "<" opens one, inside a token ">" closes it: each place
+// turns the other forbidden characters into "_".
 bool IsForbiddenOutside(char16_t c) {
-    switch (c) {
-        case u'"':
-        case u'*':
-        case u'/':
-        case u':':
-        case u'>':
-        case u'?':
-        case u'\\':
-        case u'|':
-            return true;
-        default:
-            return false;
-    }
+    return c != u'<' && IsForbiddenNameChar(c);
 }
 
 bool IsForbiddenInToken(char16_t c) {
-    switch (c) {
-        case u'"':
-        case u'*':
-        case u'/':
-        case u':':
-        case u'<':
-        case u'?':
-        case u'\\':
-        case u'|':
-            return true;
-        default:
-            return false;
-    }
+    return c != u'>' && IsForbiddenNameChar(c);
 }
 
 // "%0*d": at least width characters, padded with zeros, never shortened.

@@ -11,23 +11,6 @@
 namespace morix {
 namespace {
 
-bool IsForbiddenInName(char16_t c) {
-    switch (c) {
-        case u'"':
-        case u'*':
-        case u'/':
-        case u':':
-        case u'<':
-        case u'>':
-        case u'?':
-        case u'\\':
-        case u'|':
-            return true;
-        default:
-            return false;
-    }
-}
-
 void ChangeCase(std::u16string& text, bool upper) {
     upper ? AsciiUpperInPlace(text) : AsciiLowerInPlace(text);
 }
@@ -185,7 +168,7 @@ std::u16string_view NewNameComposer::Compose(const RenameOptions& options, std::
     if (options.normalizeUnicode) NormalizeToNfc(name_);
     TrimSpaces(name_);
     for (char16_t& c : name_) {
-        if (IsForbiddenInName(c)) c = u'_';
+        if (IsForbiddenNameChar(c)) c = u'_';
     }
 
     if (name_.empty() || registry.Contains(name_)) {

@@ -28,6 +28,24 @@ bool IsDigitChar(char16_t c);
 // space character from U+0100 on.
 bool IsSpaceChar(char16_t c);
 
+// The characters a new name may not contain: " * / : < > ? \ |
+constexpr bool IsForbiddenNameChar(char16_t c) {
+    switch (c) {
+        case u'"':
+        case u'*':
+        case u'/':
+        case u':':
+        case u'<':
+        case u'>':
+        case u'?':
+        case u'\\':
+        case u'|':
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Case changes touch the 26 ASCII letters only.
 constexpr char16_t AsciiLower(char16_t c) {
     return (c >= u'A' && c <= u'Z') ? c + 32 : c;
