@@ -6,7 +6,9 @@ namespace {
 constexpr std::u16string_view kDefaultExtension = u"jpg";
 constexpr std::u16string_view kDefaultFirstTemplate = u"<N>";
 
-std::optional<std::u16string_view> HistoryDefault(std::size_t entry) {
+// The first entry reads as "<N>" when nothing is stored; every entry is
+// written against an empty default.
+std::optional<std::u16string_view> HistoryReadDefault(std::size_t entry) {
     if (entry == 0) return kDefaultFirstTemplate;
     return std::u16string_view{};
 }
@@ -42,7 +44,7 @@ std::vector<std::u16string> LoadHistory(SettingsStore& store) {
     std::vector<std::u16string> history;
     for (std::size_t i = 0; i < kHistorySize; ++i) {
         std::u16string entry =
-            store.GetString(kSettingRecentTemplate1 + static_cast<int>(i), HistoryDefault(i));
+            store.GetString(kSettingRecentTemplate1 + static_cast<int>(i), HistoryReadDefault(i));
         if (!entry.empty()) history.push_back(std::move(entry));
     }
     return history;
@@ -52,7 +54,7 @@ void SaveSettings(SettingsStore& store, const RenameOptions& o,
                   const std::vector<std::u16string>& comboEntries) {
     std::size_t k = 0;
     const auto write = [&](std::u16string_view text) {
-        store.SetString(kSettingRecentTemplate1 + static_cast<int>(k), text, HistoryDefault(k));
+        store.SetString(kSettingRecentTemplate1 + static_cast<int>(k), text, std::u16string_view{});
         ++k;
     };
     if (!o.nameTemplate.empty()) write(o.nameTemplate);

@@ -26,6 +26,7 @@
 #include "ui/qt/combo_box_edit.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/preview_model.h"
+#include "ui/qt/qt_text.h"
 #include "ui/qt/secondary_dialogs.h"
 #include "ui/qt/widget_layout.h"
 #include "update/network_state.h"
@@ -36,16 +37,6 @@ namespace {
 constexpr int kPreviewDelayMs = 300;
 constexpr int kColumnWidth = 180;
 constexpr int kTemplateLimit = 128;
-
-std::u16string ToU16(const QString& text) {
-    return std::u16string(reinterpret_cast<const char16_t*>(text.utf16()),
-                          static_cast<std::size_t>(text.size()));
-}
-
-QString ToQString(std::u16string_view text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()),
-                   static_cast<qsizetype>(text.size()));
-}
 
 // A path chosen in a Qt dialog, as the file system's bytes.
 std::u16string PathFromQt(const QString& path) {

@@ -4,17 +4,9 @@
 #include <QUrl>
 
 #include "engine/paths.h"
+#include "ui/qt/qt_text.h"
 
 namespace morix::ui {
-namespace {
-
-QString ToQString(std::u16string_view text) {
-    return QString(reinterpret_cast<const QChar*>(text.data()),
-                   static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 PreviewModel::PreviewModel(BatchRenameLogic& logic, QObject* parent)
     : QAbstractTableModel(parent), logic_(logic) {}
 
