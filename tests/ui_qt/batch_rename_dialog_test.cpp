@@ -76,13 +76,13 @@ class BatchRenameDialogTest : public QObject {
         QCOMPARE(Cell(dialog, 0, 0), QString("a.txt"));  // an empty list sorts what it gets
         const int before = dialog.PreviewPasses();
         dialog.TemplateCombo()->lineEdit()->clear();
-        QTest::keyClicks(dialog.TemplateCombo()->lineEdit(), "x###", Qt::NoModifier, 20);
+        QTest::keyClicks(dialog.TemplateCombo()->lineEdit(), "x_###", Qt::NoModifier, 20);
         QCOMPARE(dialog.PreviewPasses(), before);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.PreviewPasses(), before + 1, 2000);
         QTest::qWait(400);
         QCOMPARE(dialog.PreviewPasses(), before + 1);
-        QCOMPARE(Cell(dialog, 0, 1), QString("x001.txt"));
-        QCOMPARE(Cell(dialog, 1, 1), QString("x002.txt"));
+        QCOMPARE(Cell(dialog, 0, 1), QString("x_001.txt"));
+        QCOMPARE(Cell(dialog, 1, 1), QString("x_002.txt"));
         QCOMPARE(Cell(dialog, 1, 2), QString::fromStdString(dir.bytes()));
     }
 
