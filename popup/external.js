@@ -1,7 +1,9 @@
 // window.external for the notice page. The web channel runs in the page's
 // own world, so this object is built before the page's first script runs.
-// Calls made before the channel is ready wait in a queue; opacity is kept
-// here as well so that a value written can be read back at once.
+// Calls made before the channel is ready wait in a queue. Opacity is kept
+// here as well, so that a value written can be read back at once; this
+// object is its only writer, so the copy never goes stale (taking the
+// popup's value when the channel opens would undo writes still queued).
 (function (QWebChannel) {
     'use strict';
     if (typeof qt === 'undefined' || !qt.webChannelTransport) return;
@@ -17,7 +19,6 @@
 
     new QWebChannel(qt.webChannelTransport, function (channel) {
         remote = channel.objects.external;
-        opacity = remote.opacity;
         waiting.splice(0).forEach(function (call) { call(remote); });
     });
 

@@ -7,10 +7,6 @@ namespace tosk {
 
 CMyExternal::CMyExternal(CPopWindow& window) : window_(window) {}
 
-double CMyExternal::opacity() const {
-    return window_.GetOpacity();
-}
-
 void CMyExternal::close() {
     window_.ClosePopup();
 }

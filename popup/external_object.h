@@ -1,8 +1,8 @@
 // The object the notice page's script reaches as window.external. The page
 // talks to it through a web channel; an injected script (external.js) gives
 // the page the synchronous, case-insensitive object it expects and checks
-// argument counts. Values are checked again here: the channel is open to any
-// script of the page.
+// argument counts, and keeps the opacity the page reads. Values are checked
+// again here: the channel is open to any script of the page.
 #pragma once
 
 #include <QJsonValue>
@@ -14,12 +14,9 @@ class CPopWindow;
 
 class CMyExternal : public QObject {
     Q_OBJECT
-    Q_PROPERTY(double opacity READ opacity CONSTANT)
 
   public:
     explicit CMyExternal(CPopWindow& window);
-
-    double opacity() const;
 
     Q_INVOKABLE void close();
     // A value that does not convert to a number is ignored.

@@ -30,9 +30,7 @@ class CPopWindow : public QWidget {
     bool Show(const QString& url, const QString& sid, const QString& nid);
 
     void SetOpacity(double opacity);
-    double GetOpacity() const { return opacity_; }
     void SetColorKey(ColorRef key);
-    ColorRef GetColorKey() const { return colorKey_; }
     void KeepAlive(std::int32_t ms);
     void ClosePopup();
 

@@ -288,7 +288,8 @@ TEST_F(PopupTest, ScriptSeesCaselessExternalWithCheckedArguments) {
         "attempt('keepaliveEarly', function () { external.keepalive(4500); });"
         // Shown at about 3.5 s, which gives it the display time instead of the
         // 4.5 s asked for above; at 5.5 s two seconds more from then.
-        "setTimeout(function () { external.KEEPALIVE(2000); report('kept', 'now'); }, 5500);";
+        "setTimeout(function () { report('opacityLater', external.opacity); "
+        "external.KEEPALIVE(2000); report('kept', 'now'); }, 5500);";
     PageServer server({{"/notice", {200, NoticePage(script)}}});
     const pid_t popup = StartTosk(NoticeArgs(server.Url("/notice")));
 
@@ -328,6 +329,8 @@ TEST_F(PopupTest, ScriptSeesCaselessExternalWithCheckedArguments) {
     }
     EXPECT_EQ(shot.pixel(60, 60), qRgb(0, 0, 0));
     EXPECT_EQ(shot.pixel(200, 200), qRgb(0x00, 0xaa, 0x00));
+
+    EXPECT_EQ(server.Report("opacityLater", 10s).value_or("(none)"), "0.5");
 
     // The keepalive made after showing ends it two seconds later, long before the display time.
     Clock::time_point keptAt;
