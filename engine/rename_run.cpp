@@ -62,7 +62,7 @@ bool CannotExchange(int error) {
 }
 
 // A file on its way: where it is now and where it has to go. Both views point
-// into path strings that outlive the move (the job paths or a PathStore).
+// into path strings that outlive the run (the job paths or the path store).
 struct Item {
     enum class State : std::uint8_t { kPending, kArrived, kStuck };
     std::string_view cur;
@@ -86,10 +86,10 @@ class Relocator {
         : mover_(mover), useExchange_(useExchange), oldPaths_(oldPaths), pathStore_(pathStore) {}
 
     // Moves every pending item; item i belongs to job i. standing[i] is the
-    // item whose current place is item i's destination, or kNone. onArrived runs after
-    // each arrival. With stopOnFailure the first failure ends the work;
-    // otherwise a file that cannot move, and every file waiting behind it,
-    // stays where it is. True when every item arrived.
+    // item that stands at item i's destination, or kNone. onArrived runs
+    // after each arrival. With stopOnFailure the first failure ends the
+    // work; otherwise a file that cannot move, and every file waiting
+    // behind it, stays where it is. True when every item arrived.
     bool Run(std::vector<Item>& items, const std::vector<std::uint32_t>& standing,
              bool stopOnFailure, const std::function<void(std::uint32_t)>& onArrived) {
         items_ = &items;
