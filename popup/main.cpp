@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <string>
 #include <vector>
@@ -12,6 +13,15 @@
 #include "popup/popup_args.h"
 
 namespace {
+
+// Qt aborts when it cannot reach the display; a popup that cannot be shown
+// ends quietly instead.
+bool DisplayReachable() {
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool reachable = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return reachable;
+}
 
 void PrepareEnvironment() {
     // The popup places itself at screen coordinates, which a Wayland client
@@ -33,7 +43,7 @@ int main(int argc, char** argv) {
 
     const tosk::PopupArgs args = tosk::ParseArgs(arguments);
     if (args.url.empty() || args.sid.empty()) return 0;
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) return 0;
+    if (!DisplayReachable()) return 0;
 
     PrepareEnvironment();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -18,6 +18,7 @@
 #include "popup/instance_channel.h"
 #include "popup/popup_args.h"
 #include "popup/script_values.h"
+#include "support/run_process.h"
 
 namespace tosk {
 namespace {
@@ -255,6 +256,27 @@ TEST_F(InstanceTest, OtherMessagesAreRefused) {
         EXPECT_FALSE(socket.readAll().contains("ok")) << message.left(20).constData();
     }
     EXPECT_EQ(requests, 0);
+}
+
+// The program ends quietly with 0 when it has nothing to show or no display
+// to show it on; the display named here does not exist.
+TEST_F(InstanceTest, ProgramEndsWithZeroWithoutIdsOrDisplay) {
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedDisplay = qgetenv("DISPLAY");
+    qputenv("XDG_RUNTIME_DIR", Folder().toLocal8Bit());
+    qputenv("DISPLAY", ":999");
+    const auto run = [](std::vector<std::string> args) {
+        args.insert(args.begin(), TOSK_BINARY);
+        return morix::testing::RunProcess(args).exitCode;
+    };
+    EXPECT_EQ(run({"/T", "Ad by Trelvo Renamer", "/A", "http://127.0.0.1:1/n"}), 0);
+    EXPECT_EQ(run({"/S", "box", "/N", "stop"}), 0);
+    EXPECT_EQ(run({"/A", "http://127.0.0.1:1/n", "/S", "box"}), 0);
+    // It let go of the lock on the way out.
+    PopupInstance next(Folder());
+    EXPECT_TRUE(next.Acquire());
+    qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    qputenv("DISPLAY", savedDisplay);
 }
 
 }  // namespace
