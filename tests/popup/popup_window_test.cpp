@@ -287,9 +287,11 @@ TEST_F(PopupTest, ScriptSeesCaselessExternalWithCheckedArguments) {
         "attempt('colorkey', function () { external.setcolorkey(0, 0, 255); });"
         "attempt('keepaliveEarly', function () { external.keepalive(4500); });"
         // Shown at about 3.5 s, which gives it the display time instead of the
-        // 4.5 s asked for above; at 5.5 s two seconds more from then.
+        // 4.5 s asked for above; at 5.5 s two seconds more from then. A failed
+        // navigation once shown does not close it.
         "setTimeout(function () { report('opacityLater', external.opacity); "
-        "external.KEEPALIVE(2000); report('kept', 'now'); }, 5500);";
+        "external.KEEPALIVE(2000); report('kept', 'now');"
+        "  setTimeout(function () { location.href = '/gone'; }, 300); }, 5500);";
     PageServer server({{"/notice", {200, NoticePage(script)}}});
     const pid_t popup = StartTosk(NoticeArgs(server.Url("/notice")));
 
@@ -332,11 +334,13 @@ TEST_F(PopupTest, ScriptSeesCaselessExternalWithCheckedArguments) {
 
     EXPECT_EQ(server.Report("opacityLater", 10s).value_or("(none)"), "0.5");
 
-    // The keepalive made after showing ends it two seconds later, long before the display time.
+    // The keepalive made after showing ends it two seconds later, long before the display
+    // time, and the failed navigation in between does not.
     Clock::time_point keptAt;
     ASSERT_TRUE(server.Report("kept", 15s, &keptAt));
     ASSERT_EQ(WaitExit(popup, 10s), 0);
     std::printf("[ timing   ] ended %.2f s after keepalive(2000)\n", SecondsSince(keptAt));
+    EXPECT_TRUE(server.Requested("/gone"));
     EXPECT_GE(SecondsSince(keptAt), 1.5);
     EXPECT_LE(SecondsSince(keptAt), 5.0);
 }
