@@ -252,7 +252,11 @@ TEST(JEventModes, AutoResetReleasesOneWaiterManualResetAll) {
     ASSERT_TRUE(second.Start());
     std::this_thread::sleep_for(20ms);
     gate.Set();
-    std::this_thread::sleep_for(50ms);
+    const auto deadline = Clock::now() + 10s;
+    while (woken.load() == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(50ms);  // time for a wrong second wake-up
     EXPECT_EQ(woken.load(), 1);
     // The destructors stop the other waiter.
 }
