@@ -19,13 +19,6 @@ std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,
     return facts;
 }
 
-namespace {
-
-constexpr std::size_t kPrefetchItem = 16;
-constexpr std::size_t kPrefetchPath = 8;
-
-}  // namespace
-
 NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
                          const RenameOptions& options, NameRegistry& registry) {
     // Read every file the template asks about once, up front: the queries
@@ -43,14 +36,7 @@ NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> 
     // without undefined behaviour.
     std::uint32_t number = static_cast<std::uint32_t>(options.startNumber);
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        // Sorted rows visit the items in no particular memory order: fetch
-        // the paths of rows a little ahead while this one is named.
-        if (r + kPrefetchItem < rows.size()) {
-            __builtin_prefetch(&list.ItemAt(rows[r + kPrefetchItem]));
-        }
-        if (r + kPrefetchPath < rows.size()) {
-            __builtin_prefetch(list.ItemAt(rows[r + kPrefetchPath]).path.data());
-        }
+        PrefetchAhead(list, rows, r);
         const std::u16string_view name =
             composer.Compose(options, list.ItemAt(rows[r]).path, static_cast<std::int32_t>(number),
                              registry, facts.empty() ? nullptr : &facts[r]);
@@ -59,6 +45,17 @@ NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> 
         number += static_cast<std::uint32_t>(options.increment);
     }
     return names;
+}
+
+void PrefetchAhead(const RenameList& list, std::span<const std::uint32_t> rows, std::size_t row) {
+    constexpr std::size_t kItemDistance = 16;
+    constexpr std::size_t kPathDistance = 8;
+    if (row + kItemDistance < rows.size()) {
+        __builtin_prefetch(&list.ItemAt(rows[row + kItemDistance]));
+    }
+    if (row + kPathDistance < rows.size()) {
+        __builtin_prefetch(list.ItemAt(rows[row + kPathDistance]).path.data());
+    }
 }
 
 std::vector<std::uint32_t> IdentityRows(std::size_t count) {

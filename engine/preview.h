@@ -22,6 +22,11 @@ namespace morix {
 NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
                          const RenameOptions& options, NameRegistry& registry);
 
+// For loops over rows that read each item's path: sorted rows visit the
+// items in no particular memory order, so this fetches the items and paths
+// of rows a little ahead of row while it is being worked on.
+void PrefetchAhead(const RenameList& list, std::span<const std::uint32_t> rows, std::size_t row);
+
 // The rows 0, 1, ..., count - 1 in array order.
 std::vector<std::uint32_t> IdentityRows(std::size_t count);
 
