@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/desktop/desktop_integration.h"
 #include "engine/paths.h"
 #include "engine/text.h"
 
@@ -74,16 +75,7 @@ bool IsProtectedModeUrl(std::u16string_view) {
 }
 
 std::u16string GetModulePath() {
-    std::string buffer(256, '\0');
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) return {};
-        if (static_cast<std::size_t>(n) < buffer.size()) {
-            buffer.resize(static_cast<std::size_t>(n));
-            return DecodeFileName(buffer);
-        }
-        buffer.resize(buffer.size() * 2);  // possibly cut: ask again with more room
-    }
+    return DecodeFileName(CurrentProgramPath());
 }
 
 std::u16string GetModuleFolder() {
