@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/settings/settings_store.h"
-#include "memory_backend.h"
+#include "support/memory_settings_backend.h"
 
 using namespace morix;
 using morix::testing::MemoryBackend;

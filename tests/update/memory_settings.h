@@ -8,33 +8,12 @@
 #include <string_view>
 
 #include "app/settings/settings_store.h"
+#include "tests/support/memory_settings_backend.h"
 
 namespace morix::testing {
 
-class MemorySettingsBackend final : public ISettingsBackend {
-  public:
-    ReadStatus Read(std::string_view name, StoredValue& value) override {
-        const auto it = values.find(name);
-        if (it == values.end()) return ReadStatus::kMissing;
-        value = it->second;
-        return ReadStatus::kFound;
-    }
-    bool Write(std::string_view name, const StoredValue& value) override {
-        values[std::string(name)] = value;
-        return true;
-    }
-    bool Remove(std::string_view name) override {
-        values.erase(std::string(name));
-        ++removes;
-        return true;
-    }
-
-    std::map<std::string, StoredValue, std::less<>> values;
-    int removes = 0;
-};
-
 struct MemorySettings {
-    MemorySettings() : MemorySettings(std::make_unique<MemorySettingsBackend>()) {}
+    MemorySettings() : MemorySettings(std::make_unique<MemoryBackend>()) {}
 
     // The stored "UpdateCheckTime", or -1 when none is stored.
     long long StoredCheckTime() const {
@@ -44,12 +23,14 @@ struct MemorySettings {
         return value ? static_cast<long long>(*value) : -2;
     }
 
-    MemorySettingsBackend* backend;
+    MemoryBackend* backend;
     SettingsStore store;
 
   private:
-    explicit MemorySettings(std::unique_ptr<MemorySettingsBackend> owned)
-        : backend(owned.get()), store(std::move(owned)) {}
+    explicit MemorySettings(std::unique_ptr<MemoryBackend> owned)
+        : backend(owned.get()), store(std::move(owned)) {
+        backend->available = true;  // an existing, empty store
+    }
 };
 
 }  // namespace morix::testing
