@@ -10,6 +10,7 @@
 
 #include "engine/paths.h"
 #include "engine/preview.h"
+#include "engine/relocator.h"
 #include "engine/safe_move.h"
 #include "engine/text.h"
 
@@ -57,232 +58,8 @@ int RenameProgress::Remaining() {
 
 namespace {
 
-bool CannotExchange(int error) {
-    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTTY;
-}
-
-// A file on its way: where it is now and where it has to go. Both views point
-// into path strings that outlive the run (the job paths or the path store).
-struct Item {
-    enum class State : std::uint8_t { kPending, kArrived, kStuck };
-    std::string_view cur;
-    std::string_view dst;
-    State state = State::kPending;
-};
-
 using PathIndex = std::unordered_map<std::string_view, std::uint32_t>;
-constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-
-// Moves a set of files to their destinations in an order that follows the
-// dependencies: a file whose destination is free moves first, and each move
-// frees the name that the next file is waiting for. Files that wait for each
-// other in a cycle are released by parking one of them under a temporary name
-// (or by swapping names where the volume can). The dependencies are worked
-// out once, so every file costs a constant number of steps.
-class Relocator {
-  public:
-    Relocator(SafeMover& mover, bool& useExchange, const std::vector<std::string>& oldPaths,
-              std::deque<std::string>& pathStore)
-        : mover_(mover), useExchange_(useExchange), oldPaths_(oldPaths), pathStore_(pathStore) {}
-
-    // Moves every pending item; item i belongs to job i. standing[i] is the
-    // item that stands at item i's destination, or kNone. onArrived runs
-    // after each arrival. With stopOnFailure the first failure ends the
-    // work; otherwise a file that cannot move, and every file waiting
-    // behind it, stays where it is. True when every item arrived.
-    bool Run(std::vector<Item>& items, const std::vector<std::uint32_t>& standing,
-             bool stopOnFailure, const std::function<void(std::uint32_t)>& onArrived) {
-        items_ = &items;
-        stopOnFailure_ = stopOnFailure;
-        onArrived_ = &onArrived;
-        failed_ = false;
-        ready_.clear();
-        const auto count = static_cast<std::uint32_t>(items.size());
-        blocker_.assign(count, kNone);
-        waiter_.assign(count, kNone);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (items[i].state != Item::State::kPending) {
-                continue;
-            }
-            const std::uint32_t other = standing[i];
-            if (other == kNone || other == i) {
-                ready_.push_back(i);
-            } else if (waiter_[other] == kNone) {
-                blocker_[i] = other;
-                waiter_[other] = i;
-            } else if (!Fail(i, {})) {
-                return false;  // two files bound for one name
-            }
-        }
-        if (!Drain()) {
-            return false;
-        }
-        std::vector<std::uint32_t> stamp(count, kNone);
-        std::vector<std::uint32_t> walked;
-        for (std::uint32_t start = 0; start < count; ++start) {
-            if (items[start].state != Item::State::kPending) {
-                continue;
-            }
-            // Follow who occupies each destination: either the walk comes
-            // back to start (a cycle), or it ends at a file that cannot move.
-            walked.clear();
-            std::uint32_t x = start;
-            bool cycle = false;
-            for (;;) {
-                stamp[x] = start;
-                walked.push_back(x);
-                const std::uint32_t next = blocker_[x];
-                if (next == kNone) {
-                    ready_.push_back(x);
-                    break;
-                }
-                if (next == start) {
-                    cycle = true;
-                    break;
-                }
-                if (items[next].state != Item::State::kPending || stamp[next] == start) {
-                    for (std::uint32_t w : walked) {
-                        if (!Fail(w, {})) {
-                            return false;
-                        }
-                    }
-                    break;
-                }
-                x = next;
-            }
-            if (cycle && !CloseCycle(start)) {
-                return false;
-            }
-            if (!Drain()) {
-                return false;
-            }
-            if (items[start].state == Item::State::kPending && !Fail(start, {})) {
-                return false;
-            }
-        }
-        return !failed_;
-    }
-
-  private:
-    bool Drain() {
-        auto& items = *items_;
-        // In the order the files became free: the row order for free targets,
-        // and along each chain.
-        for (std::size_t next = 0; next < ready_.size(); ++next) {
-            const std::uint32_t i = ready_[next];
-            Item& item = items[i];
-            if (item.state != Item::State::kPending || blocker_[i] != kNone) {
-                continue;
-            }
-            from_.assign(item.cur);
-            to_.assign(item.dst);
-            SafeMover::Result result = mover_.Move(from_, to_);
-            if (result.error != 0) {
-                if (!Fail(i, std::move(result.strandedAt))) {
-                    return false;
-                }
-                continue;
-            }
-            item.cur = item.dst;
-            Arrived(i);
-            Freed(i);
-        }
-        ready_.clear();
-        return true;
-    }
-
-    // Releases the cycle through start: by name swaps, each of which brings
-    // one file home, or by parking one file.
-    bool CloseCycle(std::uint32_t start) {
-        auto& items = *items_;
-        std::uint32_t x = start;
-        while (useExchange_) {
-            Item& item = items[x];
-            const std::uint32_t other = blocker_[x];
-            from_.assign(item.cur);
-            to_.assign(item.dst);
-            const int error = mover_.Exchange(from_, to_);
-            if (error != 0) {
-                if (CannotExchange(error)) {
-                    useExchange_ = false;
-                    break;
-                }
-                return Fail(x, {});
-            }
-            // other now stands where x stood, in the way of x's waiter.
-            const std::uint32_t w = waiter_[x];
-            items[other].cur = item.cur;
-            item.cur = item.dst;
-            waiter_[x] = kNone;
-            Arrived(x);
-            if (w == other) {
-                blocker_[other] = kNone;
-                Arrived(other);
-                return true;
-            }
-            waiter_[other] = w;
-            if (w != kNone) {
-                blocker_[w] = other;
-            }
-            x = other;
-        }
-        Item& item = items[x];
-        from_.assign(item.cur);
-        const std::string temp = mover_.TempPath(FolderOf(from_), ExtensionOf(oldPaths_[x]));
-        if (temp.empty()) {
-            return Fail(x, {});
-        }
-        // The parked name needs no check of how it is stored: the file is
-        // found again through the same spelling.
-        SafeMover::Result result = mover_.Move(from_, temp, false);
-        if (result.error != 0) {
-            return Fail(x, std::move(result.strandedAt));
-        }
-        item.cur = pathStore_.emplace_back(temp);
-        Freed(x);
-        return true;
-    }
-
-    // Records a failed move; false when the work has to stop.
-    bool Fail(std::uint32_t i, std::string strandedAt) {
-        Item& item = (*items_)[i];
-        if (!strandedAt.empty()) {
-            item.cur = pathStore_.emplace_back(std::move(strandedAt));
-            Freed(i);
-        }
-        item.state = Item::State::kStuck;
-        failed_ = true;
-        return !stopOnFailure_;
-    }
-
-    void Arrived(std::uint32_t i) {
-        (*items_)[i].state = Item::State::kArrived;
-        (*onArrived_)(i);
-    }
-
-    // Item i has left the path it occupied.
-    void Freed(std::uint32_t i) {
-        const std::uint32_t w = waiter_[i];
-        waiter_[i] = kNone;
-        if (w != kNone) {
-            blocker_[w] = kNone;
-            ready_.push_back(w);
-        }
-    }
-
-    SafeMover& mover_;
-    bool& useExchange_;
-    const std::vector<std::string>& oldPaths_;
-    std::deque<std::string>& pathStore_;
-    std::vector<Item>* items_ = nullptr;
-    const std::function<void(std::uint32_t)>* onArrived_ = nullptr;
-    bool stopOnFailure_ = true;
-    bool failed_ = false;
-    std::vector<std::uint32_t> blocker_;  // the item standing at my destination
-    std::vector<std::uint32_t> waiter_;   // the item bound for where I stand
-    std::vector<std::uint32_t> ready_;
-    std::string from_, to_;
-};
+constexpr std::uint32_t kNone = kNoItem;
 
 // Jobs per folder from which on one listing of the folder is cheaper than a
 // query per target.
@@ -427,12 +204,12 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
     bool useExchange = settings.useExchange;
     std::deque<std::string> pathStore;
     Relocator relocator(mover, useExchange, oldPaths, pathStore);
-    std::vector<Item> items(count);
+    std::vector<RelocationItem> items(count);
     for (std::uint32_t j = 0; j < count; ++j) {
         items[j].cur = oldPaths[j];
         items[j].dst = newPaths[j];
         if (oldPaths[j] == newPaths[j]) {
-            items[j].state = Item::State::kArrived;
+            items[j].state = RelocationItem::State::kArrived;
             jobs[j].done = true;
             progress.JobDone();
         }
@@ -447,18 +224,18 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         // Phase 3: every file that left its old name goes back.
         PathIndex occupants;
         for (std::uint32_t j = 0; j < count; ++j) {
-            Item& item = items[j];
+            RelocationItem& item = items[j];
             item.dst = oldPaths[j];
             if (item.cur == item.dst) {
-                item.state = Item::State::kArrived;
+                item.state = RelocationItem::State::kArrived;
             } else {
-                item.state = Item::State::kPending;
+                item.state = RelocationItem::State::kPending;
                 occupants.emplace(item.cur, j);
             }
         }
         std::vector<std::uint32_t> standing(count, kNone);
         for (std::uint32_t j = 0; j < count; ++j) {
-            if (items[j].state == Item::State::kPending) {
+            if (items[j].state == RelocationItem::State::kPending) {
                 const auto found = occupants.find(items[j].dst);
                 if (found != occupants.end()) {
                     standing[j] = found->second;

@@ -1,0 +1,194 @@
+#include "engine/relocator.h"
+
+#include <cerrno>
+#include <utility>
+
+namespace morix {
+namespace {
+
+bool CannotExchange(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTTY;
+}
+
+}  // namespace
+
+bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::uint32_t>& standing,
+                    bool stopOnFailure, const std::function<void(std::uint32_t)>& onArrived) {
+    items_ = &items;
+    stopOnFailure_ = stopOnFailure;
+    onArrived_ = &onArrived;
+    failed_ = false;
+    ready_.clear();
+    const auto count = static_cast<std::uint32_t>(items.size());
+    blocker_.assign(count, kNoItem);
+    waiter_.assign(count, kNoItem);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (items[i].state != RelocationItem::State::kPending) {
+            continue;
+        }
+        const std::uint32_t other = standing[i];
+        if (other == kNoItem || other == i) {
+            ready_.push_back(i);
+        } else if (waiter_[other] == kNoItem) {
+            blocker_[i] = other;
+            waiter_[other] = i;
+        } else if (!Fail(i, {})) {
+            return false;  // two files bound for one name
+        }
+    }
+    if (!Drain()) {
+        return false;
+    }
+    std::vector<std::uint32_t> stamp(count, kNoItem);
+    std::vector<std::uint32_t> walked;
+    for (std::uint32_t start = 0; start < count; ++start) {
+        if (items[start].state != RelocationItem::State::kPending) {
+            continue;
+        }
+        // Follow who occupies each destination: either the walk comes
+        // back to start (a cycle), or it ends at a file that cannot move.
+        walked.clear();
+        std::uint32_t x = start;
+        bool cycle = false;
+        for (;;) {
+            stamp[x] = start;
+            walked.push_back(x);
+            const std::uint32_t next = blocker_[x];
+            if (next == kNoItem) {
+                ready_.push_back(x);
+                break;
+            }
+            if (next == start) {
+                cycle = true;
+                break;
+            }
+            if (items[next].state != RelocationItem::State::kPending || stamp[next] == start) {
+                for (std::uint32_t w : walked) {
+                    if (!Fail(w, {})) {
+                        return false;
+                    }
+                }
+                break;
+            }
+            x = next;
+        }
+        if (cycle && !CloseCycle(start)) {
+            return false;
+        }
+        if (!Drain()) {
+            return false;
+        }
+        if (items[start].state == RelocationItem::State::kPending && !Fail(start, {})) {
+            return false;
+        }
+    }
+    return !failed_;
+}
+
+bool Relocator::Drain() {
+    auto& items = *items_;
+    // In the order the files became free: the row order for free targets,
+    // and along each chain.
+    for (std::size_t next = 0; next < ready_.size(); ++next) {
+        const std::uint32_t i = ready_[next];
+        RelocationItem& item = items[i];
+        if (item.state != RelocationItem::State::kPending || blocker_[i] != kNoItem) {
+            continue;
+        }
+        from_.assign(item.cur);
+        to_.assign(item.dst);
+        SafeMover::Result result = mover_.Move(from_, to_);
+        if (result.error != 0) {
+            if (!Fail(i, std::move(result.strandedAt))) {
+                return false;
+            }
+            continue;
+        }
+        item.cur = item.dst;
+        Arrived(i);
+        Freed(i);
+    }
+    ready_.clear();
+    return true;
+}
+
+// Releases the cycle through start: by name swaps, each of which brings
+// one file home, or by parking one file.
+bool Relocator::CloseCycle(std::uint32_t start) {
+    auto& items = *items_;
+    std::uint32_t x = start;
+    while (useExchange_) {
+        RelocationItem& item = items[x];
+        const std::uint32_t other = blocker_[x];
+        from_.assign(item.cur);
+        to_.assign(item.dst);
+        const int error = mover_.Exchange(from_, to_);
+        if (error != 0) {
+            if (CannotExchange(error)) {
+                useExchange_ = false;
+                break;
+            }
+            return Fail(x, {});
+        }
+        // other now stands where x stood, in the way of x's waiter.
+        const std::uint32_t w = waiter_[x];
+        items[other].cur = item.cur;
+        item.cur = item.dst;
+        waiter_[x] = kNoItem;
+        Arrived(x);
+        if (w == other) {
+            blocker_[other] = kNoItem;
+            Arrived(other);
+            return true;
+        }
+        waiter_[other] = w;
+        if (w != kNoItem) {
+            blocker_[w] = other;
+        }
+        x = other;
+    }
+    RelocationItem& item = items[x];
+    from_.assign(item.cur);
+    const std::string temp = mover_.TempPath(FolderOf(from_), ExtensionOf(originalPaths_[x]));
+    if (temp.empty()) {
+        return Fail(x, {});
+    }
+    // The parked name needs no check of how it is stored: the file is
+    // found again through the same spelling.
+    SafeMover::Result result = mover_.Move(from_, temp, false);
+    if (result.error != 0) {
+        return Fail(x, std::move(result.strandedAt));
+    }
+    item.cur = pathStore_.emplace_back(temp);
+    Freed(x);
+    return true;
+}
+
+// Records a failed move; false when the work has to stop.
+bool Relocator::Fail(std::uint32_t i, std::string strandedAt) {
+    RelocationItem& item = (*items_)[i];
+    if (!strandedAt.empty()) {
+        item.cur = pathStore_.emplace_back(std::move(strandedAt));
+        Freed(i);
+    }
+    item.state = RelocationItem::State::kStuck;
+    failed_ = true;
+    return !stopOnFailure_;
+}
+
+void Relocator::Arrived(std::uint32_t i) {
+    (*items_)[i].state = RelocationItem::State::kArrived;
+    (*onArrived_)(i);
+}
+
+// Item i has left the path it occupied.
+void Relocator::Freed(std::uint32_t i) {
+    const std::uint32_t w = waiter_[i];
+    waiter_[i] = kNoItem;
+    if (w != kNoItem) {
+        blocker_[w] = kNoItem;
+        ready_.push_back(w);
+    }
+}
+
+}  // namespace morix

@@ -1,0 +1,74 @@
+// Moving a set of files to their destinations when destinations are names
+// that other files of the set still hold: chains, swaps and rotations.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/safe_move.h"
+
+namespace morix {
+
+// A file on its way: where it is now and where it has to go. Both views point
+// into path strings that outlive the work (the callers' paths or the path
+// store).
+struct RelocationItem {
+    enum class State : std::uint8_t { kPending, kArrived, kStuck };
+    std::string_view cur;
+    std::string_view dst;
+    State state = State::kPending;
+};
+
+inline constexpr std::uint32_t kNoItem = 0xFFFFFFFFu;
+
+// Moves the files in an order that follows the dependencies: a file whose
+// destination is free moves first, and each move frees the name that the next
+// file is waiting for. Files that wait for each other in a cycle are released
+// by parking one of them under a temporary name (or by swapping names where
+// the volume can). The dependencies are worked out once, so every file costs
+// a constant number of steps.
+class Relocator {
+  public:
+    // originalPaths[i] is item i's name before any move; its extension is
+    // kept by the temporary names. Paths made on the way go to pathStore.
+    Relocator(SafeMover& mover, bool& useExchange, const std::vector<std::string>& originalPaths,
+              std::deque<std::string>& pathStore)
+        : mover_(mover),
+          useExchange_(useExchange),
+          originalPaths_(originalPaths),
+          pathStore_(pathStore) {}
+
+    // Moves every pending item. standing[i] is the item that stands at item
+    // i's destination, or kNoItem. onArrived runs after each arrival. With
+    // stopOnFailure the first failure ends the work; otherwise a file that
+    // cannot move, and every file waiting behind it, stays where it is. True
+    // when every item arrived.
+    bool Run(std::vector<RelocationItem>& items, const std::vector<std::uint32_t>& standing,
+             bool stopOnFailure, const std::function<void(std::uint32_t)>& onArrived);
+
+  private:
+    bool Drain();
+    bool CloseCycle(std::uint32_t start);
+    bool Fail(std::uint32_t i, std::string strandedAt);
+    void Arrived(std::uint32_t i);
+    void Freed(std::uint32_t i);
+
+    SafeMover& mover_;
+    bool& useExchange_;
+    const std::vector<std::string>& originalPaths_;
+    std::deque<std::string>& pathStore_;
+    std::vector<RelocationItem>* items_ = nullptr;
+    const std::function<void(std::uint32_t)>* onArrived_ = nullptr;
+    bool stopOnFailure_ = true;
+    bool failed_ = false;
+    std::vector<std::uint32_t> blocker_;  // the item standing at my destination
+    std::vector<std::uint32_t> waiter_;   // the item bound for where I stand
+    std::vector<std::uint32_t> ready_;
+    std::string from_, to_;
+};
+
+}  // namespace morix
