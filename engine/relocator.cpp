@@ -32,7 +32,7 @@ bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::u
         } else if (waiter_[other] == kNoItem) {
             blocker_[i] = other;
             waiter_[other] = i;
-        } else if (!Fail(i, {})) {
+        } else if (!Fail(i, 0, {})) {
             return false;  // two files bound for one name
         }
     }
@@ -64,7 +64,7 @@ bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::u
             }
             if (items[next].state != RelocationItem::State::kPending || stamp[next] == start) {
                 for (std::uint32_t w : walked) {
-                    if (!Fail(w, {})) {
+                    if (!Fail(w, 0, {})) {
                         return false;
                     }
                 }
@@ -78,7 +78,7 @@ bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::u
         if (!Drain()) {
             return false;
         }
-        if (items[start].state == RelocationItem::State::kPending && !Fail(start, {})) {
+        if (items[start].state == RelocationItem::State::kPending && !Fail(start, 0, {})) {
             return false;
         }
     }
@@ -99,7 +99,7 @@ bool Relocator::Drain() {
         to_.assign(item.dst);
         SafeMover::Result result = mover_.Move(from_, to_);
         if (result.error != 0) {
-            if (!Fail(i, std::move(result.strandedAt))) {
+            if (!Fail(i, result.error, std::move(result.strandedAt))) {
                 return false;
             }
             continue;
@@ -128,7 +128,7 @@ bool Relocator::CloseCycle(std::uint32_t start) {
                 useExchange_ = false;
                 break;
             }
-            return Fail(x, {});
+            return Fail(x, error, {});
         }
         // other now stands where x stood, in the way of x's waiter.
         const std::uint32_t w = waiter_[x];
@@ -151,13 +151,13 @@ bool Relocator::CloseCycle(std::uint32_t start) {
     from_.assign(item.cur);
     const std::string temp = mover_.TempPath(FolderOf(from_), ExtensionOf(originalPaths_[x]));
     if (temp.empty()) {
-        return Fail(x, {});
+        return Fail(x, EEXIST, {});
     }
     // The parked name needs no check of how it is stored: the file is
     // found again through the same spelling.
     SafeMover::Result result = mover_.Move(from_, temp, false);
     if (result.error != 0) {
-        return Fail(x, std::move(result.strandedAt));
+        return Fail(x, result.error, std::move(result.strandedAt));
     }
     item.cur = pathStore_.emplace_back(temp);
     Freed(x);
@@ -165,8 +165,9 @@ bool Relocator::CloseCycle(std::uint32_t start) {
 }
 
 // Records a failed move; false when the work has to stop.
-bool Relocator::Fail(std::uint32_t i, std::string strandedAt) {
+bool Relocator::Fail(std::uint32_t i, int error, std::string strandedAt) {
     RelocationItem& item = (*items_)[i];
+    item.error = error;
     if (!strandedAt.empty()) {
         item.cur = pathStore_.emplace_back(std::move(strandedAt));
         Freed(i);

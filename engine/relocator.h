@@ -21,6 +21,8 @@ struct RelocationItem {
     std::string_view cur;
     std::string_view dst;
     State state = State::kPending;
+    int error = 0;  // when stuck: the errno value of its failed move; 0 when it waited
+                    // behind another file that could not move
 };
 
 inline constexpr std::uint32_t kNoItem = 0xFFFFFFFFu;
@@ -53,7 +55,7 @@ class Relocator {
   private:
     bool Drain();
     bool CloseCycle(std::uint32_t start);
-    bool Fail(std::uint32_t i, std::string strandedAt);
+    bool Fail(std::uint32_t i, int error, std::string strandedAt);
     void Arrived(std::uint32_t i);
     void Freed(std::uint32_t i);
 

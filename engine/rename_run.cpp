@@ -199,6 +199,11 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             return RenameOutcome::kRolledBack;
     }
 
+    if (settings.journal != nullptr && !settings.journal->Begin(oldPaths, newPaths)) {
+        progress.SetFinished();
+        return RenameOutcome::kRolledBack;
+    }
+
     // Phase 2: forward.
     SafeMover mover(fs);
     bool useExchange = settings.useExchange;
@@ -245,6 +250,7 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         relocator.Run(items, standing, false, [](std::uint32_t) {});
     }
 
+    bool settled = true;  // every file under its old or its new name
     for (std::uint32_t j = 0; j < count; ++j) {
         const std::string_view at = items[j].cur;
         jobs[j].done = at == newPaths[j] && (complete || at != oldPaths[j]);
@@ -252,6 +258,10 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         if (at != oldPaths[j] && at != newPaths[j]) {
             jobs[j].tempPath = DecodeFileName(at);
         }
+        settled = settled && (complete ? at == newPaths[j] : at == oldPaths[j]);
+    }
+    if (settled && settings.journal != nullptr) {
+        settings.journal->Finish();
     }
     progress.SetFinished();
     return complete ? RenameOutcome::kRenamed : RenameOutcome::kRolledBack;

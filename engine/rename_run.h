@@ -12,6 +12,7 @@
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
+#include "engine/run_journal.h"
 #include "thread/lockable.h"
 #include "thread/thread.h"
 
@@ -68,13 +69,17 @@ struct RenameRunSettings {
     // Close cycles by swapping names where the volume can, instead of
     // parking one file of each cycle under a temporary name.
     bool useExchange = true;
+    // Where the run records itself before the first move, so that a run cut
+    // short can be rolled back later; none when null.
+    RunJournal* journal = nullptr;
 };
 
-// Runs the jobs: checks for foreign files at the targets, moves every file,
-// and on failure moves the moved ones back. Updates jobs (done, tempPath)
-// and the counters, and ends with progress.IsFinished(). The cost grows
-// linearly with the number of jobs, whatever chains, swaps and rotations
-// they contain.
+// Runs the jobs: checks for foreign files at the targets, records the run in
+// the journal, moves every file, and on failure moves the moved ones back.
+// A run whose journal cannot be written moves nothing (kRolledBack); the
+// journal is finished when every file ends under its old or its new name. Updates jobs (done,
+// tempPath) and the counters, and ends with progress.IsFinished(). The cost grows linearly with the
+// number of jobs, whatever chains, swaps and rotations they contain.
 RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
                             const RenameRunSettings& settings = {});
 

@@ -25,81 +25,13 @@
 #include "engine/safe_move.h"
 #include "engine/text.h"
 #include "support/temp_dir.h"
+#include "support/test_file_system.h"
 
 namespace morix {
 namespace {
 
 using testing::TempDir;
-
-// The real disk, optionally pretending to be a volume with fewer abilities,
-// counting calls and failing one chosen call (1-based) with EIO.
-class TestFileSystem final : public FileSystem {
-  public:
-    bool noReplaceUnsupported = false;  // renameat2 flags answer EINVAL, as FUSE does
-    bool linksRefused = false;          // link answers EPERM, as exFAT does
-    bool namesUnchecked = false;        // KeepsExactNames always false
-    long failAt = 0;                    // 0: never
-    long calls = 0;
-    long renames = 0;
-    std::function<void()> onCall;                             // runs before every call
-    std::function<void(const std::string& to)> beforeRename;  // runs before every rename
-
-    int Lstat(const std::string& path) override {
-        if (Fails()) {
-            return EIO;
-        }
-        return real_.Lstat(path);
-    }
-    int Rename(const std::string& from, const std::string& to, RenameMode mode) override {
-        if (Fails()) {
-            return EIO;
-        }
-        if (noReplaceUnsupported && mode != RenameMode::kPlain) {
-            return EINVAL;
-        }
-        ++renames;
-        if (beforeRename) {
-            beforeRename(to);
-        }
-        return real_.Rename(from, to, mode);
-    }
-    int Link(const std::string& from, const std::string& to) override {
-        if (Fails()) {
-            return EIO;
-        }
-        if (linksRefused) {
-            return EPERM;
-        }
-        return real_.Link(from, to);
-    }
-    int Unlink(const std::string& path) override {
-        if (Fails()) {
-            return EIO;
-        }
-        return real_.Unlink(path);
-    }
-    int ListNames(const std::string& folder, std::vector<std::string>& names) override {
-        if (Fails()) {
-            return EIO;
-        }
-        return real_.ListNames(folder, names);
-    }
-    bool KeepsExactNames(const std::string& folder) override {
-        if (Fails()) {
-            return false;
-        }
-        return !namesUnchecked && real_.KeepsExactNames(folder);
-    }
-
-  private:
-    bool Fails() {
-        if (onCall) {
-            onCall();
-        }
-        return ++calls == failAt;
-    }
-    RealFileSystem real_;
-};
+using testing::TestFileSystem;
 
 // The kinds of volume the suite runs over.
 struct Volume {
