@@ -260,7 +260,7 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         }
         settled = settled && (complete ? at == newPaths[j] : at == oldPaths[j]);
     }
-    if (settled && settings.journal != nullptr) {
+    if (settled && !mover.SecondNameLeft() && settings.journal != nullptr) {
         settings.journal->Finish();
     }
     progress.SetFinished();

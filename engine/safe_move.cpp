@@ -85,7 +85,9 @@ int SafeMover::MoveByLink(const std::string& from, const std::string& to) {
     if (error == 0) {
         const int unlinkError = fs_.Unlink(from);
         if (unlinkError != 0) {
-            fs_.Unlink(to);
+            if (fs_.Unlink(to) != 0) {
+                secondNameLeft_ = true;
+            }
             return unlinkError;
         }
         return 0;

@@ -40,6 +40,10 @@ class SafeMover {
 
     FileSystem& Fs() { return fs_; }
 
+    // A move by link could neither finish nor be undone at some point: a
+    // file that counts as being at its old place has a second name.
+    bool SecondNameLeft() const { return secondNameLeft_; }
+
   private:
     int MoveNoReplace(const std::string& from, const std::string& to);
     int MoveByLink(const std::string& from, const std::string& to);
@@ -54,6 +58,7 @@ class SafeMover {
     const std::string* lastFolder_ = nullptr;  // the key last asked for
     bool lastExact_ = false;
     std::vector<std::string> names_;  // reused buffer for folder listings
+    bool secondNameLeft_ = false;
 };
 
 // Equality of byte strings with A-Z folded to a-z.

@@ -22,6 +22,7 @@
 
 #include "engine/file_system.h"
 #include "engine/preview.h"
+#include "engine/run_recovery.h"
 #include "engine/safe_move.h"
 #include "engine/text.h"
 #include "support/temp_dir.h"
@@ -224,7 +225,8 @@ struct RunResult {
     bool finished;
 };
 
-RunResult RunOn(std::vector<RenameJob>& jobs, TestFileSystem& fs, const Volume& volume) {
+RunResult RunOn(std::vector<RenameJob>& jobs, TestFileSystem& fs, const Volume& volume,
+                RunJournal* journal = nullptr) {
     fs.noReplaceUnsupported = volume.noReplaceUnsupported;
     fs.linksRefused = volume.linksRefused;
     fs.namesUnchecked = volume.namesUnchecked;
@@ -232,7 +234,8 @@ RunResult RunOn(std::vector<RenameJob>& jobs, TestFileSystem& fs, const Volume& 
     progress.Begin(static_cast<int>(jobs.size()));
     RunResult result{};
     fs.onCall = [&] { result.positions.push_back(progress.GetPos()); };
-    result.outcome = RunRenameJobs(jobs, progress, fs, RenameRunSettings{volume.useExchange});
+    result.outcome =
+        RunRenameJobs(jobs, progress, fs, RenameRunSettings{volume.useExchange, journal});
     fs.onCall = nullptr;
     result.positions.push_back(progress.GetPos());
     result.remaining = progress.Remaining();
@@ -318,6 +321,79 @@ TEST_P(FailingCall, LeavesEverythingOrNothingRenamed) {
     }
 }
 
+std::size_t EntryCount(const TempDir& dir) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.bytes())) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+// Fails two calls in a row, for every starting call, with the journal kept:
+// a failure during the roll-back may leave a file on the way. Then the
+// journal stays, and recovery brings every such file home.
+class TwoFailingCalls : public RenameRunSuite {};
+
+TEST_P(TwoFailingCalls, AFileLeftOnTheWayIsBroughtHomeFromTheJournal) {
+    const auto& [volume, s] = GetParam();
+    long total = 0;
+    {
+        TempDir dir;
+        Populate(dir, s);
+        std::vector<RenameJob> jobs = Jobs(dir, s);
+        TestFileSystem fs;
+        RunOn(jobs, fs, volume);
+        total = fs.calls;
+    }
+    int stranded = 0;
+    for (long k = 1; k <= total; ++k) {
+        SCOPED_TRACE("failing calls " + std::to_string(k) + " and " + std::to_string(k + 1));
+        TempDir dir, journals;
+        const Listing before = Populate(dir, s);
+        std::vector<RenameJob> jobs = Jobs(dir, s);
+        TestFileSystem fs;
+        fs.failAt = k;
+        bool journalSeen = false;
+        fs.beforeRename = [&](const std::string&) {
+            journalSeen = journalSeen || EntryCount(journals) == 1;
+        };
+        RenameOutcome outcome;
+        {
+            RunJournal journal(journals.bytes());
+            fs.onCall = [&] {
+                if (fs.calls == k) fs.failAt = k + 1;  // the call after the first failure fails too
+            };
+            RenameProgress progress;
+            progress.Begin(static_cast<int>(jobs.size()));
+            fs.noReplaceUnsupported = volume.noReplaceUnsupported;
+            fs.linksRefused = volume.linksRefused;
+            fs.namesUnchecked = volume.namesUnchecked;
+            outcome =
+                RunRenameJobs(jobs, progress, fs, RenameRunSettings{volume.useExchange, &journal});
+        }  // the process ends
+        if (fs.renames > 0) {
+            EXPECT_TRUE(journalSeen) << "a file moved before the journal was on disk";
+        }
+        const Listing after = ReadListing(dir);
+        if (outcome == RenameOutcome::kRenamed) {
+            EXPECT_EQ(after, Renamed(before, s));
+            EXPECT_EQ(EntryCount(journals), 0u);
+        } else if (after == before) {
+            EXPECT_EQ(EntryCount(journals), 0u);
+        } else {
+            ++stranded;
+            ASSERT_EQ(EntryCount(journals), 1u) << "files are on the way and no journal says where";
+            RealFileSystem real;
+            const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), real);
+            EXPECT_TRUE(report.Complete());
+            EXPECT_EQ(ReadListing(dir), before);
+            EXPECT_EQ(EntryCount(journals), 0u);
+        }
+    }
+    RecordProperty("stranded", stranded);
+}
+
 std::string ParamName(const ::testing::TestParamInfo<RenameRunSuite::ParamType>& info) {
     return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
 }
@@ -327,6 +403,10 @@ INSTANTIATE_TEST_SUITE_P(Volumes, RenameRunSuite,
                                             ::testing::ValuesIn(Scenarios())),
                          ParamName);
 INSTANTIATE_TEST_SUITE_P(Volumes, FailingCall,
+                         ::testing::Combine(::testing::ValuesIn(kVolumes),
+                                            ::testing::ValuesIn(SmallScenarios())),
+                         ParamName);
+INSTANTIATE_TEST_SUITE_P(Volumes, TwoFailingCalls,
                          ::testing::Combine(::testing::ValuesIn(kVolumes),
                                             ::testing::ValuesIn(SmallScenarios())),
                          ParamName);

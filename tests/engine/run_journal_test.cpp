@@ -26,7 +26,8 @@ JournalRecord SampleRecord() {
     record.pid = 4242;
     record.started = 1796600000;
     record.folders.push_back(
-        {2049, "/home/user/photos",
+        {2049,
+         "/home/user/photos",
          {{12, "a.jpg", "b.jpg"},
           {13, std::string("line\nbreak"), "colon:3:and space"},
           {18446744073709551615ull, std::string("bytes\xff\x80\xc3", 8), "\t"}}});
@@ -88,8 +89,8 @@ TEST(JournalText, NamesThatNoFileCanHaveAreRefusedEvenWithAGoodChecksum) {
 }
 
 TEST(JournalText, ACountLargerThanTheTextIsRefusedWithoutReservingForIt) {
-    const std::string text = std::string("morix run journal 1\npid 1\nstarted 2\n") +
-                             "folder 1 999999999999999 2:/x\n";
+    const std::string text =
+        std::string("morix run journal 1\npid 1\nstarted 2\n") + "folder 1 999999999999999 2:/x\n";
     const auto parsed = ParseJournal(text);
     ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
     EXPECT_EQ(std::get<std::string>(parsed), "the record is cut short");
@@ -116,7 +117,8 @@ TEST(ReadInodes, ListingAndSingleQueriesAgreeWithTheFiles) {
         struct stat st;
         ASSERT_EQ(stat(dir.bytes().c_str(), &st), 0);
         EXPECT_EQ(device, st.st_dev);
-        for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(inodes[i], InodeOf(dir.Path(names[i])));
+        for (std::size_t i = 0; i < count; ++i)
+            EXPECT_EQ(inodes[i], InodeOf(dir.Path(names[i])));
         EXPECT_EQ(inodes.back(), 0u);
     }
     std::uint64_t device = 0;
@@ -140,8 +142,8 @@ TEST(RunJournal, RecordsWhatMovesDurablyPrivatelyAndLockedAndFinishRemovesIt) {
     RunJournal journal(journals.bytes());
     ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
     EXPECT_TRUE(journal.Unfinished());
-    ASSERT_EQ(Entries(journals), std::vector<std::string>{
-                                     std::filesystem::path(journal.Path()).filename().string()});
+    ASSERT_EQ(Entries(journals),
+              std::vector<std::string>{std::filesystem::path(journal.Path()).filename().string()});
     EXPECT_TRUE(journal.Path().ends_with(".journal"));
 
     struct stat st;

@@ -1,0 +1,307 @@
+// Rolling back runs that were cut short: files are found by their inode
+// number wherever the run left them, go home without replacing anything,
+// and the journal goes only when every file is home.
+#include "engine/run_recovery.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/file_system.h"
+#include "support/temp_dir.h"
+#include "support/test_file_system.h"
+
+namespace morix {
+namespace {
+
+using testing::TempDir;
+using testing::TestFileSystem;
+
+using Listing = std::map<std::string, std::string>;  // name -> content
+
+Listing List(const TempDir& dir) {
+    Listing listing;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.bytes())) {
+        const std::string name = entry.path().filename().string();
+        listing[name] = TempDir::Read(dir.Path(name));
+    }
+    return listing;
+}
+
+std::size_t JournalCount(const TempDir& journals) {
+    std::size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(journals.bytes())) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+// A folder of files whose contents are their names, a journal of renames over
+// them written by a run whose process then "died" (the journal is closed
+// unfinished), and the moves that run had made before it stopped.
+class CutShortRun {
+  public:
+    CutShortRun(const std::vector<std::string>& files,
+                const std::vector<std::pair<std::string, std::string>>& renames) {
+        for (const std::string& name : files) {
+            std::ofstream(dir.Path(name)) << name;
+            before[name] = name;
+        }
+        std::vector<std::string> oldPaths, newPaths;
+        for (const auto& [from, to] : renames) {
+            oldPaths.push_back(dir.Path(from));
+            newPaths.push_back(dir.Path(to));
+        }
+        RunJournal journal(journals.bytes());
+        EXPECT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
+    }
+
+    // One move the run made before it stopped.
+    void Moved(const std::string& from, const std::string& to) {
+        ASSERT_EQ(rename(dir.Path(from).c_str(), dir.Path(to).c_str()), 0) << from << " " << to;
+    }
+    void Linked(const std::string& from, const std::string& to) {
+        ASSERT_EQ(link(dir.Path(from).c_str(), dir.Path(to).c_str()), 0) << from << " " << to;
+    }
+
+
+    RecoveryReport Recover(FileSystem& fs) { return RecoverInterruptedRuns(journals.bytes(), fs); }
+    RecoveryReport Recover() {
+        RealFileSystem fs;
+        return Recover(fs);
+    }
+
+    TempDir dir;
+    TempDir journals;
+    Listing before;
+};
+
+TEST(Recovery, FilesLeftAnywhereOnTheWayGoHomeAndTheJournalGoes) {
+    // A chain, a swap and a rotation, each stopped in the middle: one file
+    // of the swap and one of the rotation parked, the chain half shifted.
+    CutShortRun run({"c1", "c2", "c3", "s1", "s2", "r1", "r2", "r3", "free"},
+                    {{"c1", "c2"},
+                     {"c2", "c3"},
+                     {"c3", "c4"},
+                     {"s1", "s2"},
+                     {"s2", "s1"},
+                     {"r1", "r2"},
+                     {"r2", "r3"},
+                     {"r3", "r1"},
+                     {"free", "taken later"}});
+    run.Moved("c3", "c4");
+    run.Moved("c2", "c3");
+    run.Moved("s1", ".morx$1");
+    run.Moved("s2", "s1");
+    run.Moved("r3", ".morx$2");
+    run.Moved("r2", "r3");
+    run.Moved("free", "taken later");
+
+    const RecoveryReport report = run.Recover();
+    ASSERT_EQ(report.runs.size(), 1u);
+    EXPECT_TRUE(report.Complete());
+    EXPECT_EQ(report.runs[0].files, 9u);
+    EXPECT_EQ(report.runs[0].returned, 7u);
+    EXPECT_EQ(report.runs[0].pid, getpid());
+    EXPECT_EQ(List(run.dir), run.before);
+    EXPECT_EQ(JournalCount(run.journals), 0u);
+    // Once done, a second pass finds nothing.
+    EXPECT_TRUE(run.Recover().runs.empty());
+}
+
+TEST(Recovery, AFinishedRunStillJournaledIsRolledBackWhole) {
+    CutShortRun run({"a", "b"}, {{"a", "b"}, {"b", "c"}});
+    run.Moved("b", "c");
+    run.Moved("a", "b");
+    EXPECT_TRUE(run.Recover().Complete());
+    EXPECT_EQ(List(run.dir), run.before);
+}
+
+TEST(Recovery, SecondNamesLeftBetweenLinkAndUnlinkAreRemoved) {
+    // Volumes without the no-replace flag move by link and unlink; a stop in
+    // between leaves the file under two names.
+    CutShortRun run({"a", "b", "c"}, {{"a", "x"}, {"b", "y"}, {"c", "a"}});
+    run.Linked("a", "x");
+    run.Linked("b", ".morx$7");
+    run.Recover();
+    EXPECT_EQ(List(run.dir), run.before);
+    EXPECT_EQ(JournalCount(run.journals), 0u);
+}
+
+TEST(Recovery, AForeignFileOnAnOldNameIsNeverReplacedAndTheJournalStays) {
+    CutShortRun run({"a", "b", "c"}, {{"a", "a2"}, {"b", "b2"}, {"c", "a"}});
+    run.Moved("a", "a2");
+    run.Moved("b", "b2");
+    std::ofstream(run.dir.Path("a")) << "someone else's";
+
+    const RecoveryReport report = run.Recover();
+    ASSERT_EQ(report.runs.size(), 1u);
+    EXPECT_FALSE(report.Complete());
+    ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
+    EXPECT_EQ(report.runs[0].unreturned[0].oldPath, run.dir.Path("a"));
+    EXPECT_EQ(report.runs[0].unreturned[0].at, run.dir.Path("a2"));
+    EXPECT_EQ(report.runs[0].unreturned[0].error, EEXIST);
+    EXPECT_EQ(TempDir::Read(run.dir.Path("a")), "someone else's");
+    EXPECT_EQ(TempDir::Read(run.dir.Path("b")), "b");
+    EXPECT_EQ(JournalCount(run.journals), 1u);
+
+    // Once the user clears the way, the next start finishes the job.
+    ASSERT_EQ(unlink(run.dir.Path("a").c_str()), 0);
+    EXPECT_TRUE(run.Recover().Complete());
+    EXPECT_EQ(List(run.dir), run.before);
+    EXPECT_EQ(JournalCount(run.journals), 0u);
+}
+
+TEST(Recovery, AFileThatIsGoneIsNamedAndNothingElseIsTakenForIt) {
+    CutShortRun run({"a", "b"}, {{"a", "x"}, {"b", "y"}});
+    run.Moved("a", "x");
+    // The file leaves the folder; a new one takes its new name.
+    TempDir elsewhere;
+    ASSERT_EQ(rename(run.dir.Path("x").c_str(), elsewhere.Path("x").c_str()), 0);
+    std::ofstream(run.dir.Path("x")) << "a new file under the new name";
+
+    const RecoveryReport report = run.Recover();
+    ASSERT_EQ(report.runs.size(), 1u);
+    ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
+    EXPECT_EQ(report.runs[0].unreturned[0].at, "");
+    EXPECT_EQ(TempDir::Read(run.dir.Path("x")), "a new file under the new name");
+    EXPECT_FALSE(std::filesystem::exists(run.dir.Path("a")));
+    EXPECT_EQ(JournalCount(run.journals), 1u);
+}
+
+TEST(Recovery, AFileMadeAfterTheRunStartedIsNotTakenForOneOfItsFiles) {
+    // Inode numbers are given out again: after the run stopped, its file
+    // under "x" was deleted and a new file got the same number.
+    TempDir dir, journals;
+    std::ofstream(dir.Path("x")) << "new";
+    struct statx st;
+    ASSERT_EQ(statx(AT_FDCWD, dir.Path("x").c_str(), 0, STATX_INO | STATX_BTIME, &st), 0);
+    if ((st.stx_mask & STATX_BTIME) == 0) GTEST_SKIP() << "the volume keeps no birth times";
+    struct stat folder;
+    ASSERT_EQ(stat(dir.bytes().c_str(), &folder), 0);
+    JournalRecord record;
+    record.pid = 1;
+    record.started = st.stx_btime.tv_sec - 10;
+    record.folders.push_back({folder.st_dev, dir.bytes(), {{st.stx_ino, "a", "x"}}});
+    std::ofstream(journals.Path("run-1-1-0.journal")) << FormatJournal(record);
+
+    RealFileSystem fs;
+    const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
+    ASSERT_EQ(report.runs.size(), 1u);
+    ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
+    EXPECT_EQ(TempDir::Read(dir.Path("x")), "new");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("a")));
+}
+
+TEST(Recovery, ALiveRunIsLeftAlone) {
+    TempDir dir, journals;
+    dir.MakeFile("a");
+    RunJournal live(journals.bytes());
+    ASSERT_TRUE(live.Begin({dir.Path("a")}, {dir.Path("b")}));
+    ASSERT_EQ(rename(dir.Path("a").c_str(), dir.Path("b").c_str()), 0);
+
+    RealFileSystem fs;
+    const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
+    EXPECT_TRUE(report.runs.empty());
+    ASSERT_EQ(report.liveRuns.size(), 1u);
+    EXPECT_EQ(report.liveRuns[0], live.Path());
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("b")));
+    EXPECT_TRUE(report.Complete());
+}
+
+TEST(Recovery, ADamagedJournalTouchesNoFileAndStays) {
+    CutShortRun run({"a", "b"}, {{"a", "b"}, {"b", "c"}});
+    run.Moved("b", "c");
+    const std::string journal = std::filesystem::directory_iterator(run.journals.bytes())->path();
+    const std::string text = TempDir::Read(journal);
+    for (const std::string& damaged : {text.substr(0, text.size() / 2), std::string(),
+                                       std::string("\x7f"
+                                                   "ELF garbage"),
+                                       text.substr(0, 40) + "X" + text.substr(41)}) {
+        std::ofstream(journal, std::ios::binary | std::ios::trunc) << damaged;
+        const RecoveryReport report = run.Recover();
+        ASSERT_EQ(report.runs.size(), 1u);
+        EXPECT_FALSE(report.runs[0].damage.empty());
+        EXPECT_EQ(report.runs[0].journalPath, journal);
+        EXPECT_FALSE(report.Complete());
+        EXPECT_EQ(List(run.dir), (Listing{{"a", "a"}, {"c", "b"}}));
+        EXPECT_EQ(JournalCount(run.journals), 1u);
+    }
+}
+
+TEST(Recovery, AFolderNowOnAnotherDeviceIsNotTouched) {
+    TempDir dir, journals;
+    std::ofstream(dir.Path("a")) << "a";
+    std::string path;
+    {
+        RunJournal journal(journals.bytes());
+        ASSERT_TRUE(journal.Begin({dir.Path("a")}, {dir.Path("b")}));
+        path = journal.Path();
+    }
+    ASSERT_EQ(rename(dir.Path("a").c_str(), dir.Path("b").c_str()), 0);
+    // Rewrite the record as if another volume had been mounted there.
+    auto record = std::get<JournalRecord>(ParseJournal(TempDir::Read(path)));
+    record.folders[0].device ^= 1;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << FormatJournal(record);
+
+    RealFileSystem fs;
+    const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
+    ASSERT_EQ(report.runs.size(), 1u);
+    ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
+    EXPECT_EQ(report.runs[0].unreturned[0].error, ENODEV);
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("b")));
+}
+
+TEST(Recovery, AJournalLeftWhileBeingWrittenGoesOnlyWhenOld) {
+    TempDir journals;
+    std::ofstream(journals.Path("run-1-2-0.tmp")) << "morix run jou";
+    std::ofstream(journals.Path("run-3-4-0.tmp")) << "morix run jou";
+    TempDir::SetModified(journals.Path("run-1-2-0.tmp"), 1000000000);
+    RealFileSystem fs;
+    const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
+    EXPECT_TRUE(report.runs.empty());
+    EXPECT_FALSE(std::filesystem::exists(journals.Path("run-1-2-0.tmp")));
+    EXPECT_TRUE(std::filesystem::exists(journals.Path("run-3-4-0.tmp")));
+}
+
+TEST(Recovery, ARecoveryThatFailsAtAnyCallCanBeFinishedByTheNext) {
+    // Make every single call of the first recovery fail in turn; a second,
+    // undisturbed recovery must then bring every file home.
+    for (long failAt = 1;; ++failAt) {
+        CutShortRun run({"c1", "c2", "s1", "s2", "r1", "r2", "r3"}, {{"c1", "c2"},
+                                                                     {"c2", "c3"},
+                                                                     {"s1", "s2"},
+                                                                     {"s2", "s1"},
+                                                                     {"r1", "r2"},
+                                                                     {"r2", "r3"},
+                                                                     {"r3", "r1"}});
+        run.Moved("c2", "c3");
+        run.Moved("c1", "c2");
+        run.Moved("s1", ".morx$1");
+        run.Moved("s2", "s1");
+        run.Moved("r3", ".morx$2");
+        run.Moved("r2", "r3");
+        TestFileSystem faulty;
+        faulty.failAt = failAt;
+        run.Recover(faulty);
+        // Nothing was lost or replaced: still seven files.
+        ASSERT_EQ(List(run.dir).size(), 7u) << "failing call " << failAt;
+        const RecoveryReport second = run.Recover();
+        EXPECT_TRUE(second.Complete()) << "failing call " << failAt;
+        EXPECT_EQ(List(run.dir), run.before) << "failing call " << failAt;
+        EXPECT_EQ(JournalCount(run.journals), 0u);
+        if (faulty.calls < failAt) break;  // the first recovery made fewer calls
+    }
+}
+
+}  // namespace
+}  // namespace morix
