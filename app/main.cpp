@@ -6,6 +6,7 @@
 
 #include "app/cli/command_line.h"
 #include "app/cli/preview_command.h"
+#include "app/cli/recover_command.h"
 #include "app/cli/rename_command.h"
 #include "ui/qt/main_window_entry.h"
 
@@ -21,9 +22,13 @@ int main(int argc, char** argv) {
     const CommandLine& commandLine = std::get<CommandLine>(parsed);
     switch (commandLine.mode) {
         case Mode::kPreview:
+            RecoverAtStart(stderr);
             return RunPreview(commandLine, stdout);
         case Mode::kRename:
+            RecoverAtStart(stderr);
             return RunRename(commandLine, stdout, stderr);
+        case Mode::kRecover:
+            return RunRecover(stderr);
         case Mode::kHelp:
             PrintUsage(stdout);
             return 0;

@@ -5,7 +5,9 @@
 //            through one temporary name (the floor to compare with),
 //   Engine   the rename run (names exchanged where the volume can),
 //   Parking  the rename run closing cycles through parked names only,
-//   Process  `morix --rename` as a whole process, from start to exit,
+//   Journal  the rename run keeping its journal (on /tmp, a disk here),
+//   Process  `morix --rename` as a whole process, from start to exit, with
+//            its journal in the user's state folder,
 // in the same run. Only the renaming is timed, not making the files.
 //
 //   build/bench/rename_bench [--benchmark_filter=...]
@@ -147,7 +149,7 @@ bool RawLoop(Workload w, const Folder& f, const Plan& plan) {
     return ok;
 }
 
-bool EngineRun(const Folder& f, const Plan& plan, bool useExchange) {
+bool EngineRun(const Folder& f, const Plan& plan, bool useExchange, bool journaled = false) {
     std::vector<morix::RenameJob> jobs;
     jobs.reserve(kFiles);
     for (const auto& [from, to] : plan.renames) {
@@ -156,7 +158,11 @@ bool EngineRun(const Folder& f, const Plan& plan, bool useExchange) {
     morix::RealFileSystem fs;
     morix::RenameProgress progress;
     progress.Begin(kFiles);
-    return morix::RunRenameJobs(jobs, progress, fs, morix::RenameRunSettings{useExchange}) ==
+    TempDir journalFolder;
+    morix::RunJournal journal(journalFolder.bytes());
+    return morix::RunRenameJobs(jobs, progress, fs,
+                                morix::RenameRunSettings{useExchange,
+                                                         journaled ? &journal : nullptr}) ==
            morix::RenameOutcome::kRenamed;
 }
 
@@ -206,7 +212,7 @@ bool ProcessRun(Workload w, const Folder& f) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-enum Method { kRaw, kEngine, kParking, kProcess };
+enum Method { kRaw, kEngine, kParking, kJournal, kProcess };
 
 void BM_Rename(benchmark::State& state) {
     const auto w = static_cast<Workload>(state.range(0));
@@ -226,6 +232,9 @@ void BM_Rename(benchmark::State& state) {
             case kParking:
                 ok = EngineRun(folder, plan, false);
                 break;
+            case kJournal:
+                ok = EngineRun(folder, plan, true, true);
+                break;
             case kProcess:
                 ok = ProcessRun(w, folder);
                 break;
@@ -242,7 +251,7 @@ void BM_Rename(benchmark::State& state) {
 void Workloads(benchmark::internal::Benchmark* b) {
     b->ArgNames({"workload", "method"});
     for (int w : {kFree, kChain, kSwaps, kRotation}) {
-        for (int m : {kRaw, kEngine, kParking, kProcess}) {
+        for (int m : {kRaw, kEngine, kParking, kJournal, kProcess}) {
             b->Args({w, m});
         }
     }

@@ -355,12 +355,20 @@ bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
             names.push_back(file.oldName);
         if (const int error = ReadInodes(folder.path, names, folder.device, inodes); error != 0)
             return Fail(folder.path.empty() ? "/" : folder.path, error);
+        // A file that is not there cannot move (the run will stop at it)
+        // and needs no record.
+        std::size_t kept = 0;
         for (std::size_t i = 0; i < inodes.size(); ++i) {
-            if (inodes[i] == 0) return Fail(folder.path + '/' + folder.files[i].oldName, ENOENT);
+            if (inodes[i] == 0) continue;
             folder.files[i].inode = inodes[i];
+            if (kept != i) folder.files[kept] = std::move(folder.files[i]);
+            ++kept;
         }
+        folder.files.resize(kept);
         runFolders_.push_back(folder.path);
     }
+    std::erase_if(record.folders, [](const JournalFolder& f) { return f.files.empty(); });
+    if (record.folders.empty()) return true;
     const std::string text = FormatJournal(record);
 
     // Written under a name that recovery passes over, locked, flushed, and

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -24,7 +26,8 @@ namespace {
 // A journal larger than this is not one this program wrote.
 constexpr off_t kMaxJournalBytes = off_t{1} << 30;
 // An unfinished journal (still being written) older than this belongs to a
-// process that died before its run moved anything.
+// process that died before its run moved anything, whatever runs under its
+// process number now.
 constexpr time_t kStaleUnfinishedSeconds = 600;
 
 std::string ParkingPrefix() {
@@ -38,6 +41,10 @@ bool EndsWith(std::string_view text, std::string_view end) {
 std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + '/' + name;
 }
+
+// File times and the clock the journal was stamped with may disagree by a
+// tick around the turn of a second.
+constexpr std::int64_t kClockSlackSeconds = 2;
 
 // Whether names of a folder hold the files of a run, each name asked once. A
 // file is the run's when it has the recorded inode number and was not born
@@ -65,8 +72,8 @@ class FolderFiles {
             struct statx st;
             if (statx(fd_, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &st) == 0) {
                 at->second.inode = st.stx_ino;
-                at->second.bornLater =
-                    (st.stx_mask & STATX_BTIME) != 0 && st.stx_btime.tv_sec > started_;
+                at->second.bornLater = (st.stx_mask & STATX_BTIME) != 0 &&
+                                       st.stx_btime.tv_sec > started_ + kClockSlackSeconds;
             }
         }
         return at->second;
@@ -276,14 +283,24 @@ bool StillNamed(int fd, const std::string& path) {
            open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-// A journal left while being written by a process that has ended: nothing
-// moved yet, so it goes.
-void RemoveStaleUnfinished(const std::string& path) {
+// The process that wrote a journal, from its name "run-<pid>-...".
+pid_t WriterOf(std::string_view name) {
+    pid_t pid = 0;
+    if (!name.starts_with("run-")) return 0;
+    name.remove_prefix(4);
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+    return error == std::errc() && end != name.data() && *end == '-' ? pid : 0;
+}
+
+// A journal left while being written: nothing had moved yet, so it goes once
+// its writer has ended (or, should its number have been given to another
+// process, once it is old).
+void RemoveAbandonedUnfinished(const std::string& path, std::string_view name) {
     struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        std::time(nullptr) - st.st_mtime < kStaleUnfinishedSeconds) {
-        return;
-    }
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    const pid_t writer = WriterOf(name);
+    const bool writerGone = writer > 0 && kill(writer, 0) != 0 && errno == ESRCH;
+    if (!writerGone && std::time(nullptr) - st.st_mtime < kStaleUnfinishedSeconds) return;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return;
     if (flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path)) unlink(path.c_str());
@@ -309,7 +326,7 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
     for (const std::string& name : names) {
         const std::string path = folder + '/' + name;
         if (EndsWith(name, kUnfinishedJournalSuffix)) {
-            RemoveStaleUnfinished(path);
+            RemoveAbandonedUnfinished(path, name);
             continue;
         }
         if (!EndsWith(name, kJournalSuffix)) continue;

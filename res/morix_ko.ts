@@ -322,4 +322,31 @@ Press the [OK] button to check for new versions.</source>
         <translation>위치</translation>
     </message>
 </context>
+<context>
+    <name>morix::ui::RecoveryMessage</name>
+    <message>
+        <source>The journal %1 of an interrupted rename cannot be read (%2). No file was touched. It is kept until you have checked the files it names and removed it.</source>
+        <translation>중단된 이름 바꾸기의 기록 %1을(를) 읽을 수 없습니다(%2). 어떤 파일도 건드리지 않았습니다. 기록에 적힌 파일을 확인한 뒤 직접 지울 때까지 기록은 그대로 남습니다.</translation>
+    </message>
+    <message>
+        <source> (now %1)</source>
+        <translation> (현재 %1)</translation>
+    </message>
+    <message>
+        <source>... and %1 more</source>
+        <translation>... 외 %1개</translation>
+    </message>
+    <message>
+        <source>An interrupted rename could not be rolled back completely. These files are not under their old names:
+%1
+Its journal is kept at %2; the next start tries again.</source>
+        <translation>중단된 이름 바꾸기를 완전히 되돌리지 못했습니다. 다음 파일은 원래 이름으로 돌아가지 않았습니다:
+%1
+기록은 %2에 남아 있으며, 다음에 시작할 때 다시 시도합니다.</translation>
+    </message>
+    <message>
+        <source>An interrupted rename has been rolled back. Files returned to their old names: %1.</source>
+        <translation>중단된 이름 바꾸기를 되돌렸습니다. 원래 이름으로 돌아간 파일: %1개.</translation>
+    </message>
+</context>
 </TS>

@@ -103,6 +103,9 @@ class Parser {
         if (result_.verbose && result_.mode != Mode::kRename) {
             return CommandLineError{"--verbose goes with --rename only"};
         }
+        if (result_.mode == Mode::kRecover && !result_.sources.empty()) {
+            return CommandLineError{"--recover takes no files"};
+        }
         return std::move(result_);
     }
 
@@ -225,6 +228,8 @@ class Parser {
             SetMode(Mode::kPreview, shown);
         } else if (body == "rename") {
             SetMode(Mode::kRename, shown);
+        } else if (body == "recover") {
+            SetMode(Mode::kRecover, shown);
         } else if (body == "help") {
             SetMode(Mode::kHelp, shown);
         } else if (body == "case-sensitive") {
@@ -309,8 +314,11 @@ void PrintUsage(std::FILE* out) {
     std::fputs(
         "Usage: morix --preview [OPTIONS] [--] PATH...\n"
         "       morix --rename [OPTIONS] [--] PATH...\n"
+        "       morix --recover\n"
         "\n"
         "Shows (--preview) or carries out (--rename) the renaming of the given files.\n"
+        "--recover puts back the files of rename runs that were cut short (every start\n"
+        "of morix does this too) and exits 1 when a file could not be returned.\n"
         "\n"
         "  -t, --template TEXT   name template; empty keeps the current names\n"
         "      --start N         first sequence number, 1 to 99999999 (default 1)\n"

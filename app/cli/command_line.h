@@ -19,6 +19,7 @@ enum class Mode {
     kHelp,     // --help
     kPreview,  // --preview: print the new names
     kRename,   // --rename: rename the files
+    kRecover,  // --recover: roll back rename runs that were cut short
 };
 
 // A PATH argument (added as one item) or a --dir FOLDER (its files).

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <string>
 
+#include "app/recovery/run_journals.h"
 #include "engine/file_system.h"
 #include "engine/rename_run.h"
 #include "engine/text.h"
@@ -49,13 +50,25 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     RenameList list;
     const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
     NameRegistry registry;
+    std::string journalError;
+    const std::string journalFolder = MakeRunJournalFolder(journalError);
+    if (journalFolder.empty()) {
+        std::fprintf(err, "morix: cannot keep a journal of the run: %s\nmorix: %s\n",
+                     journalError.c_str(), kUnableToRename);
+        return kRenameRolledBack;
+    }
+    RunJournal journal(journalFolder);
     RealFileSystem fs;
-    RenameRun run(BuildRenameJobs(list, rows, commandLine.options, registry), fs);
+    RenameRun run(BuildRenameJobs(list, rows, commandLine.options, registry), fs,
+                  RenameRunSettings{.journal = &journal});
     if (!run.Start()) {
         std::fprintf(err, "morix: %s\n", kUnableToRename);
         return kRenameRolledBack;
     }
     WaitForRun(run, err);
+    if (!journal.Error().empty()) {
+        std::fprintf(err, "morix: cannot keep a journal of the run: %s\n", journal.Error().c_str());
+    }
 
     switch (run.Outcome()) {
         case RenameOutcome::kRenamed:
@@ -72,6 +85,11 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
                     std::fprintf(err, "morix: left at %s (was %s)\n", EncodeFileName(at).c_str(),
                                  EncodeFileName(job.oldPath).c_str());
                 }
+            }
+            if (journal.Unfinished()) {
+                std::fprintf(err,
+                             "morix: the run's journal stays at %s; morix --recover tries again\n",
+                             journal.Path().c_str());
             }
             return kRenameRolledBack;
     }

@@ -70,6 +70,10 @@ std::string UserDataHome() {
     return FolderFromEnvironment("XDG_DATA_HOME", ".local/share");
 }
 
+std::string UserStateHome() {
+    return FolderFromEnvironment("XDG_STATE_HOME", ".local/state");
+}
+
 bool MakeFolders(const std::string& path, mode_t mode, std::vector<std::string>* created) {
     if (path.empty() || path[0] != '/') return false;
     std::size_t end = 0;

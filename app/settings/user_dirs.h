@@ -17,6 +17,8 @@ namespace morix {
 std::string UserConfigHome();
 // $XDG_DATA_HOME, or ~/.local/share, with the same rules.
 std::string UserDataHome();
+// $XDG_STATE_HOME, or ~/.local/state, with the same rules.
+std::string UserStateHome();
 
 // Creates path and every missing folder above it with the given mode. The
 // folders that did not exist before are appended to created (outermost first).

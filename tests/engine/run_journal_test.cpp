@@ -173,16 +173,19 @@ TEST(RunJournal, RecordsWhatMovesDurablyPrivatelyAndLockedAndFinishRemovesIt) {
     EXPECT_TRUE(Entries(journals).empty());
 }
 
-TEST(RunJournal, AMissingFileOrFolderStopsTheRunBeforeAnythingIsWritten) {
+TEST(RunJournal, AMissingFileIsLeftOutAndAMissingJournalFolderStopsTheRun) {
     TempDir files, journals;
     RunJournal journal(journals.bytes());
-    EXPECT_FALSE(journal.Begin({files.Path("gone")}, {files.Path("x")}));
-    EXPECT_NE(journal.Error().find(files.Path("gone")), std::string::npos) << journal.Error();
-    EXPECT_TRUE(Entries(journals).empty());
+    ASSERT_TRUE(journal.Begin({files.Path("gone"), files.MakeFile("here")},
+                              {files.Path("x"), files.Path("y")}));
+    const auto parsed = ParseJournal(TempDir::Read(journal.Path()));
+    ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed));
+    ASSERT_EQ(std::get<JournalRecord>(parsed).FileCount(), 1u);
+    EXPECT_EQ(std::get<JournalRecord>(parsed).folders[0].files[0].oldName, "here");
 
     RunJournal nowhere(journals.Path("no-such-folder"));
     EXPECT_FALSE(nowhere.Begin({files.MakeFile("f")}, {files.Path("g")}));
-    EXPECT_FALSE(nowhere.Error().empty());
+    EXPECT_NE(nowhere.Error().find("no-such-folder"), std::string::npos) << nowhere.Error();
     EXPECT_FALSE(nowhere.Unfinished());
 }
 

@@ -73,7 +73,6 @@ class CutShortRun {
         ASSERT_EQ(link(dir.Path(from).c_str(), dir.Path(to).c_str()), 0) << from << " " << to;
     }
 
-
     RecoveryReport Recover(FileSystem& fs) { return RecoverInterruptedRuns(journals.bytes(), fs); }
     RecoveryReport Recover() {
         RealFileSystem fs;
@@ -261,16 +260,23 @@ TEST(Recovery, AFolderNowOnAnotherDeviceIsNotTouched) {
     EXPECT_TRUE(std::filesystem::exists(dir.Path("b")));
 }
 
-TEST(Recovery, AJournalLeftWhileBeingWrittenGoesOnlyWhenOld) {
+TEST(Recovery, AJournalLeftWhileBeingWrittenGoesWhenItsWriterIsGoneOrItIsOld) {
     TempDir journals;
-    std::ofstream(journals.Path("run-1-2-0.tmp")) << "morix run jou";
-    std::ofstream(journals.Path("run-3-4-0.tmp")) << "morix run jou";
+    // Process 1 never ends; this test's own process is alive.
+    const std::string self = "run-" + std::to_string(getpid()) + "-2-0.tmp";
+    const std::string gone = "run-999999999-2-0.tmp";
+    for (const std::string& name :
+         {std::string("run-1-2-0.tmp"), std::string("run-1-3-0.tmp"), self, gone}) {
+        std::ofstream(journals.Path(name)) << "morix run jou";
+    }
     TempDir::SetModified(journals.Path("run-1-2-0.tmp"), 1000000000);
     RealFileSystem fs;
     const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
     EXPECT_TRUE(report.runs.empty());
     EXPECT_FALSE(std::filesystem::exists(journals.Path("run-1-2-0.tmp")));
-    EXPECT_TRUE(std::filesystem::exists(journals.Path("run-3-4-0.tmp")));
+    EXPECT_TRUE(std::filesystem::exists(journals.Path("run-1-3-0.tmp")));
+    EXPECT_TRUE(std::filesystem::exists(journals.Path(self)));
+    EXPECT_FALSE(std::filesystem::exists(journals.Path(gone)));
 }
 
 TEST(Recovery, ARecoveryThatFailsAtAnyCallCanBeFinishedByTheNext) {

@@ -43,16 +43,14 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
     char errName[] = "/tmp/morix-err-XXXXXX";
     const int outFd = ::mkstemp(outName);
     const int errFd = ::mkstemp(errName);
-    if (outFd < 0 || errFd < 0)
-        throw std::runtime_error("mkstemp failed");
+    if (outFd < 0 || errFd < 0) throw std::runtime_error("mkstemp failed");
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outFd, 1);
     posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-    if (!workDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
 
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -64,8 +62,7 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
     posix_spawn_file_actions_destroy(&actions);
     ::close(outFd);
     ::close(errFd);
-    if (rc != 0)
-        throw std::runtime_error("posix_spawn failed for " + argv[0]);
+    if (rc != 0) throw std::runtime_error("posix_spawn failed for " + argv[0]);
 
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -74,6 +71,25 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
     result.out = SlurpAndRemove(outName);
     result.err = SlurpAndRemove(errName);
     return result;
+}
+
+// Starts a program without waiting for it, its input and output on /dev/null.
+// The caller waits for the returned process.
+inline pid_t StartProcess(const std::vector<std::string>& argv) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("posix_spawn failed for " + argv[0]);
+    return pid;
 }
 
 }  // namespace morix::testing

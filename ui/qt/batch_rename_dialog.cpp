@@ -19,6 +19,7 @@
 #include <QTableView>
 #include <QUrl>
 
+#include "app/recovery/run_journals.h"
 #include "engine/file_info.h"
 #include "engine/rename_run.h"
 #include "engine/text.h"
@@ -551,10 +552,15 @@ void CBatchRenameDlg::SaveSettings() {
 }
 
 bool CBatchRenameDlg::RunRename(bool& targetExists) {
+    // A run that cannot keep its journal does not start.
+    std::string journalError;
+    const std::string journalFolder = MakeRunJournalFolder(journalError);
+    if (journalFolder.empty()) return false;
+    RunJournal journal(journalFolder);
     RealFileSystem fs;
     RenameRun run(
         BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()),
-        fs);
+        fs, RenameRunSettings{.journal = &journal});
     if (!run.Start()) return false;
     {
         CProgressDlg progress(tr("Trelvo Renamer"), tr("Renaming..."), run.Progress(), this);

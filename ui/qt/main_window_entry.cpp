@@ -5,9 +5,11 @@
 #include <QLocale>
 #include <QTranslator>
 
+#include "app/recovery/run_journals.h"
 #include "app/settings/settings_file.h"
 #include "app/settings/settings_store.h"
 #include "ui/qt/batch_rename_dialog.h"
+#include "ui/qt/recovery_message.h"
 #include "update/process_launch.h"
 #include "update/update_checker.h"
 
@@ -31,6 +33,10 @@ int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths) {
         translator.load(QStringLiteral(":/i18n/morix_ko.qm"))) {
         QApplication::installTranslator(&translator);
     }
+
+    // Files of a rename run that was cut short go back to their old names
+    // before anything is listed.
+    ShowRecoveryReport(RecoverInterruptedRuns());
 
     SettingsStore settings(std::make_unique<FileSettingsBackend>(DefaultSettingsFilePath()));
     {
