@@ -20,11 +20,13 @@
 #include <functional>
 #include <memory>
 
+#include "app/recovery/run_journals.h"
 #include "app/settings/settings_file.h"
 #include "engine/text.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
+#include "ui/qt/recovery_message.h"
 #include "ui/qt/secondary_dialogs.h"
 
 using morix::testing::TempDir;
@@ -149,6 +151,32 @@ class BatchRenameDialogTest : public QObject {
         QVERIFY(QFile::exists(QString::fromStdString(dir.Path("file_2.txt"))));
         QCOMPARE(dialog.PreviewList()->model()->rowCount(), 0);
         QVERIFY(!dialog.RenameButton()->isEnabled());
+        // The run kept its journal where recovery looks, and removed it.
+        const QDir journals(QString::fromStdString(morix::RunJournalFolder()));
+        QVERIFY(journals.exists());
+        QCOMPARE(journals.entryList(QDir::Files | QDir::Hidden).size(), 0);
+    }
+
+    void recoveryIsReportedWithTheFilesLeftOnTheWay() {
+        morix::RecoveryReport report;
+        morix::RecoveredRun& done = report.runs.emplace_back();
+        done.files = done.returned = 3;
+        morix::RecoveredRun& stuck = report.runs.emplace_back();
+        stuck.journalPath = "/state/run-7-1-0.journal";
+        stuck.files = 2;
+        stuck.returned = 1;
+        stuck.unreturned.push_back({"/photos/a.jpg", "/photos/.morx$1.jpg", EEXIST});
+        QString text;
+        AnswerNextDialog("OK", [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            QCOMPARE(box->icon(), QMessageBox::Warning);
+            text = box->text();
+        });
+        morix::ui::ShowRecoveryReport(report);
+        QVERIFY2(text.contains("Files returned to their old names: 4."), qPrintable(text));
+        QVERIFY(text.contains("/photos/a.jpg (now /photos/.morx$1.jpg): File exists"));
+        QVERIFY(text.contains("/state/run-7-1-0.journal"));
     }
 
     void takenTargetIsRefusedAndListStays() {
