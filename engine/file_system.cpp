@@ -25,9 +25,47 @@ constexpr long kXfsMagic = 0x58465342;  // "XFSB"
 
 }  // namespace
 
+RealFileSystem::~RealFileSystem() {
+    if (folderFd_ >= 0) {
+        close(folderFd_);
+    }
+}
+
+RealFileSystem::Place RealFileSystem::At(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return {AT_FDCWD, path.c_str()};
+    }
+    const std::string_view folder(path.data(), slash == 0 ? 1 : slash);
+    if (folderFd_ < 0 || folder != folder_) {
+        if (folderFd_ >= 0) {
+            close(folderFd_);
+        }
+        folder_.assign(folder);
+        folderFd_ = open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd_ < 0) {
+            return {AT_FDCWD, path.c_str()};
+        }
+    }
+    return {folderFd_, path.c_str() + slash + 1};
+}
+
+void RealFileSystem::At(const std::string& a, const std::string& b, Place& pa, Place& pb) {
+    const std::size_t slash = a.rfind('/');
+    if (slash == std::string::npos || b.rfind('/') != slash ||
+        a.compare(0, slash, b, 0, slash) != 0) {
+        pa = {AT_FDCWD, a.c_str()};
+        pb = {AT_FDCWD, b.c_str()};
+        return;
+    }
+    pa = At(a);
+    pb = {pa.dirFd, pa.dirFd == AT_FDCWD ? b.c_str() : b.c_str() + slash + 1};
+}
+
 int RealFileSystem::Lstat(const std::string& path) {
     struct stat st;
-    return Result(lstat(path.c_str(), &st));
+    const Place p = At(path);
+    return Result(fstatat(p.dirFd, p.name, &st, AT_SYMLINK_NOFOLLOW));
 }
 
 int RealFileSystem::Rename(const std::string& from, const std::string& to, RenameMode mode) {
@@ -37,16 +75,21 @@ int RealFileSystem::Rename(const std::string& from, const std::string& to, Renam
     } else if (mode == RenameMode::kExchange) {
         flags = RENAME_EXCHANGE;
     }
-    return Result(renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags));
+    Place a, b;
+    At(from, to, a, b);
+    return Result(renameat2(a.dirFd, a.name, b.dirFd, b.name, flags));
 }
 
 int RealFileSystem::Link(const std::string& from, const std::string& to) {
     // Without AT_SYMLINK_FOLLOW a symbolic link is linked itself, not its target.
-    return Result(linkat(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), 0));
+    Place a, b;
+    At(from, to, a, b);
+    return Result(linkat(a.dirFd, a.name, b.dirFd, b.name, 0));
 }
 
 int RealFileSystem::Unlink(const std::string& path) {
-    return Result(unlink(path.c_str()));
+    const Place p = At(path);
+    return Result(unlinkat(p.dirFd, p.name, 0));
 }
 
 int RealFileSystem::ListNames(const std::string& folder, std::vector<std::string>& names) {

@@ -32,9 +32,16 @@ class FileSystem {
     virtual bool KeepsExactNames(const std::string& folder) = 0;
 };
 
-// The running system's file system.
+// The running system's file system. Calls name files relative to their
+// folder, kept open from one call to the next: runs stay in few folders, and
+// the kernel then looks up one name instead of a whole path.
 class RealFileSystem final : public FileSystem {
   public:
+    RealFileSystem() = default;
+    ~RealFileSystem() override;
+    RealFileSystem(const RealFileSystem&) = delete;
+    RealFileSystem& operator=(const RealFileSystem&) = delete;
+
     int Lstat(const std::string& path) override;
     int Rename(const std::string& from, const std::string& to, RenameMode mode) override;
     int Link(const std::string& from, const std::string& to) override;
@@ -49,7 +56,8 @@ class RealFileSystem final : public FileSystem {
     };
     // Where path is, as a descriptor of its folder and its name there.
     Place At(const std::string& path);
-    // The same for two paths; both in one folder share the descriptor.
+    // The same for two paths: relative to one folder when both are in it,
+    // else both whole.
     void At(const std::string& a, const std::string& b, Place& pa, Place& pb);
 
     std::string folder_;  // the folder that folderFd_ is open on

@@ -6,9 +6,16 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 namespace morix {
+
+// The hash of a byte string as the index takes it.
+inline std::uint64_t HashBytes(std::string_view bytes) {
+    return std::hash<std::string_view>{}(bytes);
+}
 
 class FlatHashIndex {
   public:

@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <deque>
 #include <functional>
+#include <future>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
+#include "engine/flat_hash_index.h"
 #include "engine/paths.h"
 #include "engine/preview.h"
 #include "engine/relocator.h"
@@ -112,16 +114,20 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
             if (!listFolder()) {
                 return Targets::kTaken;
             }
-            // Name -> whether the folder lists it (else it is a target).
-            std::unordered_map<std::string_view, bool> taken;
-            taken.reserve(names.size() + jobs.size());
-            for (const std::string& name : names) {
-                taken.emplace(name, true);
-            }
-            for (std::uint32_t j : jobs) {
-                const auto [it, fresh] = taken.try_emplace(nameOf(j), false);
-                if (!fresh) {
-                    return it->second ? Targets::kTaken : Targets::kShared;
+            // Ids below names.size() are the folder's entries, the others
+            // the targets in job order.
+            const auto listed = static_cast<std::uint32_t>(names.size());
+            const auto keyOf = [&](std::uint32_t id) -> std::string_view {
+                return id < listed ? std::string_view(names[id]) : nameOf(jobs[id - listed]);
+            };
+            FlatHashIndex seen;
+            seen.Reserve(names.size() + jobs.size());
+            for (std::uint32_t id = 0; id < listed + jobs.size(); ++id) {
+                const std::string_view key = keyOf(id);
+                const std::uint32_t first = seen.Insert(
+                    HashBytes(key), id, [&](std::uint32_t other) { return keyOf(other) == key; });
+                if (first != id && id >= listed) {
+                    return first < listed ? Targets::kTaken : Targets::kShared;
                 }
             }
             continue;
@@ -170,10 +176,12 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         oldPaths.push_back(EncodeFileName(job.oldPath));
         newPaths.push_back(EncodeFileName(job.newPath));
     }
-    PathIndex runFiles;
-    runFiles.reserve(count);
+    FlatHashIndex runFiles;  // job ids by old path
+    runFiles.Reserve(count);
     for (std::uint32_t j = 0; j < count; ++j) {
-        if (!runFiles.emplace(oldPaths[j], j).second) {
+        const std::string& path = oldPaths[j];
+        if (runFiles.Insert(HashBytes(path), j,
+                            [&](std::uint32_t other) { return oldPaths[other] == path; }) != j) {
             // Two jobs for one file can never both succeed; touch nothing.
             progress.SetFinished();
             return RenameOutcome::kRolledBack;
@@ -182,12 +190,21 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
     // The job whose file stands at each target, if any.
     std::vector<std::uint32_t> targetJob(count, kNone);
     for (std::uint32_t j = 0; j < count; ++j) {
-        const auto found = runFiles.find(newPaths[j]);
-        if (found != runFiles.end()) {
-            targetJob[j] = found->second;
-        }
+        const std::string& path = newPaths[j];
+        targetJob[j] = runFiles.Find(HashBytes(path),
+                                     [&](std::uint32_t other) { return oldPaths[other] == path; });
     }
-    switch (CheckTargets(fs, oldPaths, newPaths, targetJob)) {
+    // The journal reads what identifies the files beside the check of the
+    // targets; both only read.
+    std::future<bool> journalPrepared;
+    if (settings.journal != nullptr) {
+        // On a thread of its own where one can start, else when asked for.
+        journalPrepared = std::async(std::launch::async | std::launch::deferred,
+                                     [&] { return settings.journal->Prepare(oldPaths, newPaths); });
+    }
+    const Targets targets = CheckTargets(fs, oldPaths, newPaths, targetJob);
+    const bool recorded = !journalPrepared.valid() || journalPrepared.get();
+    switch (targets) {
         case Targets::kFree:
             break;
         case Targets::kTaken:
@@ -199,7 +216,7 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             return RenameOutcome::kRolledBack;
     }
 
-    if (settings.journal != nullptr && !settings.journal->Begin(oldPaths, newPaths)) {
+    if (!recorded || (settings.journal != nullptr && !settings.journal->Commit())) {
         progress.SetFinished();
         return RenameOutcome::kRolledBack;
     }

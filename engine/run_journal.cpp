@@ -14,6 +14,8 @@
 #include <ctime>
 #include <unordered_map>
 
+#include "engine/flat_hash_index.h"
+
 namespace morix {
 namespace {
 
@@ -126,10 +128,12 @@ std::uint64_t InodeAt(int folderFd, const std::string& name) {
 // FUSE volumes list no numbers at all).
 bool InodesFromListing(int folderFd, const std::vector<std::string_view>& names,
                        std::vector<std::uint64_t>& inodes) {
-    std::unordered_map<std::string_view, std::uint32_t> index;
-    index.reserve(names.size());
-    for (std::uint32_t i = 0; i < names.size(); ++i)
-        index.emplace(names[i], i);
+    FlatHashIndex index;
+    index.Reserve(names.size());
+    for (std::uint32_t i = 0; i < names.size(); ++i) {
+        index.Insert(HashBytes(names[i]), i,
+                     [&](std::uint32_t other) { return names[other] == names[i]; });
+    }
     const int listFd = dup(folderFd);
     DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
     if (dir == nullptr) {
@@ -139,8 +143,10 @@ bool InodesFromListing(int folderFd, const std::vector<std::string_view>& names,
     rewinddir(dir);
     errno = 0;
     while (const dirent* entry = readdir(dir)) {
-        const auto found = index.find(entry->d_name);
-        if (found != index.end()) inodes[found->second] = entry->d_ino;
+        const std::string_view name = entry->d_name;
+        const std::uint32_t found =
+            index.Find(HashBytes(name), [&](std::uint32_t id) { return names[id] == name; });
+        if (found != FlatHashIndex::kNone) inodes[found] = entry->d_ino;
         errno = 0;
     }
     const bool complete = errno == 0;
@@ -329,6 +335,13 @@ bool RunJournal::Fail(const std::string& what, int error) {
 
 bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
                        const std::vector<std::string>& newPaths) {
+    return Prepare(oldPaths, newPaths) && Commit();
+}
+
+bool RunJournal::Prepare(const std::vector<std::string>& oldPaths,
+                         const std::vector<std::string>& newPaths) {
+    text_.clear();
+    runFolders_.clear();
     JournalRecord record;
     record.pid = getpid();
     record.started = std::time(nullptr);
@@ -369,17 +382,21 @@ bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
     }
     std::erase_if(record.folders, [](const JournalFolder& f) { return f.files.empty(); });
     if (record.folders.empty()) return true;
-    const std::string text = FormatJournal(record);
+    text_ = FormatJournal(record);
+    base_ =
+        folder_ + "/run-" + std::to_string(record.pid) + '-' + std::to_string(record.started) + '-';
+    return true;
+}
 
+bool RunJournal::Commit() {
+    if (text_.empty()) return error_.empty();  // nothing moves, or Prepare failed
     // Written under a name that recovery passes over, locked, flushed, and
     // only then given its real name: a journal is never seen half written.
-    std::string base =
-        folder_ + "/run-" + std::to_string(record.pid) + '-' + std::to_string(record.started) + '-';
     std::string temp;
     for (int n = 0; fd_ < 0; ++n) {
         if (n == 1000) return Fail(folder_, EEXIST);
-        path_ = base + std::to_string(n) + std::string(kJournalSuffix);
-        temp = base + std::to_string(n) + std::string(kUnfinishedJournalSuffix);
+        path_ = base_ + std::to_string(n) + std::string(kJournalSuffix);
+        temp = base_ + std::to_string(n) + std::string(kUnfinishedJournalSuffix);
         struct stat st;
         if (lstat(path_.c_str(), &st) == 0) continue;
         fd_ = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -392,7 +409,7 @@ bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
         return Fail(path_, error);
     };
     if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return abandon(errno);
-    if (!WriteAll(fd_, text) || fsync(fd_) != 0) return abandon(errno);
+    if (!WriteAll(fd_, text_) || fsync(fd_) != 0) return abandon(errno);
     if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0)
         return abandon(errno);
     if (const int error = SyncFolder(folder_); error != 0) {
@@ -401,6 +418,8 @@ bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
         fd_ = -1;
         return Fail(folder_, error);
     }
+    text_.clear();
+    text_.shrink_to_fit();
     return true;
 }
 

@@ -80,6 +80,13 @@ class RunJournal {
     // says why, and nothing may move.
     bool Begin(const std::vector<std::string>& oldPaths, const std::vector<std::string>& newPaths);
 
+    // Begin in two steps: Prepare reads what identifies the files and
+    // writes nothing (it may run beside other work that only reads), Commit
+    // puts the record on disk.
+    bool Prepare(const std::vector<std::string>& oldPaths,
+                 const std::vector<std::string>& newPaths);
+    bool Commit();
+
     // The run has ended with every file under its old or its new name: the
     // names are flushed to disk and the record goes.
     void Finish();
@@ -96,6 +103,8 @@ class RunJournal {
     std::string path_;
     std::string error_;
     std::vector<std::string> runFolders_;
+    std::string text_;  // prepared and not yet on disk
+    std::string base_;  // the journal's name without its number and suffix
     int fd_ = -1;
 };
 
