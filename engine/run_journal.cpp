@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -181,6 +182,51 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
+// The lines of the record, shared by the writer and FormatJournal.
+void AppendHeading(std::string& out, std::int64_t pid, std::int64_t started) {
+    out += kHeader;
+    out += "pid ";
+    AppendNumber(out, pid);
+    out += "\nstarted ";
+    AppendNumber(out, started);
+    out += '\n';
+}
+
+void AppendFolderLine(std::string& out, std::uint64_t device, std::size_t files,
+                      std::string_view path) {
+    out += "folder ";
+    AppendNumber(out, device);
+    out += ' ';
+    AppendNumber(out, files);
+    out += ' ';
+    AppendField(out, path);
+    out += '\n';
+}
+
+void AppendFileLine(std::string& out, std::uint64_t inode, std::string_view oldName,
+                    std::string_view newName) {
+    AppendNumber(out, inode);
+    out += ' ';
+    AppendField(out, oldName);
+    out += ' ';
+    AppendField(out, newName);
+    out += '\n';
+}
+
+// The counts and the checksum of everything before.
+void AppendLastLine(std::string& out, std::size_t folders, std::size_t files) {
+    const std::uint32_t crc = Crc32(out);
+    out += "end ";
+    AppendNumber(out, folders);
+    out += ' ';
+    AppendNumber(out, files);
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08x", crc);
+    out += ' ';
+    out += hex;
+    out += '\n';
+}
+
 }  // namespace
 
 std::size_t JournalRecord::FileCount() const {
@@ -199,39 +245,13 @@ std::string FormatJournal(const JournalRecord& record) {
             size += file.oldName.size() + file.newName.size() + 32;
     }
     out.reserve(size);
-    out += kHeader;
-    out += "pid ";
-    AppendNumber(out, record.pid);
-    out += "\nstarted ";
-    AppendNumber(out, record.started);
-    out += '\n';
+    AppendHeading(out, record.pid, record.started);
     for (const JournalFolder& folder : record.folders) {
-        out += "folder ";
-        AppendNumber(out, folder.device);
-        out += ' ';
-        AppendNumber(out, folder.files.size());
-        out += ' ';
-        AppendField(out, folder.path);
-        out += '\n';
-        for (const JournalFile& file : folder.files) {
-            AppendNumber(out, file.inode);
-            out += ' ';
-            AppendField(out, file.oldName);
-            out += ' ';
-            AppendField(out, file.newName);
-            out += '\n';
-        }
+        AppendFolderLine(out, folder.device, folder.files.size(), folder.path);
+        for (const JournalFile& file : folder.files)
+            AppendFileLine(out, file.inode, file.oldName, file.newName);
     }
-    const std::uint32_t crc = Crc32(out);
-    out += "end ";
-    AppendNumber(out, record.folders.size());
-    out += ' ';
-    AppendNumber(out, record.FileCount());
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08x", crc);
-    out += ' ';
-    out += hex;
-    out += '\n';
+    AppendLastLine(out, record.folders.size(), record.FileCount());
     return out;
 }
 
@@ -342,49 +362,59 @@ bool RunJournal::Prepare(const std::vector<std::string>& oldPaths,
                          const std::vector<std::string>& newPaths) {
     text_.clear();
     runFolders_.clear();
-    JournalRecord record;
-    record.pid = getpid();
-    record.started = std::time(nullptr);
-    std::unordered_map<std::string_view, std::size_t> folderIndex;
-    for (std::size_t i = 0; i < oldPaths.size(); ++i) {
-        if (oldPaths[i] == newPaths[i]) continue;
-        const std::string_view oldPath = oldPaths[i];
-        const std::size_t slash = oldPath.rfind('/');
-        const std::string_view folder =
-            oldPath.substr(0, slash == std::string_view::npos ? 0 : slash);
-        const auto [at, fresh] = folderIndex.try_emplace(folder, record.folders.size());
-        if (fresh) record.folders.push_back(JournalFolder{0, std::string(folder), {}});
-        record.folders[at->second].files.push_back(
-            JournalFile{0, std::string(oldPath.substr(slash + 1)),
-                        std::string(std::string_view(newPaths[i]).substr(slash + 1))});
+    const std::int64_t pid = getpid();
+    const std::int64_t started = std::time(nullptr);
+    // The files that move, by folder in order of appearance; every name is
+    // a view into the paths.
+    struct Group {
+        std::string folder;
+        std::vector<std::uint32_t> jobs;
+    };
+    std::vector<Group> groups;
+    std::unordered_map<std::string_view, std::size_t> groupOf;
+    const auto slashOf = [&](std::uint32_t j) { return oldPaths[j].rfind('/'); };
+    for (std::uint32_t j = 0; j < oldPaths.size(); ++j) {
+        if (oldPaths[j] == newPaths[j]) continue;
+        const std::size_t slash = slashOf(j);
+        const std::string_view folder(oldPaths[j].data(), slash == std::string::npos ? 0 : slash);
+        const auto [at, fresh] = groupOf.try_emplace(folder, groups.size());
+        if (fresh) groups.push_back({std::string(folder), {}});
+        groups[at->second].jobs.push_back(j);
     }
-    if (record.folders.empty()) return true;  // nothing moves
 
+    std::string text;
+    text.reserve(128 + oldPaths.size() * (oldPaths.empty() ? 0 : oldPaths[0].size() + 24));
+    AppendHeading(text, pid, started);
+    std::size_t folders = 0, files = 0;
     std::vector<std::string_view> names;
     std::vector<std::uint64_t> inodes;
-    for (JournalFolder& folder : record.folders) {
+    for (const Group& group : groups) {
         names.clear();
-        for (const JournalFile& file : folder.files)
-            names.push_back(file.oldName);
-        if (const int error = ReadInodes(folder.path, names, folder.device, inodes); error != 0)
-            return Fail(folder.path.empty() ? "/" : folder.path, error);
+        for (std::uint32_t j : group.jobs)
+            names.push_back(std::string_view(oldPaths[j]).substr(slashOf(j) + 1));
+        std::uint64_t device = 0;
+        if (const int error = ReadInodes(group.folder, names, device, inodes); error != 0)
+            return Fail(group.folder.empty() ? "/" : group.folder, error);
         // A file that is not there cannot move (the run will stop at it)
         // and needs no record.
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < inodes.size(); ++i) {
-            if (inodes[i] == 0) continue;
-            folder.files[i].inode = inodes[i];
-            if (kept != i) folder.files[kept] = std::move(folder.files[i]);
-            ++kept;
+        const auto present = static_cast<std::size_t>(
+            std::count_if(inodes.begin(), inodes.end(), [](std::uint64_t i) { return i != 0; }));
+        if (present == 0) continue;
+        AppendFolderLine(text, device, present, group.folder);
+        for (std::size_t k = 0; k < group.jobs.size(); ++k) {
+            if (inodes[k] == 0) continue;
+            const std::uint32_t j = group.jobs[k];
+            AppendFileLine(text, inodes[k], names[k],
+                           std::string_view(newPaths[j]).substr(newPaths[j].rfind('/') + 1));
         }
-        folder.files.resize(kept);
-        runFolders_.push_back(folder.path);
+        runFolders_.push_back(group.folder);
+        ++folders;
+        files += present;
     }
-    std::erase_if(record.folders, [](const JournalFolder& f) { return f.files.empty(); });
-    if (record.folders.empty()) return true;
-    text_ = FormatJournal(record);
-    base_ =
-        folder_ + "/run-" + std::to_string(record.pid) + '-' + std::to_string(record.started) + '-';
+    if (folders == 0) return true;  // nothing moves
+    AppendLastLine(text, folders, files);
+    text_ = std::move(text);
+    base_ = folder_ + "/run-" + std::to_string(pid) + '-' + std::to_string(started) + '-';
     return true;
 }
 

@@ -7,9 +7,13 @@
 
 namespace morix {
 
-std::string FolderOf(const std::string& path) {
+std::string_view FolderView(std::string_view path) {
     const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+std::string FolderOf(const std::string& path) {
+    return std::string(FolderView(path));
 }
 
 std::string NameOf(const std::string& path) {
@@ -49,8 +53,8 @@ bool OtherFileUnderCaseVariant(const std::vector<std::string>& entries, std::str
 
 SafeMover::Result SafeMover::Move(const std::string& from, const std::string& to,
                                   bool checkStoredName) {
-    const std::string folder = FolderOf(to);
-    const bool sameFolder = folder == FolderOf(from);
+    const std::string_view folder = FolderView(to);
+    const bool sameFolder = folder == FolderView(from);
     if (sameFolder && AsciiEqualsNoCase(from, to) && !FolderKeepsExactNames(folder)) {
         // Never look the new spelling up while the file still holds the
         // name: a FUSE volume's kernel cache would remember it as taken.
@@ -179,9 +183,7 @@ bool SafeMover::FolderKeepsExactNames(std::string_view folder) {
 }
 
 bool SafeMover::NameIsStored(const std::string& path) {
-    const auto slash = path.rfind('/');
-    const std::string_view folder =
-        slash == std::string::npos ? std::string_view() : std::string_view(path).substr(0, slash);
+    const std::string_view folder = FolderView(path);
     if (FolderKeepsExactNames(folder)) {
         return true;
     }

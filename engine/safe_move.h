@@ -70,6 +70,7 @@ bool OtherFileUnderCaseVariant(const std::vector<std::string>& entries, std::str
                                std::string_view target);
 
 // Byte-path helpers matching Folder, FileName and Extension.
+std::string_view FolderView(std::string_view path);
 std::string FolderOf(const std::string& path);
 std::string NameOf(const std::string& path);
 std::string ExtensionOf(const std::string& path);
