@@ -289,6 +289,46 @@ TEST_F(HandOverTest, MalformedMessagesAreRefusedAndTheRenamerGoesOn) {
     EXPECT_EQ(renamer->exitCode(), 2);
 }
 
+TEST_F(HandOverTest, StartDuringShutdownOpensTheWindowWithItsPaths) {
+    // A renamer that is closing still holds the lock but answers no more.
+    files_.MakeFile("a.txt");
+    auto closing = std::make_unique<InstanceLock>();
+    ASSERT_EQ(closing->TryAcquire(InstanceLockPath(runtime_.bytes())),
+              InstanceLock::Result::kAcquired);
+    QProcess* start = Start({QString::fromStdString(files_.Path("a.txt"))});
+    QTimer::singleShot(500, [&] { closing.reset(); });  // now it has ended
+    QLocalSocket probe;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            probe.connectToServer(SocketPath());
+            return probe.waitForConnected(100);
+        },
+        30000))
+        << start->readAllStandardError().toStdString();
+    probe.disconnectFromServer();
+    EXPECT_EQ(start->state(), QProcess::Running);  // it is the renamer now
+
+    QProcess* exit = Start({"--exit"});
+    ASSERT_TRUE(Ended(exit, 30000));
+    ASSERT_TRUE(Ended(start, 30000));
+    EXPECT_EQ(start->exitCode(), 2);
+}
+
+TEST_F(HandOverTest, UnansweredHandOverIsReportedAfterTenSeconds) {
+    InstanceLock stuck;  // holds the lock, never listens
+    ASSERT_EQ(stuck.TryAcquire(InstanceLockPath(runtime_.bytes())),
+              InstanceLock::Result::kAcquired);
+    const auto begin = std::chrono::steady_clock::now();
+    QProcess* start = Start({"/a.txt", "/b.txt"});
+    ASSERT_TRUE(Ended(start, 60000));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    EXPECT_GE(seconds, 10.0);
+    EXPECT_EQ(start->exitCode(), 1);
+    EXPECT_NE(start->readAllStandardError().toStdString().find("2 path(s) not added"),
+              std::string::npos);
+}
+
 TEST_F(HandOverTest, RefusedPathsAddNothingAndIdlePeersAreDropped) {
     files_.MakeFile("a.txt");
     files_.MakeFolder("F");
