@@ -27,6 +27,10 @@ struct CopyDataCase {
     bool isFolder;
 };
 
+void PrintTo(const CopyDataCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class CopyDataTable : public ::testing::TestWithParam<CopyDataCase> {};
 
 TEST_P(CopyDataTable, AcceptsOnlyWellFormedPaths) {

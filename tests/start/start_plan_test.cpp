@@ -55,6 +55,10 @@ struct PlanCase {
     std::string expected;
 };
 
+void PrintTo(const PlanCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class PlanTable : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PlanTable, Decides) {
