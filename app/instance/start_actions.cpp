@@ -49,7 +49,14 @@ bool Exchange(QLocalSocket& socket, const std::string& message) {
 // False when the connection broke; paths keeps what was not delivered.
 bool Deliver(QLocalSocket& socket, std::vector<cli::Source>& paths) {
     while (!paths.empty()) {
-        if (!Exchange(socket, EncodePath(paths.front().path, paths.front().isFolder))) return false;
+        const std::string message = EncodePath(paths.front().path, paths.front().isFolder);
+        if (message.size() > kHeaderBytes + kMaxDataBytes) {
+            // The renamer would cut the connection; no file has such a path.
+            std::fprintf(stderr, "morix: path too long to hand over: %s\n",
+                         EncodeFileName(paths.front().path).c_str());
+        } else if (!Exchange(socket, message)) {
+            return false;
+        }
         paths.erase(paths.begin());
     }
     return Exchange(socket, EncodeMessage({MessageKind::kComeToFront, 0, {}}));

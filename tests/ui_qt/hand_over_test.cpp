@@ -138,13 +138,16 @@ TEST_F(HandOverTest, SecondStartHandsItsPathsOverInOrderAndEnds) {
     ui::CExtraWin extraWin(&receiver, &window);
     ASSERT_TRUE(extraWin.Listen(SocketPath()));
 
-    // Relative paths are the sender's: they arrive made absolute.
-    QProcess* second = Start({QString::fromStdString(files_.Path("c.txt")), "--dir",
+    // Relative paths are the sender's: they arrive made absolute. A path too
+    // long for any file is left out, and the others still arrive.
+    const QString tooLong = "/" + QString(40000, 'x');
+    QProcess* second = Start({QString::fromStdString(files_.Path("c.txt")), tooLong, "--dir",
                               QString::fromStdString(files_.Path("F")), "a.txt"},
                              QString::fromStdString(files_.bytes()));
     ASSERT_TRUE(Ended(second, 30000));
     EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_EQ(second->readAllStandardError().toStdString(), "");
+    EXPECT_TRUE(
+        second->readAllStandardError().startsWith("morix: path too long to hand over: /xxx"));
     const std::vector<RecordingReceiver::Path> expected{{files_.U16Path("c.txt"), false},
                                                         {files_.U16Path("F"), true},
                                                         {files_.U16Path("a.txt"), false}};
