@@ -131,11 +131,5 @@ TEST(MessageReader, BreaksOnUnknownKindOrOversizedDataAtOnce) {
     EXPECT_FALSE(later.Next());
 }
 
-TEST(MessageResult, RoundTrips) {
-    EXPECT_TRUE(DecodeResult(EncodeResult(true)));
-    EXPECT_FALSE(DecodeResult(EncodeResult(false)));
-    EXPECT_FALSE(DecodeResult(EncodeResult(true).substr(0, 3)));
-}
-
 }  // namespace
 }  // namespace morix::start

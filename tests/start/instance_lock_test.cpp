@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -65,15 +64,6 @@ TEST(InstanceLock, StartedProgramDoesNotKeepIt) {
     EXPECT_EQ(next.TryAcquire(path), Result::kAcquired);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-}
-
-TEST(InstanceLock, SocketPeerOfThisUser) {
-    int pair[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    EXPECT_TRUE(PeerIsSameUser(pair[0]));
-    ::close(pair[0]);
-    ::close(pair[1]);
-    EXPECT_FALSE(PeerIsSameUser(-1));
 }
 
 }  // namespace
