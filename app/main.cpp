@@ -1,5 +1,7 @@
 // Entry point of morix.
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -8,18 +10,36 @@
 #include "app/cli/preview_command.h"
 #include "app/cli/recover_command.h"
 #include "app/cli/rename_command.h"
-#include "ui/qt/main_window_entry.h"
+#include "app/instance/start_actions.h"
+#include "app/start/instance_lock.h"
+#include "app/start/start_plan.h"
 
 int main(int argc, char** argv) {
     using namespace morix::cli;
+    namespace start = morix::start;
     const std::vector<std::string_view> args(argv + 1, argv + argc);
-    auto parsed = ParseCommandLine(args, CurrentFolder());
-    if (const auto* error = std::get_if<CommandLineError>(&parsed)) {
+    // Whether a renamer runs already: its lock is held. Taken here, it stays
+    // held for the life of this process when this start opens the window
+    // (also while the notice is launched after the window has closed).
+    const std::optional<std::string> runtimeFolder = start::RuntimeFolder();
+    start::InstanceLock instance;
+    const bool anotherInstanceExists =
+        runtimeFolder && instance.TryAcquire(start::InstanceLockPath(*runtimeFolder)) ==
+                             start::InstanceLock::Result::kHeldElsewhere;
+    start::StartPlan plan = start::PlanStart(args, CurrentFolder(), anotherInstanceExists);
+    if (const auto* error = std::get_if<start::StartError>(&plan)) {
         std::fprintf(stderr, "morix: %s\n", error->message.c_str());
         std::fputs("Try 'morix --help' for more information.\n", stderr);
         return 2;
     }
-    const CommandLine& commandLine = std::get<CommandLine>(parsed);
+    // Only the window keeps the lock; every other start lets go at once.
+    if (!std::holds_alternative<start::NormalRun>(plan)) instance.Release();
+    const auto* headless = std::get_if<start::HeadlessRun>(&plan);
+    if (headless == nullptr) {
+        return start::CarryOut(std::move(plan), instance, runtimeFolder, argv[0]);
+    }
+
+    const CommandLine& commandLine = headless->commandLine;
     switch (commandLine.mode) {
         case Mode::kPreview:
             RecoverAtStart(stderr);
@@ -30,15 +50,10 @@ int main(int argc, char** argv) {
         case Mode::kRecover:
             return RunRecover(stderr);
         case Mode::kHelp:
-            PrintUsage(stdout);
+            start::PrintStartUsage(stdout);
             return 0;
-        case Mode::kNone: {
-            std::vector<morix::ui::StartPath> paths;
-            for (const Source& source : commandLine.sources) {
-                paths.push_back({source.path, source.isFolder});
-            }
-            return morix::ui::RunMainWindow(argc, argv, paths);
-        }
+        case Mode::kNone:
+            break;  // a window start is never headless
     }
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -52,6 +53,13 @@ std::string Concat(std::initializer_list<std::string_view> pieces) {
     for (std::string_view piece : pieces)
         out.append(piece);
     return out;
+}
+
+// The options that take a value; "t" and "d" also in their short forms.
+bool IsValueOption(std::string_view name) {
+    constexpr std::string_view kNames[] = {"template", "t",    "find", "replace", "ext", "start",
+                                           "step",     "case", "sort", "dir",     "d"};
+    return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
 std::optional<long> ParseWhole(std::string_view text) {
@@ -190,8 +198,7 @@ class Parser {
         } else if (name == "ext") {
             text = &o.newExtension;
             o.changeExtension = true;
-        } else if (name != "start" && name != "step" && name != "case" && name != "sort" &&
-                   name != "dir" && name != "d") {
+        } else if (!IsValueOption(name)) {
             return false;
         }
         const std::optional<std::string_view> value = Value(shown, attached);
@@ -308,6 +315,21 @@ std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameLis
         SortRows(list, rows, commandLine.options.sortKey, commandLine.options.descending);
     }
     return rows;
+}
+
+bool TakesNextArgument(std::string_view arg) {
+    if (arg.starts_with("--")) {
+        const std::string_view body = arg.substr(2);
+        return body.find('=') == std::string_view::npos && IsValueOption(body);
+    }
+    if (arg.size() < 2 || arg.front() != '-') return false;
+    // In a group of short options the first that takes a value takes the
+    // rest of the group, or the next argument when nothing follows it.
+    const std::string_view letters = arg.substr(1);
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+        if (letters[i] == 't' || letters[i] == 'd') return i + 1 == letters.size();
+    }
+    return false;
 }
 
 void PrintUsage(std::FILE* out) {

@@ -56,4 +56,8 @@ std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameLis
 
 void PrintUsage(std::FILE* out);
 
+// Whether arg is an option that takes the next argument as its value
+// ("--dir FOLDER", "-t TEXT", "-0d FOLDER"), so that argument is no option.
+bool TakesNextArgument(std::string_view arg);
+
 }  // namespace morix::cli

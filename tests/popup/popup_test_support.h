@@ -95,7 +95,8 @@ class XServer {
         }
         ::close(fds[0]);
         if (number.find('\n') == std::string::npos) throw std::runtime_error("Xvfb did not start");
-        display_ = ":" + number.substr(0, number.find('\n'));
+        display_ = std::string(":").append(
+            number, 0, number.find('\n'));  // GCC 12 warns falsely on ":" + string
     }
     ~XServer() {
         ::kill(pid_, SIGTERM);

@@ -26,6 +26,7 @@
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
+#include "ui/qt/main_window_entry.h"
 #include "ui/qt/recovery_message.h"
 #include "ui/qt/secondary_dialogs.h"
 
@@ -216,6 +217,132 @@ class BatchRenameDialogTest : public QObject {
         QTRY_VERIFY(!edit->hasFocus());
         dialog.InsertTemplateToken(4);  // "<E>" replaces the selection
         QCOMPARE(edit->text(), QString("<E>_<z>trip"));
+    }
+
+    void startPathsAreSortedOnceAllAreIn() {
+        TempDir dir;
+        dir.MakeFolder("F");
+        dir.MakeFile("F/c.txt");
+        dir.MakeFile("F/a2.txt");
+        CBatchRenameDlg dialog(nullptr);
+        morix::ui::AddStartPaths(dialog, {{U16(dir.Path("d.txt")), false},
+                                          {U16(dir.Path("F")), true},
+                                          {U16(dir.Path("a10.txt")), false},
+                                          {U16(dir.Path("b.txt")), false}});
+        dialog.show();
+        const QStringList expected{"a2.txt", "a10.txt", "b.txt", "c.txt", "d.txt"};
+        QCOMPARE(dialog.PreviewList()->model()->rowCount(), int(expected.size()));
+        for (int row = 0; row < expected.size(); ++row)
+            QCOMPARE(Cell(dialog, row, 0), expected[row]);
+    }
+
+    void templateFieldKeepsCaretAndSelectionAcrossFocusChanges() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QLineEdit* edit = dialog.TemplateCombo()->lineEdit();
+        dialog.TemplateCombo()->setEditText("photo_trip");
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        edit->setSelection(10, -4);  // "trip", the caret at its front
+        QTest::keyClick(edit, Qt::Key_Tab);
+        QTRY_VERIFY(!edit->hasFocus());
+        QCOMPARE(edit->selectedText(), QString("trip"));
+        QCOMPARE(edit->cursorPosition(), 6);
+        // Coming back by keyboard would select the whole text.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTRY_VERIFY(edit->hasFocus());
+        QCOMPARE(edit->selectedText(), QString("trip"));
+        QCOMPARE(edit->cursorPosition(), 6);
+
+        // The user leaves the caret between "photo_" and "trip", goes to the
+        // picker and types F, which picks "File Size <z>".
+        edit->setCursorPosition(6);
+        QTest::keyClick(edit, Qt::Key_Tab);
+        QTRY_VERIFY(!edit->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F);
+        QCOMPARE(edit->text(), QString("photo_<z>trip"));
+        QTRY_VERIFY(edit->hasFocus());
+        QCOMPARE(edit->cursorPosition(), 9);
+        QVERIFY(!edit->hasSelectedText());
+        // "Add" takes the focus when clicked, and adds the pick at the caret.
+        QTest::mouseClick(dialog.findChild<QPushButton*>("button1169"), Qt::LeftButton);
+        QCOMPARE(edit->text(), QString("photo_<z><z>trip"));
+    }
+
+    void pathsHandedOverDuringARenameWaitForItsEnd() {
+        TempDir dir;
+        dir.MakeFile("one.txt");
+        dir.MakeFile("two.txt");
+        TempDir other;
+        other.MakeFile("late.txt");
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddFolder(dir.u16());
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("file_#");
+        int rowsDuringRun = -1;
+        AnswerNextDialog("Yes", [&] {
+            // Delivered while the run goes on (its progress dialog polls every 100 ms).
+            QTimer::singleShot(20, [&] {
+                dialog.OnAddPath(U16(other.Path("late.txt")), false);
+                dialog.OnAddPath(other.u16(), true);
+                rowsDuringRun = dialog.PreviewList()->model()->rowCount();
+            });
+        });
+        AnswerNextDialogLater("Restart");
+        dialog.OnRename();
+        QCOMPARE(rowsDuringRun, 2);
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("file_1.txt"))));
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("file_2.txt"))));
+        QVERIFY(QFile::exists(QString::fromStdString(other.Path("late.txt"))));
+        // Added after Restart cleared the list, each once.
+        QCOMPARE(dialog.PreviewList()->model()->rowCount(), 1);
+        QCOMPARE(Cell(dialog, 0, 0), QString("late.txt"));
+    }
+
+    void closeRequestDuringARenameEndsTheWindowAfterTheRun() {
+        TempDir dir;
+        dir.MakeFile("one.txt");
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddFolder(dir.u16());
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("file_#");
+        bool visibleAfterRequest = false;
+        AnswerNextDialog("Yes", [&] {
+            QTimer::singleShot(20, [&] {
+                dialog.OnCloseRequest();
+                visibleAfterRequest = dialog.isVisible();
+            });
+        });
+        // Neither the completion dialog nor a message may wait for the user.
+        bool askedUser = false;
+        QTimer watch;
+        watch.setSingleShot(true);
+        connect(&watch, &QTimer::timeout, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                askedUser = true;
+                modal->close();
+            }
+        });
+        watch.start(2000);
+        dialog.OnRename();
+        QVERIFY(visibleAfterRequest);
+        QVERIFY(!askedUser);
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("file_1.txt"))));
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    }
+
+    void closeRequestCancelsAnOpenQuestionAndEndsAsQuit() {
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddPaths({u"/d/a.txt"});
+        dialog.show();
+        QApplication::clipboard()->setText("before");
+        QTimer::singleShot(100, [&] { dialog.OnCloseRequest(); });
+        dialog.CopyNewNames();  // its question is open when the request comes
+        QCOMPARE(QApplication::clipboard()->text(), QString("before"));
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
     }
 
     void draggedRowsLandInFrontOfTheTargetRow() {

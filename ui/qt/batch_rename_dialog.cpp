@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScopeGuard>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QTableView>
@@ -562,6 +563,7 @@ bool CBatchRenameDlg::RunRename(bool& targetExists) {
         BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()),
         fs, RenameRunSettings{.journal = &journal});
     if (!run.Start()) return false;
+    runActive_ = true;
     {
         CProgressDlg progress(tr("Trelvo Renamer"), tr("Renaming..."), run.Progress(), this);
         setEnabled(false);  // the run is modal, also while its dialog is still hidden
@@ -569,11 +571,63 @@ bool CBatchRenameDlg::RunRename(bool& targetExists) {
         setEnabled(true);
     }
     run.Join();
+    runActive_ = false;
     targetExists = run.Outcome() == RenameOutcome::kTargetExists;
     return run.Outcome() == RenameOutcome::kRenamed;
 }
 
+void CBatchRenameDlg::OnCloseRequest() {
+    if (runActive_) {
+        closeHeld_ = true;
+        return;
+    }
+    EndForCloseRequest();
+}
+
+void CBatchRenameDlg::EndForCloseRequest() {
+    // Message boxes and dialogs of this window go first, as if cancelled;
+    // whatever command opened them then finds the window ended.
+    for (int open = 0; open < 8; ++open) {
+        auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (modal == nullptr || modal == this) break;
+        modal->reject();
+    }
+    done(QDialog::Rejected);
+}
+
+void CBatchRenameDlg::OnAddPath(const std::u16string& path, bool isFolder) {
+    if (renameCommand_) {
+        heldPaths_.push_back({path, isFolder});
+        return;
+    }
+    AddHandedPath(path, isFolder);
+}
+
+void CBatchRenameDlg::AddHandedPath(const std::u16string& path, bool isFolder) {
+    if (path.empty() || !FileExists(path)) return;
+    SelectionFromView();
+    logic_.Rows().ClearSelection();
+    const std::size_t before = logic_.List().Count();
+    if (isFolder) {
+        logic_.AddFolder(path);
+    } else {
+        logic_.AddFile(path);
+    }
+    if (logic_.FinishAdding(before, BatchRenameLogic::SortAfterAdd::kAlways)) AfterRowsChanged();
+}
+
 void CBatchRenameDlg::OnRename() {
+    // Paths handed over from here on would be renamed unseen, or change the
+    // list under the worker: they wait for the end of the command.
+    renameCommand_ = true;
+    const auto addHeldPaths = qScopeGuard([this] {
+        renameCommand_ = false;
+        std::vector<HeldPath> held = std::move(heldPaths_);
+        heldPaths_.clear();
+        if (!isVisible()) return;  // the window has ended
+        for (const HeldPath& h : held)
+            AddHandedPath(h.path, h.isFolder);
+    });
     if (QMessageBox::question(
             this, tr("Trelvo Renamer"), tr("Do you want to rename all files to the new name?"),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::Yes) {
@@ -582,7 +636,13 @@ void CBatchRenameDlg::OnRename() {
     GatherOptions();
     SaveSettings();
     bool targetExists = false;
-    if (RunRename(targetExists)) {
+    const bool renamed = RunRename(targetExists);
+    if (closeHeld_) {
+        closeHeld_ = false;
+        EndForCloseRequest();
+        return;
+    }
+    if (renamed) {
         CRenameCompleteDlg complete(this);
         if (complete.exec() == CRenameCompleteDlg::kRestart) {
             logic_.Restart();

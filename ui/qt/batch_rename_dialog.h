@@ -8,6 +8,7 @@
 
 #include "ui/layout/layout_manager.h"
 #include "ui/logic/batch_rename_logic.h"
+#include "ui/logic/extra_win_receiver.h"
 #include "update/update_checker.h"
 
 class QCheckBox;
@@ -25,7 +26,7 @@ namespace morix::ui {
 
 class PreviewModel;
 
-class CBatchRenameDlg : public QDialog, private IUpdateOwner {
+class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdateOwner {
     Q_OBJECT
 
   public:
@@ -41,6 +42,12 @@ class CBatchRenameDlg : public QDialog, private IUpdateOwner {
     void AddPaths(const std::vector<std::u16string>& paths);
     // Adds the files directly inside folder, then sorts and refreshes.
     void AddFolder(const std::u16string& folder);
+
+    // Requests from another start of the program. While the rename command
+    // runs, paths are held and added when it is over (the worker reads the
+    // list), and a close request waits for the end of the rename run.
+    void OnCloseRequest() override;
+    void OnAddPath(const std::u16string& path, bool isFolder) override;
 
     // The commands, public so tests can drive them.
     void RefreshPreview();
@@ -85,6 +92,8 @@ class CBatchRenameDlg : public QDialog, private IUpdateOwner {
     bool RunRename(bool& targetExists);
     void OnTimer101();
     void OnUpdateResult(int result);
+    void AddHandedPath(const std::u16string& path, bool isFolder);
+    void EndForCloseRequest();
 
     // IUpdateOwner, for the version check.
     void PostCheckResult(int result) override;
@@ -103,6 +112,15 @@ class CBatchRenameDlg : public QDialog, private IUpdateOwner {
     std::unique_ptr<CUpdateChecker> checker_;  // stopped and joined with the window
     int previewPasses_ = 0;
     int templatePick_ = 0;
+
+    struct HeldPath {
+        std::u16string path;
+        bool isFolder;
+    };
+    bool renameCommand_ = false;  // from the question until the last message
+    bool runActive_ = false;      // the worker may read the list
+    bool closeHeld_ = false;
+    std::vector<HeldPath> heldPaths_;
 
     QComboBox* template_ = nullptr;
     QComboBox* picker_ = nullptr;

@@ -1,21 +1,38 @@
 #include "ui/qt/main_window_entry.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <cstdio>
 
 #include "app/recovery/run_journals.h"
 #include "app/settings/settings_file.h"
 #include "app/settings/settings_store.h"
 #include "ui/qt/batch_rename_dialog.h"
+#include "ui/qt/extra_win.h"
 #include "ui/qt/recovery_message.h"
 #include "update/process_launch.h"
 #include "update/update_checker.h"
 
 namespace morix::ui {
 
-int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths) {
+void AddStartPaths(CBatchRenameDlg& dialog, const std::vector<StartPath>& paths) {
+    for (const StartPath& start : paths) {
+        if (start.isFolder) {
+            dialog.AddFolder(start.path);
+        } else {
+            dialog.AddPaths({start.path});
+        }
+    }
+    // Adding to a list that holds rows appends without sorting: sort once,
+    // so the window opens with every start path in order.
+    if (!paths.empty()) dialog.SortList();
+}
+
+int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths,
+                  const std::string& handOverSocket) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Trelvo Renamer"));
     QApplication::setApplicationVersion(QStringLiteral("1.8.0.0"));
@@ -39,22 +56,25 @@ int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths) {
     ShowRecoveryReport(RecoverInterruptedRuns());
 
     SettingsStore settings(std::make_unique<FileSettingsBackend>(DefaultSettingsFilePath()));
+    int result = 0;
     {
         CBatchRenameDlg dialog(&settings);
-        for (const StartPath& start : paths) {
-            if (start.isFolder) {
-                dialog.AddFolder(start.path);
-            } else {
-                dialog.AddPaths({start.path});
-            }
+        AddStartPaths(dialog, paths);
+        // Later starts hand over only once the own paths are in the list, so
+        // the list keeps the order in which the paths were given.
+        CExtraWin extraWin(&dialog, &dialog);
+        if (!handOverSocket.empty() &&
+            !extraWin.Listen(QFile::decodeName(handOverSocket.c_str()))) {
+            std::fprintf(stderr, "morix: cannot take paths from other starts: %s\n",
+                         qPrintable(extraWin.ErrorText()));
         }
         dialog.show();
-        dialog.exec();
+        result = dialog.exec() == QDialog::Accepted ? 1 : 2;
     }  // the window's version check has ended here
     // After the window has closed, the notice of the last version answer (if
     // any) goes to the popup notifier, which runs on its own.
     LaunchNotice(GlobalNoticeInfo(), kNoticeTitle, settings, GetModuleFolder());
-    return 0;
+    return result;
 }
 
 }  // namespace morix::ui
