@@ -6,6 +6,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
 
 #include "tests/support/loopback_http_server.h"
 #include "thread/thread.h"
@@ -241,6 +244,33 @@ TEST(HttpClientTest, MisbehavingServersEndInFailureWithinTheirLimits) {
         EXPECT_FALSE(f.sent);
         EXPECT_FALSE(f.hasStatus);
     }
+}
+
+// The process's resident memory now and at its peak since the last reset,
+// in KiB.
+long MemoryKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field)));
+    }
+    return -1;
+}
+
+TEST(HttpClientTest, AHundredMegabyteAnswerStopsAtTheCapWithoutGrowingMemory) {
+    LoopbackHttpServer server(
+        HttpReply{200, "", HttpReply::Kind::kEndless, "Content-Length: 104857600\r\n"});
+    HttpLimits limits = ShortLimits();
+    limits.maxAnswerBytes = HttpLimits{}.maxAnswerBytes;  // the version check's own cap
+    std::ofstream("/proc/self/clear_refs") << "5";        // restart the peak count
+    const long before = MemoryKb("VmRSS:");
+    const Fetched f = Get(server.Root() + "/", limits);
+    const long peak = MemoryKb("VmHWM:");
+    EXPECT_TRUE(f.sent);
+    EXPECT_FALSE(f.complete);
+    EXPECT_LE(f.bytes.size(), limits.maxAnswerBytes);
+    ASSERT_GT(before, 0);
+    EXPECT_LT(peak - before, 24 * 1024) << "KiB over the resident size before the request";
 }
 
 TEST(HttpClientTest, AStopRequestEndsAWaitingRequestAtOnce) {
