@@ -91,7 +91,11 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
         }
     }
     std::vector<std::string> names;
-    for (const auto& [folderWithSlash, jobs] : byFolder) {
+    for (const auto& entry : byFolder) {
+        // Named references, not a structured binding: clang before 16 lets
+        // no lambda capture a binding.
+        const std::string_view folderWithSlash = entry.first;
+        const std::vector<std::uint32_t>& jobs = entry.second;
         const std::string folder(
             folderWithSlash.substr(0, folderWithSlash.size() - (folderWithSlash.empty() ? 0 : 1)));
         const auto nameOf = [&](std::uint32_t j) {
@@ -187,12 +191,24 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             return RenameOutcome::kRolledBack;
         }
     }
-    // The job whose file stands at each target, if any.
+    // The job whose file stands at each target, if any. A file of the run
+    // can make way for one other file only, and not at all when it keeps its
+    // name: such a run could never finish, so nothing moves.
     std::vector<std::uint32_t> targetJob(count, kNone);
+    std::vector<bool> madeWay(count, false);
     for (std::uint32_t j = 0; j < count; ++j) {
         const std::string& path = newPaths[j];
-        targetJob[j] = runFiles.Find(HashBytes(path),
-                                     [&](std::uint32_t other) { return oldPaths[other] == path; });
+        const std::uint32_t k = runFiles.Find(
+            HashBytes(path), [&](std::uint32_t other) { return oldPaths[other] == path; });
+        targetJob[j] = k;
+        if (k == kNone || k == j) {
+            continue;
+        }
+        if (oldPaths[k] == newPaths[k] || madeWay[k]) {
+            progress.SetFinished();
+            return RenameOutcome::kRolledBack;
+        }
+        madeWay[k] = true;
     }
     // The journal reads what identifies the files beside the check of the
     // targets; both only read.
