@@ -122,6 +122,17 @@ std::vector<Scenario> SmallScenarios() {
          {{"a.txt", "c.txt"}, {"b.txt", "B.txt"}},
          RenameOutcome::kTargetExists},
         {"TwoFilesOneName", {"a", "b"}, {{"a", "c"}, {"b", "c"}}, RenameOutcome::kRolledBack},
+        // A run that can never finish moves nothing: a target held by a file
+        // of the run that keeps its name, and two files bound for the name
+        // that one file of the run frees.
+        {"TargetKeptByItsFile",
+         {"a", "b", "c"},
+         {{"a", "x"}, {"b", "c"}, {"c", "c"}},
+         RenameOutcome::kRolledBack},
+        {"TwoFilesOneFreedName",
+         {"a", "b", "c"},
+         {{"a", "x"}, {"b", "a"}, {"c", "a"}},
+         RenameOutcome::kRolledBack},
         {"TwoFolders",
          {"one/a", "one/b", "two/a", "two/b", "top"},
          {{"one/a", "one/b"},
