@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <limits>
 #include <memory>
 
 #include "engine/paths.h"
@@ -26,8 +27,17 @@ bool StatPath(std::u16string_view path, struct stat& st) {
     return ::stat(bytes.c_str(), &st) == 0 || ::lstat(bytes.c_str(), &st) == 0;
 }
 
+// Nanoseconds since the epoch reach from 1677 to 2262; file systems store
+// times far beyond (ext4 up to 2446, others more). Such a time is held at the
+// nearest end of the range rather than overflowing, so it still sorts before
+// or after every other.
 FileTime ModifiedOf(const struct stat& st) {
-    return static_cast<FileTime>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    constexpr std::int64_t kPerSecond = 1'000'000'000;
+    constexpr std::int64_t kMaxSeconds = std::numeric_limits<FileTime>::max() / kPerSecond - 1;
+    const std::int64_t seconds = st.st_mtim.tv_sec;
+    if (seconds > kMaxSeconds) return std::numeric_limits<FileTime>::max();
+    if (seconds < -kMaxSeconds) return std::numeric_limits<FileTime>::min();
+    return static_cast<FileTime>(seconds) * kPerSecond + st.st_mtim.tv_nsec;
 }
 
 struct DirCloser {

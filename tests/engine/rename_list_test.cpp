@@ -2,9 +2,11 @@
 #include "engine/rename_list.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "engine/file_info.h"
 #include "engine/paths.h"
@@ -122,6 +124,34 @@ TEST(FileQueries, DanglingLinkOccupiesItsName) {
     EXPECT_TRUE(FileExists(link));
     EXPECT_TRUE(ModifiedTime(link).has_value());
     EXPECT_EQ(FileSize(link), std::string("/nonexistent/target").size());
+}
+
+// Times past 2262 do not fit in nanoseconds since 1970; ext4 keeps them up to
+// 2446. Such a file reads as the latest time there is, the same through every
+// query, and its date comes out as that moment's.
+TEST(FileQueries, TimePastTheNanosecondRangeIsHeldAtItsEnd) {
+    ScopedTimeZone zone("UTC");
+    TempDir dir;
+    const std::string full = dir.MakeFile("future.txt", 3);
+    TempDir::SetModified(full, 15032385535);  // 2446-05-10, the last second ext4 holds
+    struct stat st;
+    ASSERT_EQ(::stat(full.c_str(), &st), 0);
+    if (st.st_mtim.tv_sec < 9300000000) GTEST_SKIP() << "this file system keeps no such time";
+    const std::u16string path = DecodeFileName(full);
+    ASSERT_TRUE(ModifiedTime(path).has_value());
+    EXPECT_EQ(*ModifiedTime(path), std::numeric_limits<FileTime>::max());
+    EXPECT_EQ(ReadFileFacts(path).modified, ModifiedTime(path));
+    FileFactsReader reader;
+    EXPECT_EQ(reader.Read(path).modified, ModifiedTime(path));
+    const std::optional<LocalTime> t = LocalModifiedTime(path);
+    ASSERT_TRUE(t.has_value());
+    EXPECT_EQ(t->year, 2262);
+
+    const std::string past = dir.MakeFile("past.txt", 3);
+    TempDir::SetModified(past, -15032385535);
+    ASSERT_EQ(::stat(past.c_str(), &st), 0);
+    if (st.st_mtim.tv_sec > -9300000000) return;
+    EXPECT_EQ(ModifiedTime(DecodeFileName(past)), std::numeric_limits<FileTime>::min());
 }
 
 TEST(FileQueries, NamesThatAreNotUtf8) {
