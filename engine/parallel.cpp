@@ -17,6 +17,8 @@ std::size_t ParallelSliceLength(std::size_t count) {
 }
 
 void ParallelFor(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work) {
+    // No work, no slice: callers index their per-slice buffers by slice.
+    if (count == 0) return;
     const std::size_t step = ParallelSliceLength(count);
     if (step >= count) {
         work(0, count);

@@ -13,7 +13,7 @@ namespace morix {
 std::size_t ParallelSliceLength(std::size_t count);
 
 // Runs work(begin, end) for every slice of [0, count), one thread per slice,
-// and returns when all are done.
+// and returns when all are done. Never calls work with an empty slice.
 void ParallelFor(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work);
 
 // Sorts [first, last) by less: each slice on its own thread, then merged.

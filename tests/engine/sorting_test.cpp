@@ -146,6 +146,20 @@ TEST(Parallel, EverySliceRunsOnceAndSortsMerge) {
     }
 }
 
+// An empty list has no slice: the sort's per-slice key buffers were indexed
+// for a slice of nothing once.
+TEST(Parallel, NoWorkForAnEmptyRange) {
+    int calls = 0;
+    ParallelFor(0, [&](std::size_t, std::size_t) { ++calls; });
+    EXPECT_EQ(calls, 0);
+    RenameList list;
+    for (int key = 0; key < kSortKeyCount; ++key) {
+        std::vector<std::uint32_t> rows;
+        SortRows(list, rows, static_cast<SortKey>(key), key % 2 == 1);
+        EXPECT_TRUE(rows.empty());
+    }
+}
+
 // Sorting enough rows to be split over threads keeps the natural order and
 // keeps ties in their former order.
 TEST(SortRows, LargeListsStayInNaturalOrder) {
