@@ -9,8 +9,8 @@
 //   find
 //   replace
 //   new extension
-//   names...   one item each: "/name" is a file in the root folder, anything
-//              else lies in a folder of real files (a.txt, B.JPG, ...)
+//   names...   one item each: "/name" is a missing file in the root folder,
+//              anything else lies in a folder of real files (a.txt, B.JPG, ...)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,7 +141,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::u16string base = DecodeFileName(folder);
     for (std::size_t i = 5; i < lines.size() && list.Count() < kMaxItems; ++i) {
         const std::u16string name = DecodeFileName(lines[i]);
-        const bool inRoot = !name.empty() && name[0] == u'/' && name.find(u'/', 1) == name.npos;
+        // Only names that are absent from the root folder stay there: the
+        // times of /tmp and the like change while an input runs.
+        const bool inRoot = !name.empty() && name[0] == u'/' && name.find(u'/', 1) == name.npos &&
+                            !FileExists(name);
         list.AddItem(inRoot ? name : CombinePath(base, name));
     }
     const std::size_t count = list.Count();
