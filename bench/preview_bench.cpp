@@ -29,8 +29,8 @@ struct Fixture {
     Fixture() {
         for (int i = 0; i < kFiles; ++i) {
             char name[64];
-            std::snprintf(name, sizeof name, "Holiday photo %d from trip %d.JPG", (i * 7919) % kFiles,
-                          i % 37);
+            std::snprintf(name, sizeof name, "Holiday photo %d from trip %d.JPG",
+                          (i * 7919) % kFiles, i % 37);
             const std::string full = dir.MakeFile(name, static_cast<std::uint64_t>(i % 13));
             TempDir::SetModified(full, 1600000000 + (std::int64_t{i} * 104729) % 5000000);
         }
@@ -56,6 +56,11 @@ void PreviewPass(benchmark::State& state, const char16_t* nameTemplate) {
 }
 BENCHMARK_CAPTURE(PreviewPass, name_and_number, u"<N>_###")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(PreviewPass, date_size_number, u"<YYYYMMDD>_<z>_###")
+    ->Unit(benchmark::kMillisecond);
+// A template of 128 characters made of almost every kind of token.
+BENCHMARK_CAPTURE(PreviewPass, tokens_128_characters,
+                  u"<N>_<E>_<P>_<z>_<zKB>_<YYYY-MM-DD>_<HH-mm-ss>_<N2,3>_<NS>_<ND>_<TYYYYMMDD>_"
+                  u"<N,4>_###_<N7>_<YYMMDD>_<P-N>_<z>_xxxxxxxxxxxxxxxxxxx")
     ->Unit(benchmark::kMillisecond);
 
 void Sort(benchmark::State& state, morix::SortKey key) {
