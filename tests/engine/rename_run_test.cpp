@@ -291,6 +291,16 @@ TEST_P(RenameRunSuite, EndsWithEveryFileRenamedOrNoneMoved) {
     }
 }
 
+// The number of file-system calls an undisturbed run of the scenario makes.
+long CallsOfARun(const Volume& volume, const Scenario& s) {
+    TempDir dir;
+    Populate(dir, s);
+    std::vector<RenameJob> jobs = Jobs(dir, s);
+    TestFileSystem fs;
+    RunOn(jobs, fs, volume);
+    return fs.calls;
+}
+
 // Fails the k-th call of the run for every k: the run either still completes
 // correctly, or every file is back under its old name and no parked file
 // remains. A single failure never hits the roll-back itself.
@@ -298,15 +308,7 @@ class FailingCall : public RenameRunSuite {};
 
 TEST_P(FailingCall, LeavesEverythingOrNothingRenamed) {
     const auto& [volume, s] = GetParam();
-    long total = 0;
-    {
-        TempDir dir;
-        Populate(dir, s);
-        std::vector<RenameJob> jobs = Jobs(dir, s);
-        TestFileSystem fs;
-        RunOn(jobs, fs, volume);
-        total = fs.calls;
-    }
+    const long total = CallsOfARun(volume, s);
     for (long k = 1; k <= total; ++k) {
         SCOPED_TRACE("failing call " + std::to_string(k) + " of " + std::to_string(total));
         TempDir dir;
@@ -348,15 +350,7 @@ class TwoFailingCalls : public RenameRunSuite {};
 
 TEST_P(TwoFailingCalls, AFileLeftOnTheWayIsBroughtHomeFromTheJournal) {
     const auto& [volume, s] = GetParam();
-    long total = 0;
-    {
-        TempDir dir;
-        Populate(dir, s);
-        std::vector<RenameJob> jobs = Jobs(dir, s);
-        TestFileSystem fs;
-        RunOn(jobs, fs, volume);
-        total = fs.calls;
-    }
+    const long total = CallsOfARun(volume, s);
     int stranded = 0;
     for (long k = 1; k <= total; ++k) {
         SCOPED_TRACE("failing calls " + std::to_string(k) + " and " + std::to_string(k + 1));

@@ -35,6 +35,20 @@ inline std::string SlurpAndRemove(const std::string& file) {
     return text;
 }
 
+// Starts argv[0] with the given file actions (destroyed here) and the
+// current environment.
+inline pid_t Spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t& actions) {
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("posix_spawn failed for " + argv[0]);
+    return pid;
+}
+
 // argv[0] is the program's path. Output goes through temporary files, so a
 // large output cannot block the child. workDir empty: the current folder.
 inline ProcessResult RunProcess(const std::vector<std::string>& argv,
@@ -52,17 +66,9 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv,
     posix_spawn_file_actions_adddup2(&actions, errFd, 2);
     if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
 
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = Spawn(argv, actions);
     ::close(outFd);
     ::close(errFd);
-    if (rc != 0) throw std::runtime_error("posix_spawn failed for " + argv[0]);
 
     int status = 0;
     ::waitpid(pid, &status, 0);
@@ -81,15 +87,7 @@ inline pid_t StartProcess(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("posix_spawn failed for " + argv[0]);
-    return pid;
+    return Spawn(argv, actions);
 }
 
 }  // namespace morix::testing
