@@ -46,10 +46,17 @@ int HexDigit(char c) {
 }
 
 // Raw bytes of a quoted text must be valid UTF-8: decoding turns every byte
-// that is not into U+DC80..U+DCFF.
+// that is not into a lone U+DC80..U+DCFF. The same units also end surrogate
+// pairs of valid characters (U+1F480..U+1F4FF among them), which are kept.
 bool AppendUtf8(std::u16string& out, std::string_view bytes) {
     const std::u16string decoded = DecodeFileName(bytes);
-    for (const char16_t unit : decoded) {
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        const char16_t unit = decoded[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < decoded.size() &&
+            decoded[i + 1] >= 0xDC00 && decoded[i + 1] <= 0xDFFF) {
+            ++i;  // a pair: one valid character
+            continue;
+        }
         if (unit >= 0xDC80 && unit <= 0xDCFF) return false;
     }
     out += decoded;

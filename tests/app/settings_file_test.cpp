@@ -186,6 +186,23 @@ TEST_F(SettingsFileTest, OversizedFileIsNeitherReadNorReplaced) {
     EXPECT_EQ(std::filesystem::file_size(File()), FileSettingsBackend::kMaxFileBytes + 17);
 }
 
+// Characters beyond U+FFFF go into the file as UTF-8. Those whose second
+// surrogate lies in U+DC80..U+DCFF (the camera U+1F4F7 among them) were taken
+// for undecodable bytes on reading, so a template holding one was lost.
+TEST_F(SettingsFileTest, CharactersBeyondTheBasicPlaneReadBack) {
+    const std::u16string text = u"\U0001F4F7 <N> \U0001F480\U0001F600\U0010FFFF";
+    FileSettingsBackend backend(File());
+    ASSERT_TRUE(backend.Write("BRMRN1", StoredValue(text)));
+    const std::string written = TempDir::Read(File());
+    EXPECT_NE(written.find("\xF0\x9F\x93\xB7"), std::string::npos);  // UTF-8, not escaped
+    EXPECT_EQ(ParseSettingsFile(written).damagedLines, 0u);
+    StoredValue value;
+    ASSERT_EQ(backend.Read("BRMRN1", value), ISettingsBackend::ReadStatus::kFound);
+    EXPECT_EQ(std::get<std::u16string>(value), text);
+    // Undecodable bytes right after such a character are still damage.
+    EXPECT_EQ(ParseSettingsFile("BRMRN1=sz:\"\xF0\x9F\x93\xB7\xFF\"\n").damagedLines, 1u);
+}
+
 TEST_F(SettingsFileTest, PipeInPlaceOfTheFileNeitherHangsNorIsReplaced) {
     std::filesystem::create_directories(dir.Path("Vantorel"));
     ASSERT_EQ(::mkfifo(File().c_str(), 0600), 0);
