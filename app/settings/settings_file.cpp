@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstdio>
 #include <optional>
+#include <unordered_map>
 
 #include "app/settings/user_dirs.h"
 #include "engine/text.h"
@@ -237,6 +238,10 @@ bool IsValidSettingName(std::string_view name) {
 
 ParsedSettingsFile ParseSettingsFile(std::string_view text) {
     ParsedSettingsFile parsed;
+    // Where each name stands in entries: a file of the largest size read holds
+    // a million lines, and a search of all earlier names per line would take
+    // hours.
+    std::unordered_map<std::string, std::size_t> places;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         const std::string_view line = Trim(text.substr(0, end));
@@ -247,15 +252,12 @@ ParsedSettingsFile ParseSettingsFile(std::string_view text) {
             ++parsed.damagedLines;
             continue;
         }
-        bool replaced = false;
-        for (SettingsFileEntry& existing : parsed.entries) {
-            if (existing.name == entry->name) {
-                existing.value = std::move(entry->value);
-                replaced = true;
-                break;
-            }
+        const auto [place, added] = places.try_emplace(entry->name, parsed.entries.size());
+        if (added) {
+            parsed.entries.push_back(std::move(*entry));
+        } else {
+            parsed.entries[place->second].value = std::move(entry->value);
         }
-        if (!replaced) parsed.entries.push_back(std::move(*entry));
     }
     return parsed;
 }
