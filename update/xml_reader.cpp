@@ -308,7 +308,10 @@ const char16_t* Reader::Load(XmlNode& node, const char16_t* text) {
             }
             continue;
         }
-        if (WhiteSpaceOnly(node.value) && *p != u'<') p = TextRun(node.value, p);
+        // The cheap test first: the value can be a long blank run, and
+        // scanning it again after every child made an answer of many
+        // children take minutes.
+        if (*p != u'<' && WhiteSpaceOnly(node.value)) p = TextRun(node.value, p);
     }
     --depth_;
     return p;  // the end of the text closes what is still open

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -256,6 +257,25 @@ TEST(XmlReaderTest, DeepNestingFailsInsteadOfExhaustingTheStack) {
         fine += u"<a>";
     XmlParseOptions other;
     EXPECT_NE(Parse(fine, other)->end, nullptr);
+}
+
+// An answer as large as the checker takes: a long blank run, then many
+// children. The blank value was scanned again after every child, which took
+// minutes; reading it is linear now.
+TEST(XmlReaderTest, ManyChildrenAfterALongBlankRunReadQuickly) {
+    std::u16string answer = u"<version>" + std::u16string(400 * 1024, u' ');
+    constexpr int kChildren = 150 * 1024;
+    for (int i = 0; i < kChildren; ++i)
+        answer += u"<b/>";
+    answer += u"</version>";
+    ASSERT_LE(answer.size(), 1024u * 1024u);
+    XmlParseOptions options;
+    const auto start = std::chrono::steady_clock::now();
+    const auto p = Parse(answer, options);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(p->Rest(), u"");
+    EXPECT_EQ(p->root.ChildCount(), static_cast<std::size_t>(kChildren));
+    EXPECT_EQ(p->root.value.size(), 400u * 1024u);
 }
 
 }  // namespace
