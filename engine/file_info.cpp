@@ -79,7 +79,9 @@ FileFactsReader::~FileFactsReader() {
 
 FileFacts FileFactsReader::Read(std::u16string_view path) {
     const std::u16string_view folder = Folder(path);
-    if (folder.empty()) return ReadFileFacts(path);
+    // A path that ends in "/" names the folder itself, which no name inside
+    // the open folder does.
+    if (folder.empty() || FileName(path).empty()) return ReadFileFacts(path);
     if (folder != folder_ || folderFd_ < 0) {
         if (folderFd_ >= 0) ::close(folderFd_);
         folder_.assign(folder);

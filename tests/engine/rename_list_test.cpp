@@ -154,6 +154,23 @@ TEST(FileQueries, TimePastTheNanosecondRangeIsHeldAtItsEnd) {
     EXPECT_EQ(ModifiedTime(DecodeFileName(past)), std::numeric_limits<FileTime>::min());
 }
 
+// A handed path may end in "/": it names the folder, for the reader that
+// keeps a folder open as for a single query (it read nothing once, so a sort
+// by time and the preview's dates disagreed with the single queries).
+TEST(FileQueries, FactsReaderReadsAPathEndingInASeparator) {
+    TempDir dir;
+    const std::string folder = dir.MakeFolder("photos");
+    TempDir::SetModified(folder, 1065237045);
+    const std::u16string path = DecodeFileName(folder + "/");
+    ASSERT_TRUE(ReadFileFacts(path).modified.has_value());
+    FileFactsReader reader;
+    EXPECT_EQ(reader.Read(dir.U16Path("photos/x")).modified, std::nullopt);  // opens the folder
+    const FileFacts facts = reader.Read(path);
+    EXPECT_EQ(facts.modified, ReadFileFacts(path).modified);
+    EXPECT_EQ(facts.modified, ModifiedTime(path));
+    EXPECT_EQ(facts.size, FileSize(path));
+}
+
 TEST(FileQueries, NamesThatAreNotUtf8) {
     TempDir dir;
     dir.MakeFile("caf\xe9", 5);
