@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "engine/flat_hash_index.h"
+#include "engine/parallel.h"
 #include "engine/paths.h"
 #include "engine/preview.h"
 #include "engine/relocator.h"
@@ -173,12 +174,20 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
 RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
                             const RenameRunSettings& settings) {
     const auto count = static_cast<std::uint32_t>(jobs.size());
-    std::vector<std::string> oldPaths, newPaths;
-    oldPaths.reserve(count);
-    newPaths.reserve(count);
-    for (const RenameJob& job : jobs) {
-        oldPaths.push_back(EncodeFileName(job.oldPath));
-        newPaths.push_back(EncodeFileName(job.newPath));
+    std::vector<std::string> oldPaths(count), newPaths(count);
+    ParallelFor(count, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t j = begin; j < end; ++j) {
+            oldPaths[j] = EncodeFileName(jobs[j].oldPath);
+            newPaths[j] = EncodeFileName(jobs[j].newPath);
+        }
+    });
+    // The journal reads what identifies the files beside the checks of the
+    // jobs and their targets; all of them only read.
+    std::future<bool> journalPrepared;
+    if (settings.journal != nullptr) {
+        // On a thread of its own where one can start, else when asked for.
+        journalPrepared = std::async(std::launch::async | std::launch::deferred,
+                                     [&] { return settings.journal->Prepare(oldPaths, newPaths); });
     }
     FlatHashIndex runFiles;  // job ids by old path
     runFiles.Reserve(count);
@@ -209,14 +218,6 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             return RenameOutcome::kRolledBack;
         }
         madeWay[k] = true;
-    }
-    // The journal reads what identifies the files beside the check of the
-    // targets; both only read.
-    std::future<bool> journalPrepared;
-    if (settings.journal != nullptr) {
-        // On a thread of its own where one can start, else when asked for.
-        journalPrepared = std::async(std::launch::async | std::launch::deferred,
-                                     [&] { return settings.journal->Prepare(oldPaths, newPaths); });
     }
     const Targets targets = CheckTargets(fs, oldPaths, newPaths, targetJob);
     const bool recorded = !journalPrepared.valid() || journalPrepared.get();

@@ -372,14 +372,19 @@ bool RunJournal::Prepare(const std::vector<std::string>& oldPaths,
     };
     std::vector<Group> groups;
     std::unordered_map<std::string_view, std::size_t> groupOf;
+    std::size_t last = 0;
     const auto slashOf = [&](std::uint32_t j) { return oldPaths[j].rfind('/'); };
     for (std::uint32_t j = 0; j < oldPaths.size(); ++j) {
         if (oldPaths[j] == newPaths[j]) continue;
         const std::size_t slash = slashOf(j);
         const std::string_view folder(oldPaths[j].data(), slash == std::string::npos ? 0 : slash);
-        const auto [at, fresh] = groupOf.try_emplace(folder, groups.size());
-        if (fresh) groups.push_back({std::string(folder), {}});
-        groups[at->second].jobs.push_back(j);
+        // Runs mostly stay in one folder: the last group first.
+        if (groups.empty() || groups[last].folder != folder) {
+            const auto [at, fresh] = groupOf.try_emplace(folder, groups.size());
+            if (fresh) groups.push_back({std::string(folder), {}});
+            last = at->second;
+        }
+        groups[last].jobs.push_back(j);
     }
 
     std::string text;
