@@ -210,8 +210,10 @@ TEST_F(SettingsFileTest, CharactersBeyondTheBasicPlaneReadBack) {
 TEST_F(SettingsFileTest, ManyDistinctNamesReadQuickly) {
     constexpr std::uint32_t kCount = 200000;
     std::string text;
-    for (std::uint32_t i = 0; i < kCount; ++i)
-        text += "n" + std::to_string(i) + "=dword:" + std::to_string(i) + "\n";
+    for (std::uint32_t i = 0; i < kCount; ++i) {
+        const std::string number = std::to_string(i);
+        text.append("n").append(number).append("=dword:").append(number).append("\n");
+    }
     text += "n0=dword:7\n";  // a name given twice keeps its place and takes the last value
     const auto start = std::chrono::steady_clock::now();
     const ParsedSettingsFile parsed = ParseSettingsFile(text);
@@ -220,7 +222,7 @@ TEST_F(SettingsFileTest, ManyDistinctNamesReadQuickly) {
     EXPECT_EQ(parsed.damagedLines, 0u);
     EXPECT_EQ(parsed.entries[0].name, "n0");
     EXPECT_EQ(parsed.entries[0].value, StoredValue(std::uint32_t{7}));
-    EXPECT_EQ(parsed.entries[kCount - 1].name, "n" + std::to_string(kCount - 1));
+    EXPECT_EQ(parsed.entries[kCount - 1].name, std::string("n").append(std::to_string(kCount - 1)));
     EXPECT_EQ(parsed.entries[kCount - 1].value, StoredValue(kCount - 1));
 }
 
