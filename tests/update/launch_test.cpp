@@ -132,7 +132,8 @@ TEST(LaunchNoticeTest, NothingStartsWithoutAUsableNoticeNotifierOrPermission) {
 
 TEST(LaunchProcessTest, WaitingAndNotWaiting) {
     TempDir dir;
-    WriteScript(dir.Path("slow"), "sleep \"$2\"\necho done > \"$1\"\n");
+    // Renamed into place, so a reader never sees the file created but not yet written.
+    WriteScript(dir.Path("slow"), "sleep \"$2\"\necho done > \"$1.tmp\"\nmv \"$1.tmp\" \"$1\"\n");
     const std::u16string slow = dir.U16Path("slow");
 
     auto start = Clock::now();
