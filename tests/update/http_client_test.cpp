@@ -292,7 +292,7 @@ TEST(HttpClientTest, AStopRequestEndsAWaitingRequestAtOnce) {
         const auto start = Clock::now();
         worker.RequestStop();
         ASSERT_TRUE(worker.Join(5000));
-        EXPECT_LT(SecondsSince(start), 1.0);
+        EXPECT_LT(SecondsSince(start), 3.0);  // the request itself would wait 60 s
         EXPECT_FALSE(f.complete);
         EXPECT_EQ(f.bytes, "");
     }

@@ -364,7 +364,7 @@ TEST(UpdateCheckerTest, DestroyingTheCheckerDoesNotWaitForAStalledService) {
         ASSERT_EQ(service.Requests(), 1u);
         start = std::chrono::steady_clock::now();
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));  // far short of the stall
     EXPECT_EQ(owner.results, std::vector<int>{CUpdateChecker::kFailed});
 }
 
