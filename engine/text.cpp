@@ -130,10 +130,7 @@ void AppendFileNameBytes(std::string& out, std::u16string_view text) {
     }
 }
 
-bool IsDigitChar(char16_t c) {
-    if (c < 0x100) {
-        return (c >= u'0' && c <= u'9') || c == 0xB2 || c == 0xB3 || c == 0xB9;
-    }
+bool IsDigitCharBeyondLatin1(char16_t c) {
     if (c == 0xFFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
     return u_charType(c) == U_DECIMAL_DIGIT_NUMBER;
 }
@@ -207,7 +204,12 @@ std::u16string AsciiToU16(std::string_view ascii) {
 }
 
 void AppendAscii(std::u16string& out, std::string_view ascii) {
-    out.append(ascii.begin(), ascii.end());
+    // Widened in place: appending the char range directly would build a
+    // temporary string first.
+    const std::size_t at = out.size();
+    out.resize(at + ascii.size());
+    for (std::size_t i = 0; i < ascii.size(); ++i)
+        out[at + i] = static_cast<unsigned char>(ascii[i]);
 }
 
 }  // namespace morix

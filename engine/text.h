@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -22,7 +23,11 @@ void AppendFileNameBytes(std::string& out, std::u16string_view text);
 
 // Decimal digits: ASCII 0-9, the superscripts U+00B2, U+00B3, U+00B9 and every
 // Unicode decimal digit from U+0100 on (full-width digits, other scripts).
-bool IsDigitChar(char16_t c);
+bool IsDigitCharBeyondLatin1(char16_t c);
+inline bool IsDigitChar(char16_t c) {
+    if (c < 0x100) return (c >= u'0' && c <= u'9') || c == 0xB2 || c == 0xB3 || c == 0xB9;
+    return IsDigitCharBeyondLatin1(c);
+}
 
 // White space: U+0009-U+000D, U+0020, U+0085, U+00A0 and every Unicode white
 // space character from U+0100 on.
@@ -30,20 +35,19 @@ bool IsSpaceChar(char16_t c);
 
 // The characters a new name may not contain: " * / : < > ? \ |
 constexpr bool IsForbiddenNameChar(char16_t c) {
-    switch (c) {
-        case u'"':
-        case u'*':
-        case u'/':
-        case u':':
-        case u'<':
-        case u'>':
-        case u'?':
-        case u'\\':
-        case u'|':
-            return true;
-        default:
-            return false;
-    }
+    // One bit per ASCII character, so that loops over names need no branches.
+    constexpr std::uint64_t kBelow64 = (1ULL << u'"') | (1ULL << u'*') | (1ULL << u'/') |
+                                       (1ULL << u':') | (1ULL << u'<') | (1ULL << u'>') |
+                                       (1ULL << u'?');
+    constexpr std::uint64_t kFrom64 = (1ULL << (u'\\' - 64)) | (1ULL << (u'|' - 64));
+    const std::uint64_t bits = c < 64 ? kBelow64 : c < 128 ? kFrom64 : 0;
+    return (bits >> (c & 63)) & 1;
+}
+
+// Turns every forbidden character of name into "_".
+inline void ReplaceForbiddenChars(std::u16string& name) {
+    for (char16_t& c : name)
+        c = IsForbiddenNameChar(c) ? u'_' : c;
 }
 
 // Case changes touch the 26 ASCII letters only.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <set>
 
 #include "engine/text.h"
@@ -74,6 +76,20 @@ TEST(CharacterClasses, DigitsAndSpacesFollowUnicode) {
     }
     EXPECT_FALSE(IsSpaceChar(u'_'));
     EXPECT_FALSE(IsSpaceChar(0x200B));  // zero width space is not white space
+}
+
+TEST(CharacterClasses, ExactlyNineCharactersAreForbiddenInNames) {
+    const std::u16string forbidden = u"\"*/:<>?\\|";
+    std::u16string found;
+    for (char32_t c = 0; c <= 0xFFFF; ++c) {
+        if (IsForbiddenNameChar(static_cast<char16_t>(c))) found.push_back(static_cast<char16_t>(c));
+    }
+    std::u16string expected = forbidden;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
+    std::u16string name = u"a" + forbidden + u"\u00fc\uFF1A";
+    ReplaceForbiddenChars(name);
+    EXPECT_EQ(name, u"a_________\u00fc\uFF1A");
 }
 
 TEST(CaseRules, OnlyAsciiLettersFold) {
