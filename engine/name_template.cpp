@@ -3,7 +3,6 @@
 #include <unicode/uchar.h>
 
 #include <charconv>
-#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -91,23 +90,85 @@ int FieldValue(const LocalTime& t, char16_t letter) {
     }
 }
 
+// One field of a time, at least width digits; only the year is cut down to
+// its last digits: "YY" gives 03.
+void AppendTimeField(std::u16string& out, const LocalTime& t, char16_t letter, std::size_t width) {
+    const std::size_t before = out.size();
+    AppendPadded(out, FieldValue(t, letter), width);
+    if (letter == u'Y' && out.size() - before > width) {
+        out.erase(before, out.size() - before - width);
+    }
+}
+
+void AppendUnsigned(std::u16string& out, std::uint64_t value) {
+    char digits[24];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    AppendAscii(out, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+}
+
 }  // namespace
 
-void NameTemplate::ExpandTokenInto(std::u16string& out, std::u16string_view body,
-                                   std::u16string_view path, const FileFacts* facts) {
-    const std::size_t start = out.size();  // this token's output begins here
-    bool currentTimeMode = false;
-    bool fileTimeRead = false;
-    bool nowRead = false;
-    std::optional<LocalTime> fileTime;
-    std::optional<LocalTime> now;
+NameTemplate::NameTemplate(std::u16string_view text) {
+    std::u16string body;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char16_t c = text[i];
+        if (IsForbiddenOutside(c)) {
+            AddText(u"_");
+            ++i;
+        } else if (c == u'#') {
+            const std::size_t width = RunLength(text, i);
+            ops_.push_back(Op{Step::kNumber, 0, width, 0});
+            i += width;
+        } else if (c == u'<') {
+            body.clear();
+            std::size_t firstHash = std::u16string::npos;
+            std::size_t j = i + 1;
+            for (; j < text.size() && text[j] != u'>'; ++j) {
+                const char16_t b = text[j];
+                if (b == u'#' && firstHash == std::u16string::npos) firstHash = body.size();
+                body.push_back(IsForbiddenInToken(b) ? u'_' : b);
+            }
+            if (j < text.size()) {
+                AddToken(body);
+                i = j + 1;
+            } else if (firstHash == std::u16string::npos) {
+                // An unclosed token is kept as text, its "<" made harmless.
+                AddText(u"_");
+                AddText(body);
+                return;
+            } else {
+                // ...but a number run inside it still counts.
+                AddText(u"_");
+                AddText(std::u16string_view(body).substr(0, firstHash));
+                i = i + 1 + firstHash;
+            }
+        } else {
+            AddText(std::u16string_view(&text[i], 1));
+            ++i;
+        }
+    }
+}
 
+void NameTemplate::AddText(std::u16string_view text) {
+    if (text.empty()) return;
+    // Text steps next to each other become one.
+    if (ops_.empty() || ops_.back().step != Step::kText) {
+        ops_.push_back(Op{Step::kText, 0, text_.size(), 0});
+    }
+    text_.append(text);
+    ops_.back().b += text.size();
+}
+
+void NameTemplate::AddToken(std::u16string_view body) {
+    ops_.push_back(Op{Step::kTokenStart});
+    bool clock = false;  // a "T" turns the later time fields to the clock
     std::size_t i = 0;
     while (i < body.size()) {
         const char16_t c = body[i];
         switch (c) {
             case u'T':
-                currentTimeMode = true;
+                clock = true;
                 ++i;
                 break;
             case u'Y':
@@ -117,46 +178,24 @@ void NameTemplate::ExpandTokenInto(std::u16string& out, std::u16string_view body
             case u'm':
             case u's': {
                 const std::size_t width = RunLength(body, i);
+                ops_.push_back(Op{clock ? Step::kClockTime : Step::kFileTime, c, width, 0});
+                (clock ? readsClock_ : readsFileFacts_) = true;
                 i += width;
-                const std::optional<LocalTime>* source = &fileTime;
-                if (currentTimeMode) {
-                    if (!nowRead) now = CurrentLocalTime();
-                    nowRead = true;
-                    source = &now;
-                } else {
-                    if (!fileTimeRead) {
-                        if (facts == nullptr) {
-                            fileTime = LocalModifiedTime(path);
-                        } else if (facts->modified) {
-                            fileTime = ToLocalTime(*facts->modified);
-                        }
-                    }
-                    fileTimeRead = true;
-                }
-                if (!source->has_value()) break;
-                const std::size_t before = out.size();
-                AppendPadded(out, FieldValue(**source, c), width);
-                // Only the year is cut down to its last digits: "YY" gives 03.
-                if (c == u'Y' && out.size() - before > width) {
-                    out.erase(before, out.size() - before - width);
-                }
                 break;
             }
             case u'E':
-                out.append(Extension(path));
+                ops_.push_back(Op{Step::kExtension});
                 ++i;
                 break;
             case u'P':
-                out.append(FileName(Folder(path)));
+                ops_.push_back(Op{Step::kParentName});
+                readsParent_ = true;
                 ++i;
                 break;
             case u'z': {
                 const bool kib = i + 2 < body.size() && body[i + 1] == u'K' && body[i + 2] == u'B';
-                const std::uint64_t size = facts ? facts->size : FileSize(path);
-                char digits[24];
-                std::snprintf(digits, sizeof digits, "%llu",
-                              static_cast<unsigned long long>(kib ? size / 1024 : size));
-                AppendAscii(out, digits);
+                ops_.push_back(Op{kib ? Step::kSizeKib : Step::kSize});
+                readsFileFacts_ = true;
                 i += kib ? 3 : 1;
                 break;
             }
@@ -168,115 +207,111 @@ void NameTemplate::ExpandTokenInto(std::u16string& out, std::u16string_view body
                     ++i;
                     length = ReadNumber(body, i);
                 }
-                const std::u16string_view name = RemoveExtension(FileName(path));
-                if (from < name.size()) {
-                    out.append(name.substr(from, length.value_or(std::u16string_view::npos)));
-                }
+                ops_.push_back(Op{Step::kNamePart, 0, from,
+                                  length.value_or(std::u16string_view::npos)});
                 if (i < body.size() && (body[i] == u'S' || body[i] == u'D')) {
-                    const bool keepDigits = body[i] == u'D';
-                    std::size_t w = start;
-                    for (std::size_t r = start; r < out.size(); ++r) {
-                        if (IsDigitChar(out[r]) == keepDigits) out[w++] = out[r];
-                    }
-                    out.resize(w);
+                    ops_.push_back(Op{body[i] == u'D' ? Step::kKeepDigits : Step::kDropDigits});
                     ++i;
                 }
                 break;
             }
             default:
-                out.push_back(c);
+                AddText(body.substr(i, 1));
                 ++i;
                 break;
         }
     }
 }
 
+void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view path, std::int32_t number,
+                              const FileFacts* facts, const std::optional<LocalTime>* now) const {
+    const std::u16string_view fileName = FileName(path);
+    const std::u16string_view extension = Extension(fileName);
+    const std::u16string_view stem =
+        extension.empty() ? fileName : fileName.substr(0, fileName.size() - extension.size() - 1);
+    std::u16string_view parent;
+    if (readsParent_) {
+        // The folder is what precedes the file name and its slash.
+        const std::u16string_view folder = path.substr(0, path.size() - fileName.size());
+        parent = FileName(folder.empty() ? folder : folder.substr(0, folder.size() - 1));
+    }
+    // Each file is asked once however many fields read it.
+    std::optional<LocalTime> fileTime;
+    bool fileTimeRead = false;
+    std::optional<LocalTime> clock;
+    bool clockRead = false;
+    std::optional<std::uint64_t> size;
+    std::size_t tokenStart = out.size();
+
+    for (const Op& op : ops_) {
+        switch (op.step) {
+            case Step::kText:
+                out.append(text_, op.a, op.b);
+                break;
+            case Step::kNumber:
+                AppendPadded(out, number, op.a);
+                break;
+            case Step::kTokenStart:
+                tokenStart = out.size();
+                break;
+            case Step::kFileTime:
+                if (!fileTimeRead) {
+                    fileTimeRead = true;
+                    if (facts == nullptr) {
+                        fileTime = LocalModifiedTime(path);
+                    } else if (facts->modified) {
+                        fileTime = ToLocalTime(*facts->modified);
+                    }
+                }
+                if (fileTime) AppendTimeField(out, *fileTime, op.field, op.a);
+                break;
+            case Step::kClockTime:
+                if (!clockRead) {
+                    clockRead = true;
+                    clock = now != nullptr ? *now : CurrentLocalTime();
+                }
+                if (clock) AppendTimeField(out, *clock, op.field, op.a);
+                break;
+            case Step::kExtension:
+                out.append(extension);
+                break;
+            case Step::kParentName:
+                out.append(parent);
+                break;
+            case Step::kSize:
+            case Step::kSizeKib:
+                if (!size) size = facts != nullptr ? facts->size : FileSize(path);
+                AppendUnsigned(out, op.step == Step::kSizeKib ? *size / 1024 : *size);
+                break;
+            case Step::kNamePart:
+                if (op.a < stem.size()) out.append(stem.substr(op.a, op.b));
+                break;
+            case Step::kKeepDigits:
+            case Step::kDropDigits: {
+                const bool keepDigits = op.step == Step::kKeepDigits;
+                std::size_t w = tokenStart;
+                for (std::size_t r = tokenStart; r < out.size(); ++r) {
+                    if (IsDigitChar(out[r]) == keepDigits) out[w++] = out[r];
+                }
+                out.resize(w);
+                break;
+            }
+        }
+    }
+}
+
 std::u16string NameTemplate::ExpandToken(std::u16string_view body, std::u16string_view path) {
+    NameTemplate token;
+    token.AddToken(body);
     std::u16string out;
-    ExpandTokenInto(out, body, path);
+    token.ExpandInto(out, path, 0);
     return out;
-}
-
-void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view nameTemplate,
-                              std::u16string_view path, std::int32_t number,
-                              const FileFacts* facts) {
-    std::u16string body;
-    std::size_t i = 0;
-    while (i < nameTemplate.size()) {
-        const char16_t c = nameTemplate[i];
-        if (IsForbiddenOutside(c)) {
-            out.push_back(u'_');
-            ++i;
-        } else if (c == u'#') {
-            const std::size_t width = RunLength(nameTemplate, i);
-            AppendPadded(out, number, width);
-            i += width;
-        } else if (c == u'<') {
-            body.clear();
-            std::size_t firstHash = std::u16string::npos;
-            std::size_t j = i + 1;
-            for (; j < nameTemplate.size() && nameTemplate[j] != u'>'; ++j) {
-                const char16_t b = nameTemplate[j];
-                if (b == u'#' && firstHash == std::u16string::npos) firstHash = body.size();
-                body.push_back(IsForbiddenInToken(b) ? u'_' : b);
-            }
-            if (j < nameTemplate.size()) {
-                ExpandTokenInto(out, body, path, facts);
-                i = j + 1;
-            } else if (firstHash == std::u16string::npos) {
-                // An unclosed token is kept as text, its "<" made harmless.
-                out.push_back(u'_');
-                out.append(body);
-                return;
-            } else {
-                // ...but a number run inside it still counts.
-                out.push_back(u'_');
-                out.append(body, 0, firstHash);
-                i = i + 1 + firstHash;
-            }
-        } else {
-            out.push_back(c);
-            ++i;
-        }
-    }
-}
-
-bool NameTemplate::ReadsFileFacts(std::u16string_view nameTemplate) {
-    // Only closed tokens read anything; in a body, "T" turns later time
-    // fields to the clock, while "z" always reads the file.
-    std::size_t open = nameTemplate.find(u'<');
-    while (open != std::u16string_view::npos) {
-        const std::size_t close = nameTemplate.find(u'>', open + 1);
-        if (close == std::u16string_view::npos) return false;
-        bool clock = false;
-        for (std::size_t i = open + 1; i < close; ++i) {
-            switch (nameTemplate[i]) {
-                case u'T':
-                    clock = true;
-                    break;
-                case u'z':
-                    return true;
-                case u'Y':
-                case u'M':
-                case u'D':
-                case u'H':
-                case u'm':
-                case u's':
-                    if (!clock) return true;
-                    break;
-                default:
-                    break;
-            }
-        }
-        open = nameTemplate.find(u'<', close + 1);
-    }
-    return false;
 }
 
 std::u16string NameTemplate::Expand(std::u16string_view nameTemplate, std::u16string_view path,
                                     std::int32_t number) {
     std::u16string out;
-    ExpandInto(out, nameTemplate, path, number);
+    NameTemplate(nameTemplate).ExpandInto(out, path, number);
     return out;
 }
 

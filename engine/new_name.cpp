@@ -2,7 +2,8 @@
 
 #include <unicode/unorm2.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
 
 #include "engine/name_template.h"
 #include "engine/paths.h"
@@ -11,29 +12,30 @@
 namespace morix {
 namespace {
 
-void ChangeCase(std::u16string& text, bool upper) {
-    upper ? AsciiUpperInPlace(text) : AsciiLowerInPlace(text);
+void ChangeCase(std::u16string& text, std::size_t begin, std::size_t end, bool upper) {
+    for (std::size_t i = begin; i < end; ++i)
+        text[i] = upper ? AsciiUpper(text[i]) : AsciiLower(text[i]);
 }
 
-// Applies the case mode to name = base [+ "." + ext]; base and ext are the
-// parts name was joined from.
-void ApplyCase(std::u16string& name, std::u16string& base, std::u16string& ext, CaseMode mode) {
+// Applies the case mode to name, which is its base name, then a dot and its
+// extension when extension > 0 characters long.
+void ApplyCase(std::u16string& name, std::size_t extension, CaseMode mode) {
+    const std::size_t base = extension == 0 ? name.size() : name.size() - extension - 1;
     switch (mode) {
         case CaseMode::kNoChange:
             break;
         case CaseMode::kAllUpper:
         case CaseMode::kAllLower:
-            ChangeCase(name, mode == CaseMode::kAllUpper);
+            ChangeCase(name, 0, name.size(), mode == CaseMode::kAllUpper);
             break;
         case CaseMode::kNameUpper:
         case CaseMode::kNameLower:
-            ChangeCase(base, mode == CaseMode::kNameUpper);
-            name = JoinNameExt(base, ext);
+            ChangeCase(name, 0, base, mode == CaseMode::kNameUpper);
             break;
         case CaseMode::kExtensionUpper:
         case CaseMode::kExtensionLower:
-            ChangeCase(ext, mode == CaseMode::kExtensionUpper);
-            name = JoinNameExt(base, ext);
+            ChangeCase(name, name.size() - extension, name.size(),
+                       mode == CaseMode::kExtensionUpper);
             break;
         case CaseMode::kFirstUpper:
             AsciiLowerInPlace(name);
@@ -44,19 +46,18 @@ void ApplyCase(std::u16string& name, std::u16string& base, std::u16string& ext, 
 
 // Non-overlapping, left to right; the search resumes behind each inserted
 // replacement, so a replacement that contains the search text cannot loop.
-// Without caseSensitive the search runs on ASCII-folded copies.
-void FindAndReplace(std::u16string& name, const RenameOptions& options, std::u16string& scratch,
+// Without caseSensitive the search runs on an ASCII-folded copy of name, for
+// foldedFind, the find text folded the same way.
+void FindAndReplace(std::u16string& name, const RenameOptions& options,
+                    std::u16string_view foldedFind, std::u16string& scratch,
                     std::u16string& folded) {
     std::u16string_view hay = name;
     std::u16string_view needle = options.findText;
-    std::u16string foldedNeedle;
     if (!options.caseSensitive) {
         folded = name;
         AsciiLowerInPlace(folded);
-        foldedNeedle = options.findText;
-        AsciiLowerInPlace(foldedNeedle);
         hay = folded;
-        needle = foldedNeedle;
+        needle = foldedFind;
     }
     std::size_t match = hay.find(needle);
     if (match == std::u16string_view::npos) return;
@@ -91,9 +92,10 @@ void NameRegistry::Clear() {
     index_.Clear();
 }
 
-void NameRegistry::Reserve(std::size_t count) {
+void NameRegistry::Reserve(std::size_t count, std::size_t chars) {
     entries_.reserve(count);
     index_.Reserve(count);
+    pool_.reserve(chars);
 }
 
 bool NameRegistry::Contains(std::u16string_view name) const {
@@ -104,6 +106,17 @@ std::size_t NameRegistry::ItemOf(std::u16string_view name) const {
     const std::uint32_t id = index_.Find(
         NoCaseHash{}(name), [&](std::uint32_t other) { return EqualsNoCase(NameOf(other), name); });
     return id == FlatHashIndex::kNone ? SIZE_MAX : entries_[id].item;
+}
+
+bool NameRegistry::RegisterNew(std::u16string_view name, std::size_t hash, std::size_t item) {
+    const auto next = static_cast<std::uint32_t>(entries_.size());
+    const std::uint32_t id = index_.Insert(hash, next, [&](std::uint32_t other) {
+        return EqualsNoCase(NameOf(other), name);
+    });
+    if (id != next) return false;
+    entries_.push_back(Entry{pool_.size(), name.size(), item});
+    pool_.append(name);
+    return true;
 }
 
 void NameRegistry::Register(std::u16string_view name, std::size_t item) {
@@ -123,6 +136,12 @@ void NormalizeToNfc(std::u16string& text) {
     UErrorCode status = U_ZERO_ERROR;
     const UNormalizer2* nfc = unorm2_getNFCInstance(&status);
     if (U_FAILURE(status)) return;
+    // Text below U+0300 holds no combining mark and is in NFC as it stands;
+    // most names are.
+    char16_t highest = 0;
+    for (const char16_t c : text)
+        highest = std::max(highest, c);
+    if (highest < 0x300) return;
     const UChar* src = reinterpret_cast<const UChar*>(text.data());
     const auto length = static_cast<int32_t>(text.size());
     const int32_t prefix = unorm2_spanQuickCheckYes(nfc, src, length, &status);
@@ -145,49 +164,56 @@ void NormalizeToNfc(std::u16string& text) {
     }
 }
 
-std::u16string_view NewNameComposer::Compose(const RenameOptions& options, std::u16string_view path,
-                                             std::int32_t number, const NameRegistry& registry,
-                                             const FileFacts* facts) {
+NewNameComposer::NewNameComposer(const RenameOptions& options)
+    : options_(options), template_(options.nameTemplate), foldedFind_(options.findText) {
+    AsciiLowerInPlace(foldedFind_);
+}
+
+std::u16string_view NewNameComposer::Compose(std::u16string_view path, std::int32_t number,
+                                             const FileFacts* facts,
+                                             const std::optional<LocalTime>* now) {
     const std::u16string_view fileName = FileName(path);
-    base_.clear();
-    if (options.nameTemplate.empty()) {
-        base_.append(RemoveExtension(fileName));
+    name_.clear();
+    if (options_.nameTemplate.empty()) {
+        name_.append(RemoveExtension(fileName));
     } else {
-        NameTemplate::ExpandInto(base_, options.nameTemplate, path, number, facts);
+        template_.ExpandInto(name_, path, number, facts, now);
     }
-    scratch_.assign(options.changeExtension ? std::u16string_view(options.newExtension)
-                                            : Extension(fileName));
-
-    name_.assign(base_);
-    if (!scratch_.empty()) {
+    const std::u16string_view extension =
+        options_.changeExtension ? std::u16string_view(options_.newExtension) : Extension(fileName);
+    if (!extension.empty()) {
         name_.push_back(u'.');
-        name_.append(scratch_);
+        name_.append(extension);
     }
-    ApplyCase(name_, base_, scratch_, options.caseMode);
-    if (!options.findText.empty()) FindAndReplace(name_, options, scratch_, folded_);
-    if (options.normalizeUnicode) NormalizeToNfc(name_);
+    ApplyCase(name_, extension.size(), options_.caseMode);
+    if (!options_.findText.empty()) FindAndReplace(name_, options_, foldedFind_, scratch_, folded_);
+    if (options_.normalizeUnicode) NormalizeToNfc(name_);
     TrimSpaces(name_);
-    for (char16_t& c : name_) {
-        if (IsForbiddenNameChar(c)) c = u'_';
-    }
-
-    if (name_.empty() || registry.Contains(name_)) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "_%d", static_cast<int>(number));
-        const std::size_t extension = Extension(name_).size();
-        // The suffix goes before the extension: "a.txt" becomes "a_2.txt".
-        const std::size_t at = extension == 0 ? name_.size() : name_.size() - extension - 1;
-        scratch_.clear();
-        AppendAscii(scratch_, suffix);
-        name_.insert(at, scratch_);
-    }
+    ReplaceForbiddenChars(name_);
     return name_;
+}
+
+bool NeedsNumberSuffix(std::u16string_view name, const NameRegistry& registry) {
+    return name.empty() || registry.Contains(name);
+}
+
+void InsertNumberSuffix(std::u16string& name, std::int32_t number) {
+    char digits[16];
+    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number);
+    const std::size_t extension = Extension(name).size();
+    // The suffix goes before the extension: "a.txt" becomes "a_2.txt".
+    const std::size_t at = extension == 0 ? name.size() : name.size() - extension - 1;
+    std::u16string suffix = u"_";
+    AppendAscii(suffix, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    name.insert(at, suffix);
 }
 
 std::u16string ComputeNewName(const RenameOptions& options, std::u16string_view path,
                               std::int32_t number, const NameRegistry& registry) {
-    NewNameComposer composer;
-    return std::u16string(composer.Compose(options, path, number, registry));
+    NewNameComposer composer(options);
+    std::u16string name(composer.Compose(path, number));
+    if (NeedsNumberSuffix(name, registry)) InsertNumberSuffix(name, number);
+    return name;
 }
 
 }  // namespace morix

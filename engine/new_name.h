@@ -4,13 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "engine/file_info.h"
 #include "engine/flat_hash_index.h"
+#include "engine/name_template.h"
 #include "engine/rename_options.h"
+#include "engine/text.h"
 
 namespace morix {
 
@@ -21,10 +24,16 @@ namespace morix {
 class NameRegistry {
   public:
     void Clear();
-    void Reserve(std::size_t count);
     bool Contains(std::u16string_view name) const;
     // Adds name when absent; either way it now belongs to item.
     void Register(std::u16string_view name, std::size_t item);
+    // Adds name for item when absent and returns true; false, changing
+    // nothing, when it is already there. hash is HashOf(name), which callers
+    // may compute ahead, on other threads.
+    bool RegisterNew(std::u16string_view name, std::size_t hash, std::size_t item);
+    static std::size_t HashOf(std::u16string_view name) { return NoCaseHash{}(name); }
+    // Room for count names of chars characters in all.
+    void Reserve(std::size_t count, std::size_t chars);
     // The item that received name, or SIZE_MAX when none did.
     std::size_t ItemOf(std::u16string_view name) const;
     std::size_t Size() const { return entries_.size(); }
@@ -61,28 +70,48 @@ class NameList {
         ends_.reserve(rows);
         text_.reserve(chars);
     }
+    std::size_t chars() const { return text_.size(); }
+    void clear() {
+        text_.clear();
+        ends_.clear();
+    }
 
   private:
     std::u16string text_;
     std::vector<std::size_t> ends_;
 };
 
-// Builds new names one after another, reusing its buffers between calls.
+// Builds new names one after another under one set of options, reusing its
+// buffers between calls. Keeps a reference to options, which must outlive it;
+// copies are independent composers for other threads.
 class NewNameComposer {
   public:
-    // The new name (name and extension, no folder) of the file at path for
-    // the given sequence number; valid until the next call. With facts, the
-    // template's size and time fields use them instead of asking the disk.
-    std::u16string_view Compose(const RenameOptions& options, std::u16string_view path,
-                                std::int32_t number, const NameRegistry& registry,
-                                const FileFacts* facts = nullptr);
+    explicit NewNameComposer(const RenameOptions& options);
+
+    const NameTemplate& Template() const { return template_; }
+
+    // The new name (name and extension, no folder) of the file at path for the
+    // given sequence number, before it is made unique among the names given
+    // out so far (see NeedsNumberSuffix); valid until the next call. With
+    // facts, the template's size and time fields use them instead of asking
+    // the disk; with now, its current-time fields use it.
+    std::u16string_view Compose(std::u16string_view path, std::int32_t number,
+                                const FileFacts* facts = nullptr,
+                                const std::optional<LocalTime>* now = nullptr);
 
   private:
-    std::u16string base_;
+    const RenameOptions& options_;
+    NameTemplate template_;
+    std::u16string foldedFind_;  // the find text in lower case, for a caseless search
     std::u16string name_;
     std::u16string scratch_;
     std::u16string folded_;
 };
+
+// An empty name, or one already given out, receives "_<number>" before its
+// extension: "a.txt" becomes "a_2.txt".
+bool NeedsNumberSuffix(std::u16string_view name, const NameRegistry& registry);
+void InsertNumberSuffix(std::u16string& name, std::int32_t number);
 
 // The new name of one file. Never fails.
 std::u16string ComputeNewName(const RenameOptions& options, std::u16string_view path,

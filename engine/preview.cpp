@@ -21,30 +21,86 @@ std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,
 
 NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
                          const RenameOptions& options, NameRegistry& registry) {
+    NameList names;
+    ComputeNewNames(list, rows, options, registry, names);
+    return names;
+}
+
+void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
+                     const RenameOptions& options, NameRegistry& registry, NameList& names) {
+    const NewNameComposer composer(options);
     // Read every file the template asks about once, up front: the queries
-    // dominate such a pass and run in parallel, while the naming below must
-    // stay in row order.
+    // dominate such a pass and run in parallel.
     std::vector<FileFacts> facts;
-    if (NameTemplate::ReadsFileFacts(options.nameTemplate)) facts = ReadAllFileFacts(list, rows);
+    if (composer.Template().ReadsFileFacts()) facts = ReadAllFileFacts(list, rows);
+    // One reading of the clock for the whole pass: every row of it gets the
+    // same current date and time.
+    std::optional<LocalTime> now;
+    if (composer.Template().ReadsClock()) now = CurrentLocalTime();
 
     registry.Clear();
-    registry.Reserve(rows.size());
-    NameList names;
-    names.reserve(rows.size(), rows.size() * 24);
-    NewNameComposer composer;
-    // Unsigned arithmetic gives the wrap-around of 32-bit signed numbers
-    // without undefined behaviour.
-    std::uint32_t number = static_cast<std::uint32_t>(options.startNumber);
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        PrefetchAhead(list, rows, r);
-        const std::u16string_view name =
-            composer.Compose(options, list.ItemAt(rows[r]).path, static_cast<std::int32_t>(number),
-                             registry, facts.empty() ? nullptr : &facts[r]);
-        registry.Register(name, rows[r]);
-        names.push_back(name);
-        number += static_cast<std::uint32_t>(options.increment);
+    names.clear();
+    // Row r receives startNumber + r * increment; unsigned arithmetic gives
+    // the wrap-around of 32-bit signed numbers without undefined behaviour.
+    const auto numberOf = [&](std::size_t r) {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(options.startNumber) +
+                                         static_cast<std::uint32_t>(r) *
+                                             static_cast<std::uint32_t>(options.increment));
+    };
+
+    // Block by block: the names of a block are composed and hashed on all
+    // cores, each slice into lists of its own, then made unique and
+    // registered in row order. Blocks keep those lists small and in the cache.
+    struct Slice {
+        NewNameComposer composer;
+        NameList names;
+        std::vector<std::size_t> hashes;
+    };
+    constexpr std::size_t kBlock = 8192;
+    // No later, shorter block is cut into more slices than the first.
+    const std::size_t firstCount = std::min(kBlock, rows.size());
+    const std::size_t firstStep = ParallelSliceLength(firstCount);
+    std::vector<Slice> slices(firstStep == 0 ? 0 : (firstCount + firstStep - 1) / firstStep,
+                              Slice{composer, {}, {}});
+    std::u16string suffixed;
+    for (std::size_t block = 0; block < rows.size(); block += kBlock) {
+        const std::size_t count = std::min(kBlock, rows.size() - block);
+        const std::size_t step = ParallelSliceLength(count);
+        ParallelFor(count, [&](std::size_t begin, std::size_t end) {
+            Slice& slice = slices[begin / step];
+            slice.names.clear();
+            slice.hashes.clear();
+            for (std::size_t r = block + begin; r < block + end; ++r) {
+                PrefetchAhead(list, rows, r);
+                const std::u16string_view name =
+                    slice.composer.Compose(list.ItemAt(rows[r]).path, numberOf(r),
+                                           facts.empty() ? nullptr : &facts[r], &now);
+                slice.names.push_back(name);
+                slice.hashes.push_back(NameRegistry::HashOf(name));
+            }
+        });
+        if (block == 0) {
+            // The first block tells how long the names are: room for all at once.
+            std::size_t chars = 0;
+            for (const Slice& slice : slices)
+                chars += slice.names.chars();
+            const std::size_t expected = chars / count * rows.size() + rows.size();
+            names.reserve(rows.size(), expected);
+            registry.Reserve(rows.size(), expected);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t r = block + i;
+            const Slice& slice = slices[i / step];
+            std::u16string_view name = slice.names[i % step];
+            if (name.empty() || !registry.RegisterNew(name, slice.hashes[i % step], rows[r])) {
+                suffixed.assign(name);
+                InsertNumberSuffix(suffixed, numberOf(r));
+                registry.Register(suffixed, rows[r]);
+                name = suffixed;
+            }
+            names.push_back(name);
+        }
     }
-    return names;
 }
 
 void PrefetchAhead(const RenameList& list, std::span<const std::uint32_t> rows, std::size_t row) {

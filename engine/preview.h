@@ -21,6 +21,10 @@ namespace morix {
 // the queries spread over the processor's cores.
 NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
                          const RenameOptions& options, NameRegistry& registry);
+// The same into names, whose memory is reused: a window that computes a pass
+// per keystroke keeps one list rather than taking fresh memory every time.
+void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
+                     const RenameOptions& options, NameRegistry& registry, NameList& names);
 
 // For loops over rows that read each item's path: sorted rows visit the
 // items in no particular memory order, so this fetches the items and paths

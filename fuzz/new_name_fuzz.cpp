@@ -232,13 +232,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A template said to read no file facts gives the same text whatever the
     // facts are.
-    if (!NameTemplate::ReadsFileFacts(options.nameTemplate) && count > 0) {
+    const NameTemplate nameTemplate(options.nameTemplate);
+    if (!nameTemplate.ReadsFileFacts() && count > 0) {
         const std::u16string_view path = list.ItemAt(rows[0]).path;
         const FileFacts none;
         const FileFacts some{123456789, FileTime{1065237045} * 1'000'000'000};
         std::u16string withNone, withSome;
-        NameTemplate::ExpandInto(withNone, options.nameTemplate, path, options.startNumber, &none);
-        NameTemplate::ExpandInto(withSome, options.nameTemplate, path, options.startNumber, &some);
+        nameTemplate.ExpandInto(withNone, path, options.startNumber, &none);
+        nameTemplate.ExpandInto(withSome, path, options.startNumber, &some);
         Check(withNone == withSome, "a template that reads no file facts does not depend on them");
     }
     return 0;

@@ -59,7 +59,7 @@ TEST_P(TemplateTable, Expands) {
     // Facts read ahead of a pass must give the same name as asking the disk.
     const FileFacts facts = ReadFileFacts(PathOf(c.fileName));
     std::u16string withFacts = u"prefix";
-    NameTemplate::ExpandInto(withFacts, c.nameTemplate, PathOf(c.fileName), c.number, &facts);
+    NameTemplate(c.nameTemplate).ExpandInto(withFacts, PathOf(c.fileName), c.number, &facts);
     EXPECT_EQ(withFacts, u"prefix" + c.expected) << c.what;
 }
 
@@ -68,25 +68,25 @@ TEST_F(TemplateFiles, GivenFactsReplaceTheDisk) {
     facts.size = 5 * 1024;
     facts.modified = 1049897107LL * 1000000000;  // 2003-04-09 14:05:07 UTC
     std::u16string out;
-    NameTemplate::ExpandInto(out, u"<YYMMDD-HHmmss>_<z>_<zKB>", PathOf("example.jpg"), 1, &facts);
+    NameTemplate(u"<YYMMDD-HHmmss>_<z>_<zKB>").ExpandInto(out, PathOf("example.jpg"), 1, &facts);
     EXPECT_EQ(out, u"030409-140507_5120_5");
     out.clear();
     const FileFacts unreadable;
-    NameTemplate::ExpandInto(out, u"<YYYY>_<z>", PathOf("example.jpg"), 1, &unreadable);
+    NameTemplate(u"<YYYY>_<z>").ExpandInto(out, PathOf("example.jpg"), 1, &unreadable);
     EXPECT_EQ(out, u"_0");
 }
 
 TEST(TemplateReadsFiles, OnlyClosedTokensWithSizeOrFileTime) {
-    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<z>"));
-    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"a<N><YYYY>"));
-    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<TYYYY><m>"));
-    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<zKB>"));
-    EXPECT_TRUE(NameTemplate::ReadsFileFacts(u"<Nm>"));
-    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u"<TYYYYMMDD>_<THHmmss>"));
-    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u"<N>_<E>_<P>_###"));
-    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u"YYYY z"));
-    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u"<YYYY"));
-    EXPECT_FALSE(NameTemplate::ReadsFileFacts(u""));
+    EXPECT_TRUE(NameTemplate(u"<z>").ReadsFileFacts());
+    EXPECT_TRUE(NameTemplate(u"a<N><YYYY>").ReadsFileFacts());
+    EXPECT_TRUE(NameTemplate(u"<TYYYY><m>").ReadsFileFacts());
+    EXPECT_TRUE(NameTemplate(u"<zKB>").ReadsFileFacts());
+    EXPECT_TRUE(NameTemplate(u"<Nm>").ReadsFileFacts());
+    EXPECT_FALSE(NameTemplate(u"<TYYYYMMDD>_<THHmmss>").ReadsFileFacts());
+    EXPECT_FALSE(NameTemplate(u"<N>_<E>_<P>_###").ReadsFileFacts());
+    EXPECT_FALSE(NameTemplate(u"YYYY z").ReadsFileFacts());
+    EXPECT_FALSE(NameTemplate(u"<YYYY").ReadsFileFacts());
+    EXPECT_FALSE(NameTemplate(u"").ReadsFileFacts());
 }
 
 const TemplateCase kCases[] = {

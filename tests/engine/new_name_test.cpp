@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
+#include "engine/paths.h"
 #include "engine/preview.h"
 #include "engine/rename_list.h"
+#include "engine/text.h"
 
 namespace morix {
 namespace {
@@ -202,6 +205,51 @@ TEST(NameRegistry, EachPassStartsEmpty) {
     RenameOptions options;
     EXPECT_EQ(ComputeNewNames(list, rows, options, registry)[0], u"a.txt");
     EXPECT_EQ(ComputeNewNames(list, rows, options, registry)[0], u"a.txt");
+}
+
+// A long pass is composed block by block on several threads and registered
+// in row order; it must give exactly what naming one row after another gives,
+// with duplicates meeting across blocks and slices, in any letter case.
+TEST(LongPass, MatchesNamingOneRowAfterAnother) {
+    RenameList list;
+    constexpr int kRows = 30000;
+    for (int i = 0; i < kRows; ++i) {
+        const int key = (i * 7) % 4099;  // each name comes back from far away
+        std::u16string name = (i % 3 == 0 ? u"F" : u"f") + AsciiToU16(std::to_string(key));
+        if (i % 11 == 0) name += u"_" + AsciiToU16(std::to_string(i - 4000));  // an earlier suffix
+        list.AddItem(u"/nowhere/" + name + (i % 5 == 0 ? u"" : u".txt"));
+    }
+    RenameOptions options;
+    options.nameTemplate = u"<N>";
+    options.startNumber = 3;
+    options.increment = -2;
+
+    NameRegistry registry;
+    NameList names;
+    // Into a list that held a longer, different pass before: nothing of it stays.
+    const std::vector<std::uint32_t> all = IdentityRows(list.Count());
+    RenameOptions longer = options;
+    longer.nameTemplate = u"a rather long template <N><N><N>";
+    ComputeNewNames(list, all, longer, registry, names);
+    std::vector<std::uint32_t> rows(all.rbegin(), all.rend());
+    rows.resize(kRows - 7);
+    ComputeNewNames(list, rows, options, registry, names);
+    ASSERT_EQ(names.size(), rows.size());
+
+    NameRegistry single;
+    std::int32_t number = options.startNumber;
+    std::size_t suffixed = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r, number += options.increment) {
+        const std::u16string name =
+            ComputeNewName(options, list.ItemAt(rows[r]).path, number, single);
+        ASSERT_EQ(names[r], name) << "row " << r;
+        single.Register(name, rows[r]);
+        if (name.size() > FileName(list.ItemAt(rows[r]).path).size()) ++suffixed;
+    }
+    EXPECT_GT(suffixed, 1000u);
+    EXPECT_EQ(registry.Size(), single.Size());
+    for (std::size_t r = 0; r < rows.size(); r += 97)
+        EXPECT_EQ(registry.ItemOf(names[r]), single.ItemOf(names[r]));
 }
 
 TEST(Normalization, LeavesComposedTextAlone) {

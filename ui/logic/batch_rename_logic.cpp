@@ -79,7 +79,7 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
 }
 
 void BatchRenameLogic::RefreshPreview() {
-    names_ = ComputeNewNames(list_, rows_.Rows(), options_, registry_);
+    ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_);
 }
 
 void BatchRenameLogic::SortList() {
