@@ -5,13 +5,16 @@
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <string_view>
 
 namespace morix {
@@ -22,8 +25,54 @@ int Result(int rc) {
 }
 
 constexpr long kXfsMagic = 0x58465342;  // "XFSB"
+constexpr long kF2fsMagic = 0xF2F52010;
+constexpr unsigned kIdentityMask = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME;
+
+void FillIdentity(const struct statx& st, FileIdentity& identity) {
+    identity.device = makedev(st.stx_dev_major, st.stx_dev_minor);
+    identity.inode = st.stx_ino;
+    identity.size = st.stx_size;
+    identity.mtimeSec = st.stx_mtime.tv_sec;
+    identity.mtimeNsec = st.stx_mtime.tv_nsec;
+    identity.btimeSec = (st.stx_mask & STATX_BTIME) != 0 ? st.stx_btime.tv_sec : kNoBirthTime;
+    identity.btimeNsec = (st.stx_mask & STATX_BTIME) != 0 ? st.stx_btime.tv_nsec : 0;
+    identity.folder = S_ISDIR(st.stx_mode);
+}
 
 }  // namespace
+
+bool SameFile(const FileIdentity& expected, const FileIdentity& now, bool stableInodes) {
+    if (expected.folder != now.folder) {
+        return false;
+    }
+    if (stableInodes) {
+        return expected.device == now.device && expected.inode == now.inode &&
+               (expected.btimeSec == kNoBirthTime || now.btimeSec == kNoBirthTime ||
+                (expected.btimeSec == now.btimeSec && expected.btimeNsec == now.btimeNsec));
+    }
+    return expected.folder ||
+           (expected.size == now.size && expected.mtimeSec == now.mtimeSec &&
+            expected.mtimeNsec == now.mtimeNsec);
+}
+
+bool SameFileAndContent(const FileIdentity& expected, const FileIdentity& now, bool stableInodes) {
+    return SameFile(expected, now, stableInodes) &&
+           (expected.folder || (expected.size == now.size && expected.mtimeSec == now.mtimeSec &&
+                                expected.mtimeNsec == now.mtimeNsec));
+}
+
+bool TypeKeepsInodeNumbers(long filesystemType) {
+    switch (filesystemType) {
+        case TMPFS_MAGIC:
+        case EXT4_SUPER_MAGIC:
+        case BTRFS_SUPER_MAGIC:
+        case kXfsMagic:
+        case kF2fsMagic:
+            return true;
+        default:
+            return false;
+    }
+}
 
 RealFileSystem::~RealFileSystem() {
     if (folderFd_ >= 0) {
@@ -89,7 +138,61 @@ int RealFileSystem::Link(const std::string& from, const std::string& to) {
 
 int RealFileSystem::Unlink(const std::string& path) {
     const Place p = At(path);
-    return Result(unlinkat(p.dirFd, p.name, 0));
+    const int error = Result(unlinkat(p.dirFd, p.name, 0));
+    return error == EISDIR ? Result(unlinkat(p.dirFd, p.name, AT_REMOVEDIR)) : error;
+}
+
+int RealFileSystem::Identify(const std::string& path, FileIdentity& identity) {
+    const Place p = At(path);
+    struct statx st;
+    const int error = Result(statx(p.dirFd, p.name, AT_SYMLINK_NOFOLLOW, kIdentityMask, &st));
+    if (error == 0) {
+        FillIdentity(st, identity);
+    }
+    return error;
+}
+
+int RealFileSystem::Reserve(const std::string& path, bool folder, FileIdentity& identity) {
+    const Place p = At(path);
+    int fd = -1;
+    if (folder ? mkdirat(p.dirFd, p.name, 0700) != 0
+               : (fd = openat(p.dirFd, p.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              0600)) < 0) {
+        return errno;
+    }
+    struct statx st;
+    const int error =
+        Result(fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, kIdentityMask, &st)
+                       : statx(p.dirFd, p.name, AT_SYMLINK_NOFOLLOW, kIdentityMask, &st));
+    if (fd >= 0) {
+        close(fd);
+    }
+    if (error != 0) {
+        // Not known, so never to be recognised as ours: gone again.
+        unlinkat(p.dirFd, p.name, folder ? AT_REMOVEDIR : 0);
+        return error;
+    }
+    FillIdentity(st, identity);
+    return 0;
+}
+
+int RealFileSystem::LockFolder(const std::string& folder, bool wait, UniqueFd& held) {
+    UniqueFd fd(open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid()) {
+        return errno;
+    }
+    while (flock(fd.Get(), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EWOULDBLOCK) {
+            return EWOULDBLOCK;
+        }
+        held.Reset();
+        return 0;  // a volume without locks
+    }
+    held = std::move(fd);
+    return 0;
 }
 
 int RealFileSystem::ListNames(const std::string& folder, std::vector<std::string>& names) {
@@ -110,20 +213,21 @@ int RealFileSystem::ListNames(const std::string& folder, std::vector<std::string
     return error;
 }
 
+bool RealFileSystem::KeepsInodeNumbers(const std::string& folder) {
+    struct statfs fs;
+    return statfs(folder.empty() ? "/" : folder.c_str(), &fs) == 0 &&
+           TypeKeepsInodeNumbers(static_cast<long>(fs.f_type));
+}
+
 bool RealFileSystem::KeepsExactNames(const std::string& folder) {
     const char* path = folder.empty() ? "/" : folder.c_str();
     struct statfs fs;
     if (statfs(path, &fs) != 0) {
         return false;
     }
-    switch (static_cast<long>(fs.f_type)) {
-        case TMPFS_MAGIC:
-        case EXT4_SUPER_MAGIC:  // also ext2 and ext3
-        case BTRFS_SUPER_MAGIC:
-        case kXfsMagic:
-            break;
-        default:
-            return false;  // vfat, exfat, ntfs3, FUSE, network volumes, ...
+    if (!TypeKeepsInodeNumbers(static_cast<long>(fs.f_type)) ||
+        static_cast<long>(fs.f_type) == kF2fsMagic) {
+        return false;  // vfat, exfat, ntfs3, FUSE, network volumes, ...
     }
     // ext4 and tmpfs can fold case per folder.
     const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);

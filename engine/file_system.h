@@ -3,10 +3,45 @@
 // returns 0 on success or the errno value of the failure.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "engine/unique_fd.h"
+
 namespace morix {
+
+inline constexpr std::int64_t kNoBirthTime = INT64_MIN;
+
+// What a name points at, as far as the volume tells: enough to recognise the
+// file again later, and to notice that another file took its name.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t mtimeSec = 0;
+    std::uint32_t mtimeNsec = 0;
+    std::int64_t btimeSec = kNoBirthTime;  // kNoBirthTime where the volume keeps none
+    std::uint32_t btimeNsec = 0;
+    bool folder = false;
+};
+
+// Whether now is still the file that was seen as expected. With
+// stableInodes, device and inode number decide (birth time too, where both
+// know it, as inode numbers are given out again); elsewhere the number means
+// nothing across a remount or a dropped cache and only the kind, size and
+// modification time are compared. A folder's size and time change with its
+// entries, so a folder is only ever recognised by its number.
+bool SameFile(const FileIdentity& expected, const FileIdentity& now, bool stableInodes);
+
+// As SameFile, and for a file also its size and modification time: the test
+// recovery applies before it moves anything it did not see moving itself.
+bool SameFileAndContent(const FileIdentity& expected, const FileIdentity& now, bool stableInodes);
+
+// Whether the volume of a folder keeps a file's inode number for as long as
+// the file exists (ext4, xfs, btrfs, tmpfs, f2fs). FAT, exFAT and FUSE volumes
+// make numbers up in memory.
+bool TypeKeepsInodeNumbers(long filesystemType);
 
 enum class RenameMode {
     kNoReplace,  // fail with EEXIST when the target exists
@@ -23,13 +58,26 @@ class FileSystem {
     virtual int Rename(const std::string& from, const std::string& to, RenameMode mode) = 0;
     // A hard link to from under the name to; never replaces to.
     virtual int Link(const std::string& from, const std::string& to) = 0;
+    // Removes a name; an empty folder too.
     virtual int Unlink(const std::string& path) = 0;
+    // Who path is now (not following a final symbolic link).
+    virtual int Identify(const std::string& path, FileIdentity& identity) = 0;
+    // Creates an empty file (or folder) at path, failing with EEXIST when the
+    // name is taken, and says who it is: a name held until a move takes it.
+    virtual int Reserve(const std::string& path, bool folder, FileIdentity& identity) = 0;
+    // Takes the lock that every rename run and recovery holds on a folder it
+    // renames in, waiting for it when wait is set (EWOULDBLOCK otherwise).
+    // The lock lasts as long as held; held stays empty, with 0 returned,
+    // where the volume cannot lock at all.
+    virtual int LockFolder(const std::string& folder, bool wait, UniqueFd& held) = 0;
     // The names of the entries of folder, exactly as stored, without "." and "..".
     virtual int ListNames(const std::string& folder, std::vector<std::string>& names) = 0;
     // True when the volume of folder is known to store and look up every name
     // byte for byte (no case folding, no dropped trailing dots), so a move
     // needs no check of the stored name afterwards. False when unsure.
     virtual bool KeepsExactNames(const std::string& folder) = 0;
+    // Whether the volume of folder keeps inode numbers; see TypeKeepsInodeNumbers.
+    virtual bool KeepsInodeNumbers(const std::string& folder) = 0;
 };
 
 // The running system's file system. Calls name files relative to their
@@ -46,8 +94,12 @@ class RealFileSystem final : public FileSystem {
     int Rename(const std::string& from, const std::string& to, RenameMode mode) override;
     int Link(const std::string& from, const std::string& to) override;
     int Unlink(const std::string& path) override;
+    int Identify(const std::string& path, FileIdentity& identity) override;
+    int Reserve(const std::string& path, bool folder, FileIdentity& identity) override;
+    int LockFolder(const std::string& folder, bool wait, UniqueFd& held) override;
     int ListNames(const std::string& folder, std::vector<std::string>& names) override;
     bool KeepsExactNames(const std::string& folder) override;
+    bool KeepsInodeNumbers(const std::string& folder) override;
 
   private:
     struct Place {

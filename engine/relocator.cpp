@@ -12,6 +12,12 @@ bool CannotExchange(int error) {
 
 }  // namespace
 
+bool Relocator::IsItsFile(std::uint32_t i, const std::string& path) {
+    return identities_ == nullptr ||
+           (mover_.Fs().Identify(path, seen_) == 0 &&
+            SameFile((*identities_)[i], seen_, (*stableInodes_)[i] != 0));
+}
+
 bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::uint32_t>& standing,
                     bool stopOnFailure, const std::function<void(std::uint32_t)>& onArrived) {
     items_ = &items;
@@ -97,6 +103,12 @@ bool Relocator::Drain() {
         }
         from_.assign(item.cur);
         to_.assign(item.dst);
+        if (!IsItsFile(i, from_)) {
+            if (!Fail(i, kNotThePlannedFile, {})) {
+                return false;
+            }
+            continue;
+        }
         SafeMover::Result result = mover_.Move(from_, to_);
         if (result.error != 0) {
             if (!Fail(i, result.error, std::move(result.strandedAt))) {
@@ -122,6 +134,9 @@ bool Relocator::CloseCycle(std::uint32_t start) {
         const std::uint32_t other = blocker_[x];
         from_.assign(item.cur);
         to_.assign(item.dst);
+        if (!IsItsFile(x, from_) || !IsItsFile(other, to_)) {
+            return Fail(x, kNotThePlannedFile, {});
+        }
         const int error = mover_.Exchange(from_, to_);
         if (error != 0) {
             if (CannotExchange(error)) {
@@ -149,6 +164,9 @@ bool Relocator::CloseCycle(std::uint32_t start) {
     }
     RelocationItem& item = items[x];
     from_.assign(item.cur);
+    if (!IsItsFile(x, from_)) {
+        return Fail(x, kNotThePlannedFile, {});
+    }
     const std::string temp = mover_.TempPath(FolderOf(from_), ExtensionOf(originalPaths_[x]));
     if (temp.empty()) {
         return Fail(x, EEXIST, {});

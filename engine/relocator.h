@@ -52,6 +52,18 @@ class Relocator {
     bool Run(std::vector<RelocationItem>& items, const std::vector<std::uint32_t>& standing,
              bool stopOnFailure, const std::function<void(std::uint32_t)>& onArrived);
 
+    // Before each move, the file at an item's place is checked against
+    // identities[i] (see SameFile; stableInodes[i] per item) and not moved
+    // when it is another (error kNotThePlannedFile). Both outlive the work.
+    void CheckIdentities(const std::vector<FileIdentity>& identities,
+                         const std::vector<std::uint8_t>& stableInodes) {
+        identities_ = &identities;
+        stableInodes_ = &stableInodes;
+    }
+
+    // Whether the file at path is item i's, as CheckIdentities asks.
+    bool IsItsFile(std::uint32_t i, const std::string& path);
+
   private:
     bool Drain();
     bool CloseCycle(std::uint32_t start);
@@ -63,6 +75,9 @@ class Relocator {
     bool& useExchange_;
     const std::vector<std::string>& originalPaths_;
     std::deque<std::string>& pathStore_;
+    const std::vector<FileIdentity>* identities_ = nullptr;
+    const std::vector<std::uint8_t>* stableInodes_ = nullptr;
+    FileIdentity seen_;
     std::vector<RelocationItem>* items_ = nullptr;
     const std::function<void(std::uint32_t)>* onArrived_ = nullptr;
     bool stopOnFailure_ = true;

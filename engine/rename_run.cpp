@@ -1,5 +1,6 @@
 #include "engine/rename_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 #include <functional>
@@ -171,9 +172,58 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
 
 }  // namespace
 
+namespace {
+
+// Takes the lock of every folder the run renames in, in one order for all
+// runs so that two runs never wait for each other.
+int LockFolders(FileSystem& fs, const std::vector<std::string>& oldPaths,
+                const std::vector<std::string>& newPaths, const RenameRunSettings& settings,
+                std::vector<UniqueFd>& locks, std::string& failedFolder) {
+    std::vector<std::string_view> folders;
+    for (std::size_t j = 0; j < oldPaths.size(); ++j) {
+        if (oldPaths[j] != newPaths[j]) {
+            const std::string_view folder = FolderView(oldPaths[j]);
+            if (folders.empty() || folders.back() != folder) folders.push_back(folder);
+        }
+    }
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    for (const std::string_view view : folders) {
+        const std::string folder(view.empty() ? "/" : view);
+        UniqueFd held;
+        int error = fs.LockFolder(folder, false, held);
+        if (error == EWOULDBLOCK) {
+            if (settings.onWaitForFolder) settings.onWaitForFolder(folder);
+            error = fs.LockFolder(folder, true, held);
+        }
+        if (error != 0) {
+            failedFolder = folder;
+            return error;
+        }
+        locks.push_back(std::move(held));
+    }
+    return 0;
+}
+
+// Whether a file's move depends on the names of others: its old name is
+// another's target, its target another's old name, or only the letter case
+// changes (which a volume may take for the same name).
+bool Entangled(std::uint32_t j, const std::vector<std::string>& oldPaths,
+               const std::vector<std::string>& newPaths,
+               const std::vector<std::uint32_t>& targetJob, const std::vector<bool>& madeWay) {
+    return madeWay[j] || (targetJob[j] != kNone && targetJob[j] != j) ||
+           AsciiEqualsNoCase(oldPaths[j], newPaths[j]);
+}
+
+}  // namespace
+
 RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
                             const RenameRunSettings& settings) {
     const auto count = static_cast<std::uint32_t>(jobs.size());
+    const auto giveUp = [&](RenameOutcome outcome) {
+        progress.SetFinished();
+        return outcome;
+    };
     std::vector<std::string> oldPaths(count), newPaths(count);
     ParallelFor(count, [&](std::size_t begin, std::size_t end) {
         for (std::size_t j = begin; j < end; ++j) {
@@ -181,14 +231,6 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             newPaths[j] = EncodeFileName(jobs[j].newPath);
         }
     });
-    // The journal reads what identifies the files beside the checks of the
-    // jobs and their targets; all of them only read.
-    std::future<bool> journalPrepared;
-    if (settings.journal != nullptr) {
-        // On a thread of its own where one can start, else when asked for.
-        journalPrepared = std::async(std::launch::async | std::launch::deferred,
-                                     [&] { return settings.journal->Prepare(oldPaths, newPaths); });
-    }
     FlatHashIndex runFiles;  // job ids by old path
     runFiles.Reserve(count);
     for (std::uint32_t j = 0; j < count; ++j) {
@@ -196,8 +238,7 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         if (runFiles.Insert(HashBytes(path), j,
                             [&](std::uint32_t other) { return oldPaths[other] == path; }) != j) {
             // Two jobs for one file can never both succeed; touch nothing.
-            progress.SetFinished();
-            return RenameOutcome::kRolledBack;
+            return giveUp(RenameOutcome::kRolledBack);
         }
     }
     // The job whose file stands at each target, if any. A file of the run
@@ -214,10 +255,71 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             continue;
         }
         if (oldPaths[k] == newPaths[k] || madeWay[k]) {
-            progress.SetFinished();
-            return RenameOutcome::kRolledBack;
+            return giveUp(RenameOutcome::kRolledBack);
         }
         madeWay[k] = true;
+    }
+
+    // No other run renames in these folders until this one has ended.
+    std::vector<UniqueFd> locks;
+    std::string lockedFolder;
+    if (const int error = LockFolders(fs, oldPaths, newPaths, settings, locks, lockedFolder);
+        error != 0) {
+        for (RenameJob& job : jobs) {
+            if (job.oldPath != job.newPath && EncodeFileName(Folder(job.oldPath)) == lockedFolder) {
+                job.error = error;
+                break;
+            }
+        }
+        return giveUp(RenameOutcome::kRolledBack);
+    }
+
+    // Who each file is, checked again before each of its moves; and on
+    // volumes whose inode numbers cannot be trusted later, the parking name
+    // of every file whose move depends on others.
+    SafeMover mover(fs);
+    std::vector<FileIdentity> identities(count);
+    std::vector<std::uint8_t> stable(count, 1);
+    std::vector<std::string> parkNames(count);
+    std::vector<std::uint32_t> parked;  // jobs that pass through their parking names, in order
+    {
+        std::string lastFolder;
+        bool lastStable = true;
+        std::unordered_set<std::string> promised;
+        for (std::uint32_t j = 0; j < count; ++j) {
+            if (oldPaths[j] == newPaths[j]) continue;
+            if (const int error = fs.Identify(oldPaths[j], identities[j]); error != 0) {
+                jobs[j].error = error;  // gone, or unreadable: the run cannot finish
+                return giveUp(RenameOutcome::kRolledBack);
+            }
+            const std::string_view folder = FolderView(oldPaths[j]);
+            if (j == 0 || folder != lastFolder) {
+                lastFolder.assign(folder);
+                lastStable = fs.KeepsInodeNumbers(lastFolder.empty() ? "/" : lastFolder);
+            }
+            stable[j] = lastStable;
+            if (!lastStable && Entangled(j, oldPaths, newPaths, targetJob, madeWay)) {
+                const std::string park =
+                    mover.TempPath(lastFolder, ExtensionOf(oldPaths[j]), &promised);
+                if (park.empty()) {
+                    jobs[j].error = EEXIST;
+                    return giveUp(RenameOutcome::kRolledBack);
+                }
+                parkNames[j] = NameOf(park);
+                promised.insert(park);
+                parked.push_back(j);
+            }
+        }
+    }
+
+    // The journal takes what identifies the volumes beside the check of the
+    // targets; both only read.
+    std::future<bool> journalPrepared;
+    if (settings.journal != nullptr) {
+        // On a thread of its own where one can start, else when asked for.
+        journalPrepared = std::async(std::launch::async | std::launch::deferred, [&] {
+            return settings.journal->Prepare({oldPaths, newPaths, identities, parkNames, stable});
+        });
     }
     const Targets targets = CheckTargets(fs, oldPaths, newPaths, targetJob);
     const bool recorded = !journalPrepared.valid() || journalPrepared.get();
@@ -226,23 +328,22 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             break;
         case Targets::kTaken:
             progress.SetTargetExists();
-            progress.SetFinished();
-            return RenameOutcome::kTargetExists;
+            return giveUp(RenameOutcome::kTargetExists);
         case Targets::kShared:
-            progress.SetFinished();
-            return RenameOutcome::kRolledBack;
+            return giveUp(RenameOutcome::kRolledBack);
     }
-
     if (!recorded || (settings.journal != nullptr && !settings.journal->Commit())) {
-        progress.SetFinished();
-        return RenameOutcome::kRolledBack;
+        return giveUp(RenameOutcome::kRolledBack);
     }
+    const auto markStage = [&](int stage) {
+        return settings.journal == nullptr || settings.journal->MarkStage(stage);
+    };
 
     // Phase 2: forward.
-    SafeMover mover(fs);
     bool useExchange = settings.useExchange;
     std::deque<std::string> pathStore;
     Relocator relocator(mover, useExchange, oldPaths, pathStore);
+    relocator.CheckIdentities(identities, stable);
     std::vector<RelocationItem> items(count);
     for (std::uint32_t j = 0; j < count; ++j) {
         items[j].cur = oldPaths[j];
@@ -253,14 +354,62 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             progress.JobDone();
         }
     }
+    std::vector<std::string> parkPaths(count);
+    for (const std::uint32_t j : parked)
+        parkPaths[j] = std::string(FolderView(oldPaths[j])) + '/' + parkNames[j];
+    // Files whose names depend on each other all go to their parking names
+    // first; then each name they held is free.
+    const auto park = [&](std::uint32_t j) {
+        RelocationItem& item = items[j];
+        const std::string from(item.cur);
+        if (!relocator.IsItsFile(j, from)) {
+            item.error = kNotThePlannedFile;
+            return false;
+        }
+        const SafeMover::Result result = mover.Move(from, parkPaths[j], false);
+        if (result.error != 0) {
+            item.error = result.error;
+            return false;
+        }
+        item.cur = parkPaths[j];
+        return true;
+    };
+    bool complete = true;
+    for (const std::uint32_t j : parked) {
+        if (!park(j)) {
+            complete = false;
+            break;
+        }
+    }
+    int stage = 0;
+    if (complete && !parked.empty()) {
+        complete = markStage(1);
+        stage = complete ? 1 : 0;
+    }
     const std::function<void(std::uint32_t)> forwardArrived = [&](std::uint32_t j) {
         jobs[j].done = true;
         progress.JobDone();
     };
-    const bool complete = relocator.Run(items, targetJob, true, forwardArrived);
+    if (complete) {
+        std::vector<std::uint32_t> standing = targetJob;
+        for (std::uint32_t j = 0; j < count; ++j) {
+            if (standing[j] != kNone && !parkPaths[standing[j]].empty()) standing[j] = kNone;
+        }
+        complete = relocator.Run(items, standing, true, forwardArrived);
+    }
 
     if (!complete) {
-        // Phase 3: every file that left its old name goes back.
+        // Phase 3: every file that left its old name goes back. Parked
+        // files that arrived are parked again first, so that the journal
+        // can say where all of them are; they go on to their old names only
+        // once it says so.
+        bool unpark = true;
+        if (stage == 1) {
+            for (const std::uint32_t j : parked) {
+                if (items[j].cur == newPaths[j] && !park(j)) unpark = false;
+            }
+            unpark = unpark && markStage(2);
+        }
         PathIndex occupants;
         for (std::uint32_t j = 0; j < count; ++j) {
             RelocationItem& item = items[j];
@@ -268,7 +417,8 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
             if (item.cur == item.dst) {
                 item.state = RelocationItem::State::kArrived;
             } else {
-                item.state = RelocationItem::State::kPending;
+                item.state = !unpark && !parkPaths[j].empty() ? RelocationItem::State::kStuck
+                                                              : RelocationItem::State::kPending;
                 occupants.emplace(item.cur, j);
             }
         }
@@ -292,6 +442,7 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         if (at != oldPaths[j] && at != newPaths[j]) {
             jobs[j].tempPath = DecodeFileName(at);
         }
+        if (jobs[j].error == 0) jobs[j].error = items[j].error;
         settled = settled && (complete ? at == newPaths[j] : at == oldPaths[j]);
     }
     if (settled && !mover.SecondNameLeft() && settings.journal != nullptr) {

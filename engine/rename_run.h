@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ struct RenameJob {
     std::u16string tempPath;  // where the file is parked; empty when it is not
     std::u16string newPath;   // Folder(oldPath) + the new name
     bool done = false;        // the file is at newPath
+    int error = 0;  // after a failed run: why this file could not move (see MoveFailureText)
 };
 
 // One job per row in display order, the new names computed exactly as the
@@ -72,6 +74,9 @@ struct RenameRunSettings {
     // Where the run records itself before the first move, so that a run cut
     // short can be rolled back later; none when null.
     RunJournal* journal = nullptr;
+    // Called when another run holds a folder of this one, before waiting
+    // for it to end.
+    std::function<void(const std::string& folder)> onWaitForFolder = nullptr;
 };
 
 // Runs the jobs: checks for foreign files at the targets, records the run in

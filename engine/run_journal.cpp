@@ -13,6 +13,7 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <unordered_map>
 
 #include "engine/flat_hash_index.h"
@@ -20,11 +21,10 @@
 namespace morix {
 namespace {
 
-constexpr std::string_view kHeader = "morix run journal 1\n";
-
-// From this many names on, one pass over the folder's entries is cheaper than
-// a query per name.
-constexpr std::size_t kListFolderFrom = 64;
+constexpr std::string_view kHeader = "morix run journal 2\n";
+constexpr std::string_view kOlderHeader = "morix run journal 1\n";
+constexpr std::string_view kStageLines[] = {"stage 1\n", "stage 2\n"};
+constexpr std::string_view kFinishedLine = "finished\n";
 
 std::uint32_t Crc32(std::string_view text) {
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -118,58 +118,6 @@ int OpenFolder(const std::string& folder) {
     return open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-std::uint64_t InodeAt(int folderFd, const std::string& name) {
-    struct stat st;
-    if (fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
-    return st.st_ino;
-}
-
-// Inode numbers from one pass over the folder's entries. False when the
-// entries' numbers do not agree with what the files themselves report (some
-// FUSE volumes list no numbers at all).
-bool InodesFromListing(int folderFd, const std::vector<std::string_view>& names,
-                       std::vector<std::uint64_t>& inodes) {
-    FlatHashIndex index;
-    index.Reserve(names.size());
-    for (std::uint32_t i = 0; i < names.size(); ++i) {
-        index.Insert(HashBytes(names[i]), i,
-                     [&](std::uint32_t other) { return names[other] == names[i]; });
-    }
-    const int listFd = dup(folderFd);
-    DIR* dir = listFd >= 0 ? fdopendir(listFd) : nullptr;
-    if (dir == nullptr) {
-        if (listFd >= 0) close(listFd);
-        return false;
-    }
-    rewinddir(dir);
-    errno = 0;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        const std::uint32_t found =
-            index.Find(HashBytes(name), [&](std::uint32_t id) { return names[id] == name; });
-        if (found != FlatHashIndex::kNone) inodes[found] = entry->d_ino;
-        errno = 0;
-    }
-    const bool complete = errno == 0;
-    closedir(dir);
-    if (!complete) return false;
-    // Check the first and the last entry found against the files themselves.
-    std::size_t checked = 0;
-    for (std::size_t i = 0; i < names.size() && checked == 0; ++i) {
-        if (inodes[i] != 0) {
-            if (InodeAt(folderFd, std::string(names[i])) != inodes[i]) return false;
-            ++checked;
-        }
-    }
-    for (std::size_t i = names.size(); i-- > 0 && checked == 1;) {
-        if (inodes[i] != 0) {
-            if (InodeAt(folderFd, std::string(names[i])) != inodes[i]) return false;
-            ++checked;
-        }
-    }
-    return true;
-}
-
 bool WriteAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t n = write(fd, data.data(), data.size());
@@ -192,25 +140,49 @@ void AppendHeading(std::string& out, std::int64_t pid, std::int64_t started) {
     out += '\n';
 }
 
-void AppendFolderLine(std::string& out, std::uint64_t device, std::size_t files,
-                      std::string_view path) {
+void AppendFolderLine(std::string& out, std::uint64_t device, bool stableInodes,
+                      std::size_t files, std::string_view volume, std::string_view path) {
     out += "folder ";
     AppendNumber(out, device);
-    out += ' ';
+    out += stableInodes ? " 1 " : " 0 ";
     AppendNumber(out, files);
+    out += ' ';
+    AppendField(out, volume);
     out += ' ';
     AppendField(out, path);
     out += '\n';
 }
 
-void AppendFileLine(std::string& out, std::uint64_t inode, std::string_view oldName,
-                    std::string_view newName) {
-    AppendNumber(out, inode);
+void AppendFileLine(std::string& out, const FileIdentity& id, std::string_view oldName,
+                    std::string_view newName, std::string_view parkName) {
+    AppendNumber(out, id.inode);
     out += ' ';
+    AppendNumber(out, id.size);
+    out += ' ';
+    AppendNumber(out, id.mtimeSec);
+    out += ' ';
+    AppendNumber(out, id.mtimeNsec);
+    if (id.btimeSec == kNoBirthTime) {
+        out += " - 0";
+    } else {
+        out += ' ';
+        AppendNumber(out, id.btimeSec);
+        out += ' ';
+        AppendNumber(out, id.btimeNsec);
+    }
+    out += id.folder ? " d " : " f ";
     AppendField(out, oldName);
     out += ' ';
     AppendField(out, newName);
+    out += ' ';
+    AppendField(out, parkName);
     out += '\n';
+}
+
+void AppendMarks(std::string& out, int stage, bool finished) {
+    for (int k = 1; k <= stage && k <= 2; ++k)
+        out += kStageLines[k - 1];
+    if (finished) out += kFinishedLine;
 }
 
 // The counts and the checksum of everything before.
@@ -240,24 +212,55 @@ std::string FormatJournal(const JournalRecord& record) {
     std::string out;
     std::size_t size = 128;
     for (const JournalFolder& folder : record.folders) {
-        size += folder.path.size() + 48;
+        size += folder.path.size() + folder.volume.size() + 48;
         for (const JournalFile& file : folder.files)
-            size += file.oldName.size() + file.newName.size() + 32;
+            size += file.oldName.size() + file.newName.size() + file.parkName.size() + 96;
     }
     out.reserve(size);
     AppendHeading(out, record.pid, record.started);
     for (const JournalFolder& folder : record.folders) {
-        AppendFolderLine(out, folder.device, folder.files.size(), folder.path);
+        AppendFolderLine(out, folder.device, folder.stableInodes, folder.files.size(),
+                         folder.volume, folder.path);
         for (const JournalFile& file : folder.files)
-            AppendFileLine(out, file.inode, file.oldName, file.newName);
+            AppendFileLine(out, file.identity, file.oldName, file.newName, file.parkName);
     }
     AppendLastLine(out, record.folders.size(), record.FileCount());
+    AppendMarks(out, record.stage, record.finished);
     return out;
+}
+
+// The lines appended after the last line: stage marks in order, then the
+// finish mark. A last mark without its line break was cut short while being
+// written: it was not made.
+std::optional<std::string> ParseMarks(std::string_view rest, JournalRecord& record) {
+    const auto next = [&](std::string_view line) {
+        if (record.finished) return false;
+        if (record.stage < 2 && kStageLines[record.stage].starts_with(line)) {
+            if (line.ends_with('\n')) ++record.stage;
+            return true;
+        }
+        if (kFinishedLine.starts_with(line)) {
+            record.finished = line.ends_with('\n');
+            return true;
+        }
+        return false;
+    };
+    while (!rest.empty()) {
+        const std::size_t lineEnd = rest.find('\n');
+        const std::string_view line =
+            lineEnd == std::string_view::npos ? rest : rest.substr(0, lineEnd + 1);
+        if (!next(line)) return std::string("damaged text after the last line");
+        rest.remove_prefix(line.size());
+    }
+    return std::nullopt;
 }
 
 std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
     Reader in(text);
     JournalRecord record;
+    if (text.starts_with(kOlderHeader))
+        return std::string("written by an older version of this program, which this one cannot "
+                           "check");
     if (!in.Literal(kHeader)) return std::string("not a rename journal of this program");
     if (!in.Literal("pid ") || !in.Decimal(record.pid) || !in.Literal("\n") ||
         !in.Literal("started ") || !in.Decimal(record.started) || !in.Literal("\n")) {
@@ -270,7 +273,7 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
             std::size_t folderCount = 0, fileCount = 0;
             std::uint32_t crc = 0;
             if (!in.Decimal(folderCount) || !in.Literal(" ") || !in.Decimal(fileCount) ||
-                !in.Literal(" ") || !in.Hex32(crc) || !in.Literal("\n") || !in.AtEnd()) {
+                !in.Literal(" ") || !in.Hex32(crc) || !in.Literal("\n")) {
                 return std::string("damaged last line");
             }
             if (folderCount != record.folders.size() || fileCount != files) {
@@ -279,57 +282,56 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
             if (crc != Crc32(text.substr(0, endAt))) {
                 return std::string("the checksum does not match: the record is damaged");
             }
+            if (auto fault = ParseMarks(text.substr(in.Position()), record)) return *fault;
             return record;
         }
         if (in.AtEnd()) return std::string("the record is cut short");
         JournalFolder folder;
         std::size_t count = 0;
+        int stable = 0;
         if (!in.Literal("folder ") || !in.Decimal(folder.device) || !in.Literal(" ") ||
-            !in.Decimal(count) || !in.Literal(" ") || !in.Field(folder.path) || !in.Literal("\n") ||
-            !ValidFolder(folder.path)) {
+            !in.Decimal(stable) || stable > 1 || !in.Literal(" ") || !in.Decimal(count) ||
+            !in.Literal(" ") || !in.Field(folder.volume) || !in.Literal(" ") ||
+            !in.Field(folder.path) || !in.Literal("\n") || !ValidFolder(folder.path)) {
             return in.AtEnd() ? std::string("the record is cut short")
                               : std::string("damaged folder line");
         }
-        // Every file line takes at least 9 bytes; a larger count cannot be true.
-        if (count > in.Remaining() / 9) return std::string("the record is cut short");
+        folder.stableInodes = stable == 1;
+        // Every file line takes at least 27 bytes; a larger count cannot be true.
+        if (count > in.Remaining() / 27) return std::string("the record is cut short");
         folder.files.resize(count);
         for (JournalFile& file : folder.files) {
-            if (!in.Decimal(file.inode) || !in.Literal(" ") || !in.Field(file.oldName) ||
-                !in.Literal(" ") || !in.Field(file.newName) || !in.Literal("\n")) {
+            FileIdentity& id = file.identity;
+            bool fields = in.Decimal(id.inode) && in.Literal(" ") && in.Decimal(id.size) &&
+                          in.Literal(" ") && in.Decimal(id.mtimeSec) && in.Literal(" ") &&
+                          in.Decimal(id.mtimeNsec) && in.Literal(" ");
+            if (fields && in.Literal("- 0")) {
+                id.btimeSec = kNoBirthTime;
+            } else {
+                fields = fields && in.Decimal(id.btimeSec) && id.btimeSec != kNoBirthTime &&
+                         in.Literal(" ") && in.Decimal(id.btimeNsec);
+            }
+            if (fields && in.Literal(" d ")) {
+                id.folder = true;
+            } else {
+                fields = fields && in.Literal(" f ");
+            }
+            if (!fields || !in.Field(file.oldName) || !in.Literal(" ") ||
+                !in.Field(file.newName) || !in.Literal(" ") || !in.Field(file.parkName) ||
+                !in.Literal("\n")) {
                 return in.AtEnd() ? std::string("the record is cut short")
                                   : std::string("damaged file line");
             }
-            if (!ValidName(file.oldName) || !ValidName(file.newName)) {
+            id.device = folder.device;
+            if (id.mtimeNsec > 999999999 || id.btimeNsec > 999999999 ||
+                !ValidName(file.oldName) || !ValidName(file.newName) ||
+                !(file.parkName.empty() || ValidName(file.parkName))) {
                 return std::string("a file name in the record is not valid");
             }
         }
         files += count;
         record.folders.push_back(std::move(folder));
     }
-}
-
-int ReadInodes(const std::string& folder, const std::vector<std::string_view>& names,
-               std::uint64_t& device, std::vector<std::uint64_t>& inodes) {
-    const int fd = OpenFolder(folder);
-    if (fd < 0) return errno;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        const int error = errno;
-        close(fd);
-        return error;
-    }
-    device = st.st_dev;
-    inodes.assign(names.size(), 0);
-    if (names.size() < kListFolderFrom || !InodesFromListing(fd, names, inodes)) {
-        inodes.assign(names.size(), 0);
-    }
-    // Names the listing did not show as asked (a volume that stores another
-    // spelling) and small sets: ask the file itself.
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (inodes[i] == 0) inodes[i] = InodeAt(fd, std::string(names[i]));
-    }
-    close(fd);
-    return 0;
 }
 
 int SyncFolder(const std::string& folder) {
@@ -342,11 +344,7 @@ int SyncFolder(const std::string& folder) {
 
 RunJournal::RunJournal(std::string folder) : folder_(std::move(folder)) {}
 
-RunJournal::~RunJournal() {
-    // A journal that was not finished stays on disk: its run left files
-    // where only the record can find them.
-    if (fd_ >= 0) close(fd_);
-}
+RunJournal::~RunJournal() = default;  // an unfinished record stays on disk for recovery
 
 bool RunJournal::Fail(const std::string& what, int error) {
     error_ = what + ": " + std::strerror(error);
@@ -355,17 +353,25 @@ bool RunJournal::Fail(const std::string& what, int error) {
 
 bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
                        const std::vector<std::string>& newPaths) {
-    return Prepare(oldPaths, newPaths) && Commit();
+    RealFileSystem fs;
+    std::vector<FileIdentity> identities(oldPaths.size());
+    std::vector<std::uint8_t> stable(oldPaths.size(), 1);
+    for (std::size_t j = 0; j < oldPaths.size(); ++j) {
+        if (fs.Identify(oldPaths[j], identities[j]) != 0) identities[j] = {};
+    }
+    const std::vector<std::string> parkNames(oldPaths.size());
+    return Prepare({oldPaths, newPaths, identities, parkNames, stable}) && Commit();
 }
 
-bool RunJournal::Prepare(const std::vector<std::string>& oldPaths,
-                         const std::vector<std::string>& newPaths) {
+bool RunJournal::Prepare(const JournalPlan& plan) {
+    const auto& oldPaths = plan.oldPaths;
+    const auto& newPaths = plan.newPaths;
     text_.clear();
+    error_.clear();
     runFolders_.clear();
     const std::int64_t pid = getpid();
     const std::int64_t started = std::time(nullptr);
-    // The files that move, by folder in order of appearance; every name is
-    // a view into the paths.
+    // The files that move, by folder in order of appearance.
     struct Group {
         std::string folder;
         std::vector<std::uint32_t> jobs;
@@ -375,7 +381,9 @@ bool RunJournal::Prepare(const std::vector<std::string>& oldPaths,
     std::size_t last = 0;
     const auto slashOf = [&](std::uint32_t j) { return oldPaths[j].rfind('/'); };
     for (std::uint32_t j = 0; j < oldPaths.size(); ++j) {
-        if (oldPaths[j] == newPaths[j]) continue;
+        // A file that is not there cannot move (the run stops before it
+        // starts) and needs no record.
+        if (oldPaths[j] == newPaths[j] || plan.identities[j].device == 0) continue;
         const std::size_t slash = slashOf(j);
         const std::string_view folder(oldPaths[j].data(), slash == std::string::npos ? 0 : slash);
         // Runs mostly stay in one folder: the last group first.
@@ -386,38 +394,34 @@ bool RunJournal::Prepare(const std::vector<std::string>& oldPaths,
         }
         groups[last].jobs.push_back(j);
     }
+    if (groups.empty()) return true;  // nothing moves
 
     std::string text;
-    text.reserve(128 + oldPaths.size() * (oldPaths.empty() ? 0 : oldPaths[0].size() + 24));
+    text.reserve(128 + oldPaths.size() * (oldPaths.empty() ? 0 : 2 * oldPaths[0].size() + 64));
     AppendHeading(text, pid, started);
-    std::size_t folders = 0, files = 0;
-    std::vector<std::string_view> names;
-    std::vector<std::uint64_t> inodes;
+    std::size_t files = 0;
+    std::unordered_map<std::uint64_t, std::string> volumes;
     for (const Group& group : groups) {
-        names.clear();
-        for (std::uint32_t j : group.jobs)
-            names.push_back(std::string_view(oldPaths[j]).substr(slashOf(j) + 1));
-        std::uint64_t device = 0;
-        if (const int error = ReadInodes(group.folder, names, device, inodes); error != 0)
-            return Fail(group.folder.empty() ? "/" : group.folder, error);
-        // A file that is not there cannot move (the run will stop at it)
-        // and needs no record.
-        const auto present = static_cast<std::size_t>(
-            std::count_if(inodes.begin(), inodes.end(), [](std::uint64_t i) { return i != 0; }));
-        if (present == 0) continue;
-        AppendFolderLine(text, device, present, group.folder);
-        for (std::size_t k = 0; k < group.jobs.size(); ++k) {
-            if (inodes[k] == 0) continue;
-            const std::uint32_t j = group.jobs[k];
-            AppendFileLine(text, inodes[k], names[k],
-                           std::string_view(newPaths[j]).substr(newPaths[j].rfind('/') + 1));
+        const std::uint32_t first = group.jobs.front();
+        const std::uint64_t device = plan.identities[first].device;
+        auto volume = volumes.find(device);
+        if (volume == volumes.end()) {
+            const UniqueFd fd(OpenFolder(group.folder));
+            if (!fd.Valid()) return Fail(group.folder.empty() ? "/" : group.folder, errno);
+            volume = volumes.emplace(device, VolumeIdentity(fd.Get())).first;
+        }
+        AppendFolderLine(text, device, plan.stableInodes[first] != 0, group.jobs.size(),
+                         volume->second, group.folder);
+        for (const std::uint32_t j : group.jobs) {
+            AppendFileLine(text, plan.identities[j],
+                           std::string_view(oldPaths[j]).substr(slashOf(j) + 1),
+                           std::string_view(newPaths[j]).substr(newPaths[j].rfind('/') + 1),
+                           plan.parkNames[j]);
         }
         runFolders_.push_back(group.folder);
-        ++folders;
-        files += present;
+        files += group.jobs.size();
     }
-    if (folders == 0) return true;  // nothing moves
-    AppendLastLine(text, folders, files);
+    AppendLastLine(text, groups.size(), files);
     text_ = std::move(text);
     base_ = folder_ + "/run-" + std::to_string(pid) + '-' + std::to_string(started) + '-';
     return true;
@@ -425,48 +429,91 @@ bool RunJournal::Prepare(const std::vector<std::string>& oldPaths,
 
 bool RunJournal::Commit() {
     if (text_.empty()) return error_.empty();  // nothing moves, or Prepare failed
+    folderFd_.Reset(OpenFolder(folder_));
+    if (!folderFd_.Valid()) return Fail(folder_, errno);
     // Written under a name that recovery passes over, locked, flushed, and
     // only then given its real name: a journal is never seen half written.
     std::string temp;
-    for (int n = 0; fd_ < 0; ++n) {
+    for (int n = 0; !fd_.Valid(); ++n) {
         if (n == 1000) return Fail(folder_, EEXIST);
         path_ = base_ + std::to_string(n) + std::string(kJournalSuffix);
         temp = base_ + std::to_string(n) + std::string(kUnfinishedJournalSuffix);
         struct stat st;
         if (lstat(path_.c_str(), &st) == 0) continue;
-        fd_ = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (fd_ < 0 && errno != EEXIST) return Fail(folder_, errno);
+        fd_.Reset(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!fd_.Valid() && errno != EEXIST) return Fail(folder_, errno);
     }
+    name_ = path_.substr(folder_.size() + 1);
     const auto abandon = [&](int error) {
         unlink(temp.c_str());
-        close(fd_);
-        fd_ = -1;
+        fd_.Reset();
         return Fail(path_, error);
     };
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return abandon(errno);
-    if (!WriteAll(fd_, text_) || fsync(fd_) != 0) return abandon(errno);
+    if (flock(fd_.Get(), LOCK_EX | LOCK_NB) != 0) return abandon(errno);
+    if (!WriteAll(fd_.Get(), text_) || fsync(fd_.Get()) != 0) return abandon(errno);
     if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0)
         return abandon(errno);
-    if (const int error = SyncFolder(folder_); error != 0) {
+    if (fsync(folderFd_.Get()) != 0) {
+        const int error = errno;
         unlink(path_.c_str());
-        close(fd_);
-        fd_ = -1;
+        fd_.Reset();
         return Fail(folder_, error);
     }
+    size_ = text_.size();
     text_.clear();
     text_.shrink_to_fit();
     return true;
 }
 
-void RunJournal::Finish() {
-    if (fd_ < 0) return;
-    // The new names reach the disk before the record of the old ones goes.
+namespace {
+
+int AppendLine(int fd, std::size_t size, std::string_view line) {
+    errno = EIO;  // a short write sets none
+    if (pwrite(fd, line.data(), line.size(), static_cast<off_t>(size)) !=
+            static_cast<ssize_t>(line.size()) ||
+        fdatasync(fd) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int AppendStageLine(int fd, std::size_t size, int stage) {
+    return stage < 1 || stage > 2 ? EINVAL : AppendLine(fd, size, kStageLines[stage - 1]);
+}
+
+bool RunJournal::Append(std::string_view line) {
+    if (const int error = AppendLine(fd_.Get(), size_, line); error != 0) return Fail(path_, error);
+    size_ += line.size();
+    return true;
+}
+
+bool RunJournal::MarkStage(int stage) {
+    if (!fd_.Valid() || stage < 1 || stage > 2) return false;
+    return Append(kStageLines[stage - 1]);
+}
+
+bool RunJournal::Finish() {
+    if (!fd_.Valid()) return true;
+    // The new names reach the disk before the record says they are final;
+    // the mark makes the record harmless even where it cannot be removed
+    // (an unwritable folder) or its removal does not reach the disk.
     for (const std::string& folder : runFolders_)
         SyncFolder(folder);
-    unlink(path_.c_str());
-    SyncFolder(folder_);
-    close(fd_);
-    fd_ = -1;
+    errno = 0;
+    const bool marked = Append(kFinishedLine);
+    const bool removed = unlinkat(folderFd_.Get(), name_.c_str(), 0) == 0;
+    const int removeError = errno;
+    if (removed) fsync(folderFd_.Get());
+    if (!marked && !removed) {
+        Fail(path_, removeError);
+        return false;
+    }
+    fd_.Reset();
+    folderFd_.Reset();
+    error_.clear();
+    return true;
 }
 
 }  // namespace morix

@@ -1,23 +1,34 @@
 // The journal of a rename run. Before the first file moves, the run writes
 // down every file it is about to rename and makes that record durable; when
 // the run ends with every file under a name the user knows (all renamed, or
-// all put back), the record goes. A record that outlives its process marks
-// a run that was cut short, and lets the next start put its files back.
+// all put back), the record is marked finished and goes. A record that
+// outlives its process unfinished marks a run that was cut short, and lets
+// the next start put its files back.
 //
-// A file keeps its inode number when it is renamed within its folder, so one
-// line per file is enough: whatever name the file has when the run stops
-// (its old name, its new name or a parking name), the number finds it.
+// Each folder is recorded with what identifies its volume (so that another
+// volume mounted at the same place is never taken for it) and with whether
+// the volume keeps inode numbers. Each file is recorded with its inode
+// number, size, modification and birth times. On volumes that keep inode
+// numbers, the number finds a file under any name of its run. Elsewhere
+// numbers are made up per mount, so the run moves in an order that names
+// alone decode: every file whose old name is another's new name (chains,
+// swaps, rotations) is first parked under the parking name recorded for it,
+// all of them; then a "stage 1" line says that such files stand at their
+// parking or their new names; a roll-back parks them again and appends
+// "stage 2": parking or old names.
 //
 // The record is text, one line per item; names are written as
 // "<byte count>:<bytes>" because a file name may hold any byte but "/" and
 // NUL, line breaks included:
-//   morix run journal 1
+//   morix run journal 2
 //   pid <process id>
 //   started <seconds since the epoch>
-//   folder <device> <file count> <len>:<folder path>
-//   <inode> <len>:<old name> <len>:<new name>      (file count times)
-//   ...                                            (more folders)
+//   folder <device> <keeps inode numbers 0|1> <file count> <len>:<volume> <len>:<folder path>
+//   <inode> <size> <mtime s> <mtime ns> <btime s or -> <btime ns> <f|d> <len>:<old name>
+//       <len>:<new name> <len>:<parking name or nothing>      (file count times, one line each)
+//   ...                                                        (more folders)
 //   end <folder count> <file count> <crc-32 of all lines above, 8 hex digits>
+//   stage 1 | stage 2 | finished                               (appended later, each alone)
 #pragma once
 
 #include <cstdint>
@@ -26,17 +37,24 @@
 #include <variant>
 #include <vector>
 
+#include "engine/file_system.h"
+#include "engine/unique_fd.h"
+#include "engine/volume_identity.h"
+
 namespace morix {
 
 struct JournalFile {
-    std::uint64_t inode = 0;
-    std::string oldName;  // file-name bytes, without the folder
+    FileIdentity identity;  // its device is the folder's
+    std::string oldName;    // file-name bytes, without the folder
     std::string newName;
+    std::string parkName;  // where the run parks it on its way; empty: it moves directly
 };
 
 struct JournalFolder {
     std::uint64_t device = 0;
-    std::string path;  // "" is the root folder
+    bool stableInodes = true;  // the volume keeps inode numbers
+    std::string volume;        // what identifies the volume; see VolumeIdentity
+    std::string path;          // "" is the root folder
     std::vector<JournalFile> files;
 };
 
@@ -44,9 +62,13 @@ struct JournalRecord {
     std::int64_t pid = 0;      // the process that ran the run
     std::int64_t started = 0;  // seconds since the epoch
     std::vector<JournalFolder> folders;
+    int stage = 0;          // 1: parked files go on to their new names; 2: back to their old
+    bool finished = false;  // every file ended under its new name or every file under its old
 
     std::size_t FileCount() const;
 };
+
+
 
 std::string FormatJournal(const JournalRecord& record);
 
@@ -59,10 +81,17 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text);
 inline constexpr std::string_view kJournalSuffix = ".journal";
 inline constexpr std::string_view kUnfinishedJournalSuffix = ".tmp";
 
-// The inode numbers of names in folder (file-name bytes), by index; 0 where
-// a name is absent. 0 or an errno value when the folder cannot be read.
-int ReadInodes(const std::string& folder, const std::vector<std::string_view>& names,
-               std::uint64_t& device, std::vector<std::uint64_t>& inodes);
+// What a run tells its journal: per job the paths (bytes, absolute), who
+// the file is (identity.device 0: not found, it will not move), where it is
+// parked on its way (a name in its folder, or empty) and whether its volume
+// keeps inode numbers. Jobs with equal paths are left out.
+struct JournalPlan {
+    const std::vector<std::string>& oldPaths;
+    const std::vector<std::string>& newPaths;
+    const std::vector<FileIdentity>& identities;
+    const std::vector<std::string>& parkNames;
+    const std::vector<std::uint8_t>& stableInodes;
+};
 
 // A run's journal, held locked by its process from the moment it exists, so
 // that no other process takes a live run for one that was cut short.
@@ -75,29 +104,34 @@ class RunJournal {
     RunJournal& operator=(const RunJournal&) = delete;
 
     // Records the files about to move: oldPaths[i] is renamed to
-    // newPaths[i] (both absolute, as bytes; pairs with equal paths are
-    // left out), and makes the record durable. False when it cannot; Error()
-    // says why, and nothing may move.
+    // newPaths[i] (both absolute, as bytes; pairs with equal paths are left
+    // out), each moving directly, and makes the record durable. False when
+    // it cannot; Error() says why, and nothing may move.
     bool Begin(const std::vector<std::string>& oldPaths, const std::vector<std::string>& newPaths);
 
-    // Begin in two steps: Prepare reads what identifies the files and
+    // Begin in two steps: Prepare reads what identifies the volumes and
     // writes nothing (it may run beside other work that only reads), Commit
     // puts the record on disk.
-    bool Prepare(const std::vector<std::string>& oldPaths,
-                 const std::vector<std::string>& newPaths);
+    bool Prepare(const JournalPlan& plan);
     bool Commit();
 
+    // Appends a stage line and makes it durable (see above).
+    bool MarkStage(int stage);
+
     // The run has ended with every file under its old or its new name: the
-    // names are flushed to disk and the record goes.
-    void Finish();
+    // names are flushed to disk, the record is marked finished and goes.
+    // False, with Error() saying why, when it could neither be marked nor
+    // removed: the next start would then take the run for one cut short.
+    bool Finish();
 
     // Begun and not finished: the record stays on disk after this object.
-    bool Unfinished() const { return fd_ >= 0; }
+    bool Unfinished() const { return fd_.Valid(); }
     const std::string& Path() const { return path_; }
     const std::string& Error() const { return error_; }
 
   private:
     bool Fail(const std::string& what, int error);
+    bool Append(std::string_view line);
 
     std::string folder_;
     std::string path_;
@@ -105,8 +139,15 @@ class RunJournal {
     std::vector<std::string> runFolders_;
     std::string text_;  // prepared and not yet on disk
     std::string base_;  // the journal's name without its number and suffix
-    int fd_ = -1;
+    std::string name_;  // the journal's file name in folder_
+    std::size_t size_ = 0;  // bytes written so far
+    UniqueFd fd_;
+    UniqueFd folderFd_;  // folder_, to remove the record even after a folder above was renamed
 };
+
+// Appends the line of a stage (1 or 2) to the journal open on fd, whose
+// text is size bytes long, and makes it durable; 0 or an errno value.
+int AppendStageLine(int fd, std::size_t size, int stage);
 
 // Flushes a folder's entries (renames in it) to disk; 0 or an errno value.
 int SyncFolder(const std::string& folder);

@@ -46,39 +46,55 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
 // tick around the turn of a second.
 constexpr std::int64_t kClockSlackSeconds = 2;
 
-// Whether names of a folder hold the files of a run, each name asked once. A
-// file is the run's when it has the recorded inode number and was not born
-// after the run started: inode numbers of deleted files are given out again.
+// What names of a folder hold now, each name asked once.
 class FolderFiles {
   public:
     FolderFiles(int fd, std::int64_t started) : fd_(fd), started_(started) {}
 
-    std::uint64_t Inode(const std::string& name) { return Look(name).inode; }
-
-    bool Holds(const std::string& name, std::uint64_t inode) {
-        const Entry& entry = Look(name);
-        return inode != 0 && entry.inode == inode && !entry.bornLater;
-    }
-
-  private:
     struct Entry {
-        std::uint64_t inode = 0;
-        bool bornLater = false;
+        bool present = false;
+        FileIdentity identity;
+        std::uint64_t links = 0;
+        bool bornLater = false;  // after the run started: never one of its files
     };
 
     const Entry& Look(const std::string& name) {
         const auto [at, fresh] = cache_.try_emplace(name);
         if (fresh) {
             struct statx st;
-            if (statx(fd_, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_INO | STATX_BTIME, &st) == 0) {
-                at->second.inode = st.stx_ino;
-                at->second.bornLater = (st.stx_mask & STATX_BTIME) != 0 &&
-                                       st.stx_btime.tv_sec > started_ + kClockSlackSeconds;
+            if (statx(fd_, name.c_str(), AT_SYMLINK_NOFOLLOW,
+                      STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME |
+                          STATX_NLINK,
+                      &st) == 0) {
+                Entry& e = at->second;
+                e.present = true;
+                e.identity.inode = st.stx_ino;
+                e.identity.size = st.stx_size;
+                e.identity.mtimeSec = st.stx_mtime.tv_sec;
+                e.identity.mtimeNsec = st.stx_mtime.tv_nsec;
+                e.identity.folder = S_ISDIR(st.stx_mode);
+                e.links = st.stx_nlink;
+                if ((st.stx_mask & STATX_BTIME) != 0) {
+                    e.identity.btimeSec = st.stx_btime.tv_sec;
+                    e.identity.btimeNsec = st.stx_btime.tv_nsec;
+                    e.bornLater = st.stx_btime.tv_sec > started_ + kClockSlackSeconds;
+                }
             }
         }
         return at->second;
     }
 
+    // Whether name holds the recorded file: every recorded property
+    // matches, and it was not born after the run started.
+    bool Holds(const std::string& name, const JournalFile& file, bool stableInodes) {
+        const Entry& entry = Look(name);
+        FileIdentity now = entry.identity;
+        now.device = file.identity.device;  // the folder's device was checked already
+        return entry.present && !entry.bornLater &&
+               SameFileAndContent(file.identity, now, stableInodes);
+    }
+
+  private:
     int fd_;
     std::int64_t started_;
     std::unordered_map<std::string, Entry> cache_;
@@ -94,7 +110,8 @@ struct ExtraName {
 
 class RunRestorer {
   public:
-    RunRestorer(const JournalRecord& record, FileSystem& fs) : record_(record), fs_(fs) {}
+    RunRestorer(const JournalRecord& record, FileSystem& fs, const StageMarker& markStage)
+        : record_(record), fs_(fs), markStage_(markStage), stage_(record.stage) {}
 
     RecoveredRun Restore() {
         result_.pid = record_.pid;
@@ -102,42 +119,92 @@ class RunRestorer {
         // Items keep views of these paths: no reallocation afterwards.
         originals_.reserve(result_.files);
         items_.reserve(result_.files);
-        for (const JournalFolder& folder : record_.folders)
-            LocateFolder(folder);
-        MoveHome();
+        for (const JournalFolder& folder : record_.folders) {
+            firstItem_.push_back(static_cast<std::uint32_t>(items_.size()));
+            for (const JournalFile& file : folder.files) {
+                const std::string& oldPath =
+                    originals_.emplace_back(JoinPath(folder.path, file.oldName));
+                items_.push_back(RelocationItem{{}, oldPath, RelocationItem::State::kStuck, 0});
+                identities_.push_back(file.identity);
+                stable_.push_back(folder.stableInodes);
+                parkPaths_.push_back(file.parkName.empty() ? std::string()
+                                                           : JoinPath(folder.path, file.parkName));
+            }
+        }
+        // A folder inside a folder of the run can be reached only once that
+        // one is home: every round locates what it can and moves it home.
+        std::vector<bool> located(record_.folders.size(), false);
+        for (bool progress = true; progress;) {
+            progress = false;
+            for (std::size_t g = 0; g < record_.folders.size(); ++g) {
+                if (!located[g] && LocateFolder(g)) located[g] = progress = true;
+            }
+            if (progress) MoveHome(located);
+        }
+        for (std::size_t g = 0; g < record_.folders.size(); ++g) {
+            if (located[g]) continue;
+            for (std::uint32_t i = firstItem_[g]; i < firstItem_[g] + record_.folders[g].files.size();
+                 ++i)
+                items_[i].error = ENOENT;
+        }
+        RemoveExtraNames();
+        for (std::uint32_t i = 0; i < items_.size(); ++i) {
+            const RelocationItem& item = items_[i];
+            if (item.state == RelocationItem::State::kArrived) continue;
+            result_.unreturned.push_back({originals_[i],
+                                          item.cur.empty() ? std::string() : std::string(item.cur),
+                                          item.error});
+        }
         return std::move(result_);
     }
 
   private:
-    // Finds where each file of the folder is now.
-    void LocateFolder(const JournalFolder& folder) {
-        const std::uint32_t first = static_cast<std::uint32_t>(items_.size());
-        for (const JournalFile& file : folder.files) {
-            const std::string& oldPath =
-                originals_.emplace_back(JoinPath(folder.path, file.oldName));
-            items_.push_back(RelocationItem{{}, oldPath, RelocationItem::State::kStuck, 0});
-        }
-        const int fd = open(folder.path.empty() ? "/" : folder.path.c_str(),
-                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        struct stat st;
-        int error = fd < 0 ? errno : (fstat(fd, &st) != 0 ? errno : 0);
-        if (error == 0 && st.st_dev != folder.device) {
-            error = ENODEV;  // another volume is mounted there now: its inode numbers mean nothing
-        }
-        if (error != 0) {
-            for (std::uint32_t i = first; i < items_.size(); ++i)
+    // Finds where each file of folder g is now. False when the folder is not
+    // there (yet): a folder of the run above it may still be away.
+    bool LocateFolder(std::size_t g) {
+        const JournalFolder& folder = record_.folders[g];
+        const std::uint32_t first = firstItem_[g];
+        const auto failAll = [&](int error) {
+            for (std::uint32_t i = first; i < first + folder.files.size(); ++i)
                 items_[i].error = error;
-            if (fd >= 0) close(fd);
-            return;
+            return true;
+        };
+        const UniqueFd fd(open(folder.path.empty() ? "/" : folder.path.c_str(),
+                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!fd.Valid()) return errno == ENOENT ? false : failAll(errno);
+        struct stat st;
+        if (fstat(fd.Get(), &st) != 0) return failAll(errno);
+        // Another volume mounted there now has names and numbers of its own.
+        const bool sameVolume = folder.volume.empty() ? st.st_dev == folder.device
+                                                      : VolumeIdentity(fd.Get()) == folder.volume;
+        if (!sameVolume) return failAll(kOtherVolume);
+        UniqueFd lock;
+        if (const int error = fs_.LockFolder(folder.path.empty() ? "/" : folder.path, false, lock);
+            error != 0) {
+            return failAll(error == EWOULDBLOCK ? EBUSY : error);
         }
-        FolderFiles here(fd, record_.started);
-        // Where files of the run may stand: any old or new name of the run
-        // (swapped names put a file under a name of another), or a parking
-        // name. By inode number.
+        locks_.push_back(std::move(lock));
+        FolderFiles here(fd.Get(), record_.started);
+        std::unordered_set<std::string> claimed;
+        const auto place = [&](std::size_t f, const std::string& name) {
+            RelocationItem& item = items_[first + f];
+            claimed.insert(name);
+            if (name == folder.files[f].oldName) {
+                item.cur = item.dst;
+                item.state = RelocationItem::State::kArrived;
+            } else {
+                item.cur = store_.emplace_back(JoinPath(folder.path, name));
+                item.state = RelocationItem::State::kPending;
+            }
+        };
+        // Every name where a file of the run may stand, by the number the
+        // volume gives its file now: the run's old, new and parking names,
+        // and any parking name in the folder.
         std::unordered_set<std::string> candidates;
         for (const JournalFile& file : folder.files) {
             candidates.insert(file.oldName);
             candidates.insert(file.newName);
+            if (!file.parkName.empty()) candidates.insert(file.parkName);
         }
         std::vector<std::string> names;
         if (fs_.ListNames(folder.path, names) == 0) {
@@ -146,63 +213,132 @@ class RunRestorer {
                 if (name.compare(0, prefix.size(), prefix) == 0) candidates.insert(std::move(name));
             }
         }
-        std::unordered_multimap<std::uint64_t, std::string_view> byInode;
+        std::unordered_multimap<std::uint64_t, const std::string*> byInode;
         for (const std::string& name : candidates) {
-            if (const std::uint64_t inode = here.Inode(name); inode != 0)
-                byInode.emplace(inode, name);
+            if (const auto& entry = here.Look(name); entry.present)
+                byInode.emplace(entry.identity.inode, &name);
         }
-        std::unordered_set<std::string_view> claimed;
-        // Files at home first: their names are settled.
-        for (std::size_t f = 0; f < folder.files.size(); ++f) {
-            const JournalFile& file = folder.files[f];
-            RelocationItem& item = items_[first + f];
-            if (here.Holds(file.oldName, file.inode) && claimed.insert(file.oldName).second) {
-                item.cur = item.dst;
-                item.state = RelocationItem::State::kArrived;
-            }
-        }
-        for (std::size_t f = 0; f < folder.files.size(); ++f) {
-            const JournalFile& file = folder.files[f];
-            RelocationItem& item = items_[first + f];
-            if (item.state == RelocationItem::State::kArrived || file.inode == 0) continue;
-            std::string_view found;
-            if (!claimed.contains(file.newName) && here.Holds(file.newName, file.inode)) {
-                found = file.newName;
-            } else {
-                const auto [begin, end] = byInode.equal_range(file.inode);
-                for (auto it = begin; it != end && found.empty(); ++it) {
-                    if (!claimed.contains(it->second) &&
-                        here.Holds(std::string(it->second), file.inode))
-                        found = it->second;
+        if (folder.stableInodes) {
+            LocateByInode(folder, here, byInode, claimed, place);
+        } else {
+            // Each file is where the order of the run's moves says it can be:
+            // a file that passes through its parking name stands there, or
+            // at its new name after "stage 1" and at its old name otherwise;
+            // any other file at its old or its new name.
+            for (std::size_t f = 0; f < folder.files.size(); ++f) {
+                const JournalFile& file = folder.files[f];
+                std::vector<const std::string*> names;
+                if (!file.parkName.empty()) {
+                    names = {&file.parkName, stage_ == 1 ? &file.newName : &file.oldName};
+                } else {
+                    names = {&file.oldName, &file.newName};
+                }
+                for (const std::string* name : names) {
+                    if (!claimed.contains(*name) && here.Holds(*name, file, false)) {
+                        place(f, *name);
+                        break;
+                    }
                 }
             }
-            if (found.empty()) continue;  // not found: stays stuck
-            claimed.insert(found);
-            item.cur = store_.emplace_back(JoinPath(folder.path, std::string(found)));
-            item.state = RelocationItem::State::kPending;
         }
         // Second names of files (a move by link cut short between its two
-        // steps): any other name of the run still linked to the file.
+        // steps): another name of the run that is a link to the same file,
+        // as the volume numbers its files now.
+        for (std::size_t f = 0; f < folder.files.size(); ++f) {
+            const auto i = static_cast<std::uint32_t>(first + f);
+            if (items_[i].state == RelocationItem::State::kStuck) continue;
+            const std::string at = items_[i].state == RelocationItem::State::kArrived
+                                       ? folder.files[f].oldName
+                                       : NameOf(std::string(items_[i].cur));
+            const FolderFiles::Entry found = here.Look(at);
+            if (found.links < 2) continue;
+            const auto [begin, end] = byInode.equal_range(found.identity.inode);
+            for (auto it = begin; it != end; ++it) {
+                if (!claimed.contains(*it->second))
+                    extras_.push_back(
+                        {i, JoinPath(folder.path, *it->second), found.identity.inode});
+            }
+        }
+        return true;
+    }
+
+    // On volumes that keep inode numbers: a file is found by its number under
+    // any old or new name of its run (swapped names put a file under a name
+    // of another), or a parking name.
+    template <typename Place>
+    void LocateByInode(const JournalFolder& folder, FolderFiles& here,
+                       const std::unordered_multimap<std::uint64_t, const std::string*>& byInode,
+                       std::unordered_set<std::string>& claimed, const Place& place) {
+        // Files at home first: their names are settled.
+        std::vector<bool> done(folder.files.size(), false);
         for (std::size_t f = 0; f < folder.files.size(); ++f) {
             const JournalFile& file = folder.files[f];
-            const auto i = static_cast<std::uint32_t>(first + f);
-            if (file.inode == 0 || items_[i].state == RelocationItem::State::kStuck) continue;
-            const auto [begin, end] = byInode.equal_range(file.inode);
+            if (here.Holds(file.oldName, file, true) && !claimed.contains(file.oldName)) {
+                place(f, file.oldName);
+                done[f] = true;
+            }
+        }
+        for (std::size_t f = 0; f < folder.files.size(); ++f) {
+            const JournalFile& file = folder.files[f];
+            if (done[f]) continue;
+            if (!claimed.contains(file.newName) && here.Holds(file.newName, file, true)) {
+                place(f, file.newName);
+                continue;
+            }
+            const auto [begin, end] = byInode.equal_range(file.identity.inode);
             for (auto it = begin; it != end; ++it) {
-                if (!claimed.contains(it->second) &&
-                    here.Holds(std::string(it->second), file.inode)) {
-                    extras_.push_back(
-                        {i, JoinPath(folder.path, std::string(it->second)), file.inode});
+                if (!claimed.contains(*it->second) && here.Holds(*it->second, file, true)) {
+                    place(f, *it->second);
+                    break;
                 }
             }
         }
-        close(fd);
     }
 
-    void MoveHome() {
+    void MoveHome(const std::vector<bool>& located) {
+        SafeMover mover(fs_);
+        // Parked files stood at their new names after "stage 1": they are
+        // parked again, and go on to their old names only once the journal
+        // says so, which it can once every folder with parked files is in.
+        if (stage_ == 1) {
+            bool allIn = true;
+            for (std::size_t g = 0; g < record_.folders.size(); ++g) {
+                for (const JournalFile& file : record_.folders[g].files)
+                    allIn = allIn && (located[g] || file.parkName.empty());
+            }
+            for (std::uint32_t i = 0; i < items_.size(); ++i) {
+                RelocationItem& item = items_[i];
+                if (parkPaths_[i].empty() || item.state != RelocationItem::State::kPending ||
+                    item.cur == parkPaths_[i]) {
+                    continue;
+                }
+                Relocator check(mover, noExchange_, originals_, store_);
+                check.CheckIdentities(identities_, stable_);
+                const std::string from(item.cur);
+                const int error = !check.IsItsFile(i, from)
+                                      ? kNotThePlannedFile
+                                      : mover.Move(from, parkPaths_[i], false).error;
+                if (error != 0) {
+                    item.error = error;
+                    item.state = RelocationItem::State::kStuck;
+                    allIn = false;
+                } else {
+                    item.cur = parkPaths_[i];
+                }
+            }
+            if (allIn && markStage_(2) == 0) stage_ = 2;
+        }
+        std::vector<std::uint32_t> heldBack;
+        for (std::uint32_t i = 0; i < items_.size(); ++i) {
+            if (stage_ == 1 && !parkPaths_[i].empty() &&
+                items_[i].state == RelocationItem::State::kPending) {
+                items_[i].state = RelocationItem::State::kStuck;
+                heldBack.push_back(i);
+            }
+        }
         std::unordered_map<std::string_view, std::uint32_t> occupants;
         for (std::uint32_t i = 0; i < items_.size(); ++i) {
-            if (items_[i].state == RelocationItem::State::kPending)
+            if (!items_[i].cur.empty() && items_[i].state != RelocationItem::State::kArrived)
                 occupants.emplace(items_[i].cur, i);
         }
         std::vector<std::uint32_t> standing(items_.size(), kNoItem);
@@ -213,19 +349,13 @@ class RunRestorer {
         }
         // Second names of files at home may stand where others must go.
         RemoveExtraNames();
-        SafeMover mover(fs_);
         bool useExchange = true;
         Relocator relocator(mover, useExchange, originals_, store_);
+        relocator.CheckIdentities(identities_, stable_);
         relocator.Run(items_, standing, false, [&](std::uint32_t) { ++result_.returned; });
         RemoveExtraNames();
-
-        for (std::uint32_t i = 0; i < items_.size(); ++i) {
-            const RelocationItem& item = items_[i];
-            if (item.state == RelocationItem::State::kArrived) continue;
-            result_.unreturned.push_back({originals_[i],
-                                          item.cur.empty() ? std::string() : std::string(item.cur),
-                                          item.error});
-        }
+        for (const std::uint32_t i : heldBack)
+            items_[i].state = RelocationItem::State::kPending;
     }
 
     // Removes the second names of files that are home, while they are still
@@ -243,9 +373,17 @@ class RunRestorer {
 
     const JournalRecord& record_;
     FileSystem& fs_;
+    const StageMarker& markStage_;
+    int stage_;
+    bool noExchange_ = false;
     RecoveredRun result_;
     std::vector<RelocationItem> items_;
     std::vector<std::string> originals_;  // old path per item
+    std::vector<FileIdentity> identities_;
+    std::vector<std::uint8_t> stable_;
+    std::vector<std::string> parkPaths_;  // per item; empty when it moves directly
+    std::vector<std::uint32_t> firstItem_;  // per folder
+    std::vector<UniqueFd> locks_;
     std::deque<std::string> store_;
     std::vector<ExtraName> extras_;
 };
@@ -309,8 +447,9 @@ void RemoveAbandonedUnfinished(const std::string& path, std::string_view name) {
 
 }  // namespace
 
-RecoveredRun RollBackRun(const JournalRecord& record, FileSystem& fs) {
-    return RunRestorer(record, fs).Restore();
+RecoveredRun RollBackRun(const JournalRecord& record, FileSystem& fs,
+                         const StageMarker& markStage) {
+    return RunRestorer(record, fs, markStage).Restore();
 }
 
 bool RecoveryReport::Complete() const {
@@ -330,7 +469,7 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
             continue;
         }
         if (!EndsWith(name, kJournalSuffix)) continue;
-        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
         if (fd < 0) {
             if (errno != ENOENT) {
                 RecoveredRun& run = report.runs.emplace_back();
@@ -353,8 +492,18 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
         RecoveredRun run;
         if (ReadJournalText(fd, text, problem)) {
             auto parsed = ParseJournal(text);
-            if (auto* record = std::get_if<JournalRecord>(&parsed)) {
-                run = RollBackRun(*record, fs);
+            if (auto* record = std::get_if<JournalRecord>(&parsed); record && record->finished) {
+                // Its run ended well; only the record's removal did not.
+                if (unlink(path.c_str()) == 0) SyncFolder(folder);
+                close(fd);
+                continue;
+            } else if (record) {
+                std::size_t size = text.size();
+                run = RollBackRun(*record, fs, [&](int stage) {
+                    const int error = AppendStageLine(fd, size, stage);
+                    if (error == 0) size += 8;
+                    return error;
+                });
                 if (run.Complete()) {
                     for (const JournalFolder& runFolder : record->folders)
                         SyncFolder(runFolder.path);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,19 @@ struct RecoveredRun {
     bool Complete() const { return damage.empty() && unreturned.empty(); }
 };
 
-// Moves every file of the run back to its old name. A file is found by its
-// inode number under its old name, its new name or a parking name in its
-// folder; a folder now on another device is not touched. No file is ever
-// replaced. A second name left by a move cut short between its two steps
-// (a link to a file that is back home) is removed.
-RecoveredRun RollBackRun(const JournalRecord& record, FileSystem& fs);
+// Records that the run's parked files stand at their parking or old names
+// from now on (see the journal); 0 or an errno value.
+using StageMarker = std::function<int(int stage)>;
+
+// Moves every file of the run back to its old name. A file is moved only when
+// every recorded property matches: on volumes that keep inode numbers it is
+// found by its number under any name of its run or a parking name; elsewhere
+// under the names the order of the run's moves allows. A folder now on
+// another volume is not touched (kOtherVolume), nor one that a live run holds
+// (EBUSY). No file is ever replaced. A second name left by a move cut short
+// between its two steps (a link to a file that is back home) is removed.
+RecoveredRun RollBackRun(const JournalRecord& record, FileSystem& fs,
+                         const StageMarker& markStage);
 
 struct RecoveryReport {
     std::vector<RecoveredRun> runs;     // runs found cut short, put back or not

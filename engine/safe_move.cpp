@@ -1,6 +1,7 @@
 #include "engine/safe_move.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "engine/paths.h"
 #include "engine/text.h"
@@ -99,17 +100,55 @@ int SafeMover::MoveByLink(const std::string& from, const std::string& to) {
     if (error != EPERM && error != EOPNOTSUPP && error != ENOSYS && error != EMLINK) {
         return error;  // EEXIST, or a name the volume cannot hold
     }
-    // Links are refused here (or from is a folder). Check, then rename. A file
-    // created at to by someone else between the two calls would be replaced;
-    // no call closes that window on such volumes.
-    const int present = fs_.Lstat(to);
-    if (present == 0) {
-        return EEXIST;
+    return MoveOverReservation(from, to);
+}
+
+int SafeMover::MoveOverReservation(const std::string& from, const std::string& to) {
+    // Links are refused here (or from is a folder), and a plain rename
+    // replaces whatever holds the target. So the target is first taken with
+    // an exclusive create, which fails on any name in use, and the rename
+    // then replaces only that reservation, after checking it is still ours.
+    // What remains: another process that deletes our reservation and creates
+    // a file of its own there between the check and the rename loses that
+    // file. It has to remove a file it did not make first.
+    FileIdentity source;
+    if (const int error = fs_.Identify(from, source); error != 0) {
+        return error;
     }
-    if (present != ENOENT) {
-        return present;
+    FileIdentity reserved;
+    if (const int error = fs_.Reserve(to, source.folder, reserved); error != 0) {
+        return error;
     }
-    return fs_.Rename(from, to, RenameMode::kPlain);
+    FileIdentity now;
+    const int checkError = fs_.Identify(to, now);
+    if (checkError != 0 || !IsReservation(reserved, now)) {
+        DropReservation(to, reserved);
+        return checkError != 0 ? checkError : EEXIST;  // not ours any more: leave it alone
+    }
+    const int error = fs_.Rename(from, to, RenameMode::kPlain);
+    if (error != 0) {
+        DropReservation(to, reserved);
+    }
+    return error;
+}
+
+void SafeMover::DropReservation(const std::string& path, const FileIdentity& reserved) {
+    // A second try, as one failing call must not leave an empty name behind.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        FileIdentity now;
+        const int error = fs_.Identify(path, now);
+        if (error == ENOENT || (error == 0 && !IsReservation(reserved, now))) {
+            return;
+        }
+        if (error == 0 && fs_.Unlink(path) == 0) {
+            return;
+        }
+    }
+}
+
+bool SafeMover::IsReservation(const FileIdentity& reserved, const FileIdentity& now) {
+    return now.folder == reserved.folder && now.device == reserved.device &&
+           now.inode == reserved.inode && (now.folder || now.size == 0);
 }
 
 SafeMover::Result SafeMover::MoveThroughTemp(const std::string& from, const std::string& to) {
@@ -157,14 +196,28 @@ int SafeMover::Exchange(const std::string& a, const std::string& b) {
     return fs_.Rename(a, b, RenameMode::kExchange);
 }
 
-std::string SafeMover::TempPath(const std::string& folder, const std::string& ext) {
+std::string SafeMover::TempPath(const std::string& folder, const std::string& ext,
+                                const std::unordered_set<std::string>* promised) {
     const std::u16string path =
         UniqueTempPath(DecodeFileName(folder), kTempPrefix, DecodeFileName(ext),
-                       [this](const std::u16string& candidate) {
+                       [&](const std::u16string& candidate) {
+                           const std::string bytes = EncodeFileName(candidate);
                            // Anything but a clear "absent" keeps the name off limits.
-                           return fs_.Lstat(EncodeFileName(candidate)) != ENOENT;
+                           return (promised != nullptr && promised->contains(bytes)) ||
+                                  fs_.Lstat(bytes) != ENOENT;
                        });
     return EncodeFileName(path);
+}
+
+std::string MoveFailureText(int error) {
+    if (error == kNotThePlannedFile) {
+        return "it is no longer the file the run set out to rename (replaced or changed "
+               "meanwhile)";
+    }
+    if (error == kOtherVolume) {
+        return "another volume is mounted at its folder now; the files were left alone";
+    }
+    return std::strerror(error);
 }
 
 bool SafeMover::FolderKeepsExactNames(std::string_view folder) {

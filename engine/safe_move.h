@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/file_system.h"
@@ -35,8 +36,10 @@ class SafeMover {
     // the volume cannot do it.
     int Exchange(const std::string& a, const std::string& b);
 
-    // A free name ".morx$N.ext" in folder; empty when none is left.
-    std::string TempPath(const std::string& folder, const std::string& ext);
+    // A free name ".morx$N.ext" in folder, other than those in promised;
+    // empty when none is left.
+    std::string TempPath(const std::string& folder, const std::string& ext,
+                         const std::unordered_set<std::string>* promised = nullptr);
 
     FileSystem& Fs() { return fs_; }
 
@@ -47,6 +50,10 @@ class SafeMover {
   private:
     int MoveNoReplace(const std::string& from, const std::string& to);
     int MoveByLink(const std::string& from, const std::string& to);
+    int MoveOverReservation(const std::string& from, const std::string& to);
+    static bool IsReservation(const FileIdentity& reserved, const FileIdentity& now);
+    // Removes the reservation at path if it is still there and still ours.
+    void DropReservation(const std::string& path, const FileIdentity& reserved);
     // A change of name through a temporary name in the same folder, for a
     // target that may be the file itself under another spelling.
     Result MoveThroughTemp(const std::string& from, const std::string& to);
@@ -60,6 +67,15 @@ class SafeMover {
     std::vector<std::string> names_;  // reused buffer for folder listings
     bool secondNameLeft_ = false;
 };
+
+// The failure of a move whose source is no longer the file the run set out
+// to move (another file took its name, or it was changed); not an errno value.
+inline constexpr int kNotThePlannedFile = -1;
+// The failure of recovery in a folder where another volume is mounted now.
+inline constexpr int kOtherVolume = -2;
+
+// Why a move failed, for a person: the system's text for an errno value.
+std::string MoveFailureText(int error);
 
 // Equality of byte strings with A-Z folded to a-z.
 bool AsciiEqualsNoCase(std::string_view a, std::string_view b);

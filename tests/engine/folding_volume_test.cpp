@@ -25,7 +25,7 @@ class FoldingVolume final : public FileSystem {
     long failAt = 0;                 // fail this call (1-based) with EIO
     long calls = 0;
 
-    void Add(const std::string& path) { entries_[Key(path)] = Entry{Stored(path), path}; }
+    void Add(const std::string& path) { entries_[Key(path)] = Entry{Stored(path), path, ++files_}; }
 
     // Stored name -> content (the path the file had when added).
     std::map<std::string, std::string> Listing() const {
@@ -85,7 +85,7 @@ class FoldingVolume final : public FileSystem {
         if (entries_.contains(Key(to))) {
             return EEXIST;
         }
-        entries_[Key(to)] = Entry{Stored(to), source->second.content};
+        entries_[Key(to)] = Entry{Stored(to), source->second.content, source->second.id};
         return 0;
     }
 
@@ -95,6 +95,35 @@ class FoldingVolume final : public FileSystem {
         }
         return entries_.erase(Key(path)) == 1 ? 0 : ENOENT;
     }
+
+    int Identify(const std::string& path, FileIdentity& identity) override {
+        if (Fails()) {
+            return EIO;
+        }
+        const auto entry = entries_.find(Key(path));
+        if (entry == entries_.end()) {
+            return ENOENT;
+        }
+        identity = FileIdentity{};
+        identity.inode = entry->second.id;
+        identity.size = entry->second.content.size();
+        return 0;
+    }
+
+    int Reserve(const std::string& path, bool, FileIdentity& identity) override {
+        if (Fails()) {
+            return EIO;
+        }
+        if (entries_.contains(Key(path))) {
+            return EEXIST;
+        }
+        entries_[Key(path)] = Entry{Stored(path), "", ++files_};
+        identity = FileIdentity{};
+        identity.inode = files_;
+        return 0;
+    }
+
+    int LockFolder(const std::string&, bool, UniqueFd&) override { return Fails() ? EIO : 0; }
 
     int ListNames(const std::string& folder, std::vector<std::string>& names) override {
         if (Fails()) {
@@ -115,10 +144,16 @@ class FoldingVolume final : public FileSystem {
         return false;
     }
 
+    bool KeepsInodeNumbers(const std::string&) override {
+        Fails();
+        return false;
+    }
+
   private:
     struct Entry {
         std::string stored;  // the name as the volume keeps it
         std::string content;
+        std::uint64_t id = 0;  // shared by links
     };
 
     bool Fails() { return ++calls == failAt; }
@@ -142,6 +177,7 @@ class FoldingVolume final : public FileSystem {
     }
 
     std::map<std::string, Entry> entries_;
+    std::uint64_t files_ = 0;
 };
 
 struct Kind {

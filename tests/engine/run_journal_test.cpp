@@ -21,32 +21,70 @@ namespace {
 
 using testing::TempDir;
 
+JournalFile File(std::uint64_t inode, std::string oldName, std::string newName,
+                 std::string parkName = {}) {
+    JournalFile file;
+    file.identity.inode = inode;
+    file.identity.size = inode * 1000;
+    file.identity.mtimeSec = 1796599000 + static_cast<std::int64_t>(inode % 7);
+    file.identity.mtimeNsec = 999999999;
+    if (inode % 2 == 0) {
+        file.identity.btimeSec = -5;  // before the epoch: a sign, not "no birth time"
+        file.identity.btimeNsec = 12;
+    }
+    file.identity.folder = inode == 13;
+    file.oldName = std::move(oldName);
+    file.newName = std::move(newName);
+    file.parkName = std::move(parkName);
+    return file;
+}
+
 JournalRecord SampleRecord() {
     JournalRecord record;
     record.pid = 4242;
     record.started = 1796600000;
-    record.folders.push_back(
-        {2049,
-         "/home/user/photos",
-         {{12, "a.jpg", "b.jpg"},
-          {13, std::string("line\nbreak"), "colon:3:and space"},
-          {18446744073709551615ull, std::string("bytes\xff\x80\xc3", 8), "\t"}}});
-    record.folders.push_back({7, "", {{2, "root-file", "root file 2"}}});
+    JournalFolder photos;
+    photos.device = 2049;
+    photos.volume = "type=ext4 root=/ uuid=0b7c5e1a-6f3d-4c9e-9a51-2f0c8e6d4b21";
+    photos.path = "/home/user/photos";
+    photos.files = {File(12, "a.jpg", "b.jpg"), File(13, "line\nbreak", "colon:3:and space"),
+                    File(18446744073709551615ull, std::string("bytes\xff\x80\xc3", 8), "\t")};
+    record.folders.push_back(photos);
+    JournalFolder card;
+    card.device = 7;
+    card.stableInodes = false;
+    card.volume = "type=fuseblk root=/ uuid=1A2B-3C4D";
+    card.files = {File(2, "root-file", "root file 2", ".morx$0"), File(3, "x", "y", ".morx$1.z")};
+    record.folders.push_back(card);
     return record;
 }
 
 void ExpectSame(const JournalRecord& a, const JournalRecord& b) {
     EXPECT_EQ(a.pid, b.pid);
+    EXPECT_EQ(a.stage, b.stage);
+    EXPECT_EQ(a.finished, b.finished);
     EXPECT_EQ(a.started, b.started);
     ASSERT_EQ(a.folders.size(), b.folders.size());
     for (std::size_t f = 0; f < a.folders.size(); ++f) {
         EXPECT_EQ(a.folders[f].device, b.folders[f].device);
+        EXPECT_EQ(a.folders[f].stableInodes, b.folders[f].stableInodes);
+        EXPECT_EQ(a.folders[f].volume, b.folders[f].volume);
         EXPECT_EQ(a.folders[f].path, b.folders[f].path);
         ASSERT_EQ(a.folders[f].files.size(), b.folders[f].files.size());
         for (std::size_t i = 0; i < a.folders[f].files.size(); ++i) {
-            EXPECT_EQ(a.folders[f].files[i].inode, b.folders[f].files[i].inode);
-            EXPECT_EQ(a.folders[f].files[i].oldName, b.folders[f].files[i].oldName);
-            EXPECT_EQ(a.folders[f].files[i].newName, b.folders[f].files[i].newName);
+            const JournalFile& x = a.folders[f].files[i];
+            const JournalFile& y = b.folders[f].files[i];
+            EXPECT_EQ(x.identity.inode, y.identity.inode);
+            EXPECT_EQ(x.identity.size, y.identity.size);
+            EXPECT_EQ(x.identity.mtimeSec, y.identity.mtimeSec);
+            EXPECT_EQ(x.identity.mtimeNsec, y.identity.mtimeNsec);
+            EXPECT_EQ(x.identity.btimeSec, y.identity.btimeSec);
+            EXPECT_EQ(x.identity.btimeNsec, y.identity.btimeNsec);
+            EXPECT_EQ(x.identity.folder, y.identity.folder);
+            EXPECT_EQ(y.identity.device, b.folders[f].device);
+            EXPECT_EQ(x.oldName, y.oldName);
+            EXPECT_EQ(x.newName, y.newName);
+            EXPECT_EQ(x.parkName, y.parkName);
         }
     }
 }
@@ -88,9 +126,47 @@ TEST(JournalText, NamesThatNoFileCanHaveAreRefusedEvenWithAGoodChecksum) {
     EXPECT_TRUE(std::holds_alternative<std::string>(ParseJournal(FormatJournal(relative))));
 }
 
+TEST(JournalText, StageAndFinishMarksReadBackAndAMarkCutShortWasNotMade) {
+    JournalRecord record = SampleRecord();
+    const std::string body = FormatJournal(record);
+    for (int stage = 0; stage <= 2; ++stage) {
+        for (const bool finished : {false, true}) {
+            record.stage = stage;
+            record.finished = finished;
+            const std::string text = FormatJournal(record);
+            const auto parsed = ParseJournal(text);
+            ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed)) << text;
+            ExpectSame(record, std::get<JournalRecord>(parsed));
+            // The last mark's write cut anywhere before its line break: the
+            // record reads as before that mark.
+            if (text.size() == body.size()) continue;
+            const std::size_t lastMark = text.rfind('\n', text.size() - 2) + 1;
+            for (std::size_t cut = lastMark + 1; cut < text.size(); ++cut) {
+                const auto cutShort = ParseJournal(text.substr(0, cut));
+                ASSERT_TRUE(std::holds_alternative<JournalRecord>(cutShort));
+                const JournalRecord& before = std::get<JournalRecord>(cutShort);
+                EXPECT_EQ(before.finished, false);
+                EXPECT_EQ(before.stage, finished ? stage : stage - 1);
+            }
+        }
+    }
+    // Marks out of order, repeated or unknown are damage.
+    for (const char* tail : {"stage 2\n", "stage 1\nstage 1\n", "finished\nstage 1\n",
+                             "finished\nfinished\n", "stage 3\n", "x", "\n"}) {
+        EXPECT_TRUE(std::holds_alternative<std::string>(ParseJournal(body + tail))) << tail;
+    }
+}
+
+TEST(JournalText, AJournalOfTheEarlierFormatIsRefusedWithAReason) {
+    const auto parsed = ParseJournal(
+        "morix run journal 1\npid 1\nstarted 2\nfolder 1 1 2:/x\n5 1:a 1:b\nend 1 1 00000000\n");
+    ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
+    EXPECT_NE(std::get<std::string>(parsed).find("older version"), std::string::npos);
+}
+
 TEST(JournalText, ACountLargerThanTheTextIsRefusedWithoutReservingForIt) {
-    const std::string text =
-        std::string("morix run journal 1\npid 1\nstarted 2\n") + "folder 1 999999999999999 2:/x\n";
+    const std::string text = std::string("morix run journal 2\npid 1\nstarted 2\n") +
+                             "folder 1 1 999999999999999 0: 2:/x\n";
     const auto parsed = ParseJournal(text);
     ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
     EXPECT_EQ(std::get<std::string>(parsed), "the record is cut short");
@@ -99,31 +175,6 @@ TEST(JournalText, ACountLargerThanTheTextIsRefusedWithoutReservingForIt) {
 std::uint64_t InodeOf(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
-TEST(ReadInodes, ListingAndSingleQueriesAgreeWithTheFiles) {
-    TempDir dir;
-    for (const std::size_t count : {std::size_t{3}, std::size_t{200}}) {
-        std::vector<std::string> names;
-        for (std::size_t i = 0; i < count; ++i) {
-            names.push_back("n" + std::to_string(count) + "_" + std::to_string(i));
-            dir.MakeFile(names.back());
-        }
-        names.push_back("absent");
-        std::vector<std::string_view> views(names.begin(), names.end());
-        std::uint64_t device = 0;
-        std::vector<std::uint64_t> inodes;
-        ASSERT_EQ(ReadInodes(dir.bytes(), views, device, inodes), 0);
-        struct stat st;
-        ASSERT_EQ(stat(dir.bytes().c_str(), &st), 0);
-        EXPECT_EQ(device, st.st_dev);
-        for (std::size_t i = 0; i < count; ++i)
-            EXPECT_EQ(inodes[i], InodeOf(dir.Path(names[i])));
-        EXPECT_EQ(inodes.back(), 0u);
-    }
-    std::uint64_t device = 0;
-    std::vector<std::uint64_t> inodes;
-    EXPECT_EQ(ReadInodes(dir.Path("missing"), {"x"}, device, inodes), ENOENT);
 }
 
 std::vector<std::string> Entries(const TempDir& dir) {
@@ -158,9 +209,15 @@ TEST(RunJournal, RecordsWhatMovesDurablyPrivatelyAndLockedAndFinishRemovesIt) {
     ASSERT_EQ(record.folders[0].files.size(), 2u);  // the unchanged name is left out
     EXPECT_EQ(record.folders[0].files[0].oldName, "a");
     EXPECT_EQ(record.folders[0].files[0].newName, "b");
-    EXPECT_EQ(record.folders[0].files[0].inode, InodeOf(oldPaths[0]));
+    EXPECT_EQ(record.folders[0].files[0].identity.inode, InodeOf(oldPaths[0]));
     EXPECT_EQ(record.folders[0].files[1].newName, "new\nname");
-    EXPECT_EQ(record.folders[0].files[1].inode, InodeOf(oldPaths[2]));
+    EXPECT_EQ(record.folders[0].files[1].identity.inode, InodeOf(oldPaths[2]));
+    struct stat folder;
+    ASSERT_EQ(stat(files.bytes().c_str(), &folder), 0);
+    EXPECT_EQ(record.folders[0].device, folder.st_dev);
+    EXPECT_TRUE(record.folders[0].volume.starts_with("type=tmpfs root=/") ||
+                record.folders[0].volume.starts_with("type="))
+        << record.folders[0].volume;
 
     // Another process (another open file) cannot take the lock of a live run.
     const int other = open(journal.Path().c_str(), O_RDONLY | O_CLOEXEC);
@@ -168,9 +225,32 @@ TEST(RunJournal, RecordsWhatMovesDurablyPrivatelyAndLockedAndFinishRemovesIt) {
     EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
     close(other);
 
-    journal.Finish();
+    EXPECT_TRUE(journal.Finish());
     EXPECT_FALSE(journal.Unfinished());
     EXPECT_TRUE(Entries(journals).empty());
+}
+
+TEST(RunJournal, AJournalThatCannotBeRemovedIsMarkedFinishedInstead) {
+    TempDir files, journals;
+    const std::string top = journals.MakeFolder("top");
+    RunJournal journal(top);
+    ASSERT_TRUE(journal.Begin({files.MakeFile("a")}, {files.Path("b")})) << journal.Error();
+    const std::string path = journal.Path();
+    // The folder above the journals is renamed (as a run may rename it):
+    // the record is still reached through the folder held open.
+    ASSERT_EQ(rename(top.c_str(), journals.Path("moved").c_str()), 0);
+    const std::string moved = journals.Path("moved/") + std::filesystem::path(path).filename().string();
+    const int hold = open(moved.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(hold, 0);
+    EXPECT_TRUE(journal.Finish()) << journal.Error();
+    EXPECT_FALSE(std::filesystem::exists(moved));
+    // What was written before the removal: the finish mark.
+    std::string text(4096, '\0');
+    text.resize(static_cast<std::size_t>(pread(hold, text.data(), text.size(), 0)));
+    close(hold);
+    const auto parsed = ParseJournal(text);
+    ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed));
+    EXPECT_TRUE(std::get<JournalRecord>(parsed).finished);
 }
 
 TEST(RunJournal, AMissingFileIsLeftOutAndAMissingJournalFolderStopsTheRun) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/file_system.h"
+#include "engine/safe_move.h"
 #include "support/temp_dir.h"
 #include "support/test_file_system.h"
 
@@ -190,7 +191,16 @@ TEST(Recovery, AFileMadeAfterTheRunStartedIsNotTakenForOneOfItsFiles) {
     JournalRecord record;
     record.pid = 1;
     record.started = st.stx_btime.tv_sec - 10;
-    record.folders.push_back({folder.st_dev, dir.bytes(), {{st.stx_ino, "a", "x"}}});
+    JournalFolder runFolder;
+    runFolder.device = folder.st_dev;
+    runFolder.path = dir.bytes();
+    JournalFile file;
+    file.identity.inode = st.stx_ino;
+    file.identity.size = 3;
+    file.oldName = "a";
+    file.newName = "x";
+    runFolder.files.push_back(file);
+    record.folders.push_back(runFolder);
     std::ofstream(journals.Path("run-1-1-0.journal")) << FormatJournal(record);
 
     RealFileSystem fs;
@@ -249,14 +259,14 @@ TEST(Recovery, AFolderNowOnAnotherDeviceIsNotTouched) {
     ASSERT_EQ(rename(dir.Path("a").c_str(), dir.Path("b").c_str()), 0);
     // Rewrite the record as if another volume had been mounted there.
     auto record = std::get<JournalRecord>(ParseJournal(TempDir::Read(path)));
-    record.folders[0].device ^= 1;
+    record.folders[0].volume += "-another";
     std::ofstream(path, std::ios::binary | std::ios::trunc) << FormatJournal(record);
 
     RealFileSystem fs;
     const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
     ASSERT_EQ(report.runs.size(), 1u);
     ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
-    EXPECT_EQ(report.runs[0].unreturned[0].error, ENODEV);
+    EXPECT_EQ(report.runs[0].unreturned[0].error, kOtherVolume);
     EXPECT_TRUE(std::filesystem::exists(dir.Path("b")));
 }
 

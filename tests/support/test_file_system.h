@@ -18,6 +18,7 @@ class TestFileSystem final : public FileSystem {
     bool noReplaceUnsupported = false;  // renameat2 flags answer EINVAL, as FUSE does
     bool linksRefused = false;          // link answers EPERM, as exFAT does
     bool namesUnchecked = false;        // KeepsExactNames always false
+    bool inodesUnstable = false;        // KeepsInodeNumbers false, as on FAT and FUSE volumes
     long failAt = 0;                    // 0: never
     long calls = 0;
     long renames = 0;
@@ -58,6 +59,24 @@ class TestFileSystem final : public FileSystem {
         }
         return real_.Unlink(path);
     }
+    int Identify(const std::string& path, FileIdentity& identity) override {
+        if (Fails()) {
+            return EIO;
+        }
+        return real_.Identify(path, identity);
+    }
+    int Reserve(const std::string& path, bool folder, FileIdentity& identity) override {
+        if (Fails()) {
+            return EIO;
+        }
+        return real_.Reserve(path, folder, identity);
+    }
+    int LockFolder(const std::string& folder, bool wait, UniqueFd& held) override {
+        if (Fails()) {
+            return EIO;
+        }
+        return real_.LockFolder(folder, wait, held);
+    }
     int ListNames(const std::string& folder, std::vector<std::string>& names) override {
         if (Fails()) {
             return EIO;
@@ -69,6 +88,12 @@ class TestFileSystem final : public FileSystem {
             return false;
         }
         return !namesUnchecked && real_.KeepsExactNames(folder);
+    }
+    bool KeepsInodeNumbers(const std::string& folder) override {
+        if (Fails()) {
+            return false;
+        }
+        return !inodesUnstable && real_.KeepsInodeNumbers(folder);
     }
 
   private:
