@@ -215,6 +215,48 @@ bool Entangled(std::uint32_t j, const std::vector<std::string>& oldPaths,
            AsciiEqualsNoCase(oldPaths[j], newPaths[j]);
 }
 
+// Moves the items folder depth by folder depth: forward the deepest first,
+// so files inside a folder the run renames move while their folder still has
+// its old name; back the shallowest first, so that folder is home before
+// they go back. Files of one folder (all that can wait for each other) are
+// always moved together.
+bool RunByDepth(Relocator& relocator, std::vector<RelocationItem>& items,
+                const std::vector<std::uint32_t>& standing, const std::vector<std::string>& oldPaths,
+                bool forward, const std::function<void(std::uint32_t)>& onArrived) {
+    std::vector<std::size_t> depth(items.size());
+    std::vector<std::size_t> depths;
+    for (std::size_t j = 0; j < items.size(); ++j) {
+        if (items[j].state != RelocationItem::State::kPending) continue;
+        depth[j] = static_cast<std::size_t>(std::count(oldPaths[j].begin(), oldPaths[j].end(), '/'));
+        depths.push_back(depth[j]);
+    }
+    std::sort(depths.begin(), depths.end());
+    depths.erase(std::unique(depths.begin(), depths.end()), depths.end());
+    if (depths.size() <= 1) return relocator.Run(items, standing, forward, onArrived);
+    if (forward) std::reverse(depths.begin(), depths.end());
+    bool all = true;
+    for (const std::size_t layer : depths) {
+        // The other layers wait, marked as arrived for this round.
+        std::vector<std::uint32_t> waiting;
+        for (std::uint32_t j = 0; j < items.size(); ++j) {
+            if (items[j].state == RelocationItem::State::kPending && depth[j] != layer) {
+                items[j].state = RelocationItem::State::kArrived;
+                waiting.push_back(j);
+            }
+        }
+        const bool done = relocator.Run(items, standing, forward, onArrived);
+        for (const std::uint32_t j : waiting)
+            items[j].state = RelocationItem::State::kPending;
+        all = all && done;
+        if (!done && forward) {
+            for (const std::uint32_t j : waiting)
+                items[j].state = RelocationItem::State::kStuck;
+            return false;
+        }
+    }
+    return all;
+}
+
 }  // namespace
 
 RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
@@ -395,7 +437,7 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
         for (std::uint32_t j = 0; j < count; ++j) {
             if (standing[j] != kNone && !parkPaths[standing[j]].empty()) standing[j] = kNone;
         }
-        complete = relocator.Run(items, standing, true, forwardArrived);
+        complete = RunByDepth(relocator, items, standing, oldPaths, true, forwardArrived);
     }
 
     if (!complete) {
@@ -431,7 +473,7 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
                 }
             }
         }
-        relocator.Run(items, standing, false, [](std::uint32_t) {});
+        RunByDepth(relocator, items, standing, oldPaths, false, [](std::uint32_t) {});
     }
 
     bool settled = true;  // every file under its old or its new name

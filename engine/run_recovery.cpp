@@ -94,6 +94,8 @@ class FolderFiles {
                SameFileAndContent(file.identity, now, stableInodes);
     }
 
+    void Forget(const std::string& name) { cache_.erase(name); }
+
   private:
     int fd_;
     std::int64_t started_;
@@ -238,6 +240,22 @@ class RunRestorer {
                         place(f, *name);
                         break;
                     }
+                }
+            }
+        }
+        // Where a volume can neither rename without replacing nor link, a
+        // move first reserves its target as an empty file (or folder); a run
+        // cut between the two leaves it. An empty one made since the run
+        // started under a name of the run that holds none of its files is
+        // one (a folder goes only while empty).
+        for (const JournalFile& file : folder.files) {
+            for (const std::string* name : {&file.oldName, &file.newName, &file.parkName}) {
+                if (name->empty() || claimed.contains(*name)) continue;
+                const FolderFiles::Entry& entry = here.Look(*name);
+                if (entry.present && entry.identity.mtimeSec >= record_.started &&
+                    (entry.identity.folder || (entry.identity.size == 0 && entry.links == 1)) &&
+                    fs_.Unlink(JoinPath(folder.path, *name)) == 0) {
+                    here.Forget(*name);
                 }
             }
         }

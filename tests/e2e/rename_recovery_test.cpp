@@ -188,7 +188,7 @@ TEST_F(RenameRecovery, ADamagedJournalIsReportedAndTouchesNothing) {
     std::ofstream(dir.Path("a")) << "a";
     std::filesystem::create_directories(JournalFolder());
     const std::string journal = JournalFolder() + "/run-1-2-0.journal";
-    std::ofstream(journal) << "morix run journal 1\npid 1\nstarted 2\nfolder 1 1 4:/tmp\n3 1:a";
+    std::ofstream(journal) << "morix run journal 2\npid 1\nstarted 2\nfolder 1 1 1 0: 4:/tmp\n3 1:a";
 
     const ProcessResult r = Recover();
     EXPECT_EQ(r.exitCode, 1);

@@ -335,8 +335,10 @@ TEST_P(UnstableInodes, RecoveryNeverPutsAFileUnderAnotherFilesName) {
         const ProcessResult r = Recover();
         const Listing listing = Read(run.folder);
         if (r.exitCode == 0) {
-            EXPECT_EQ(listing, run.before) << "exit 0, but not every file is home\n"
-                                           << Show(listing) << r.err;
+            // Cut after its journal was marked finished, the run stays done.
+            EXPECT_TRUE(listing == run.before || listing == run.after)
+                << "exit 0, but the files are neither all home nor all renamed\n"
+                << Show(listing) << r.err;
             EXPECT_EQ(Journals(), 0u);
         } else {
             EXPECT_EQ(r.exitCode, 1) << r.err;
@@ -433,21 +435,33 @@ TEST_P(ReusedInode, ANewFileIsNeverTakenForADeletedOne) {
     const RotationRun run(volume.Path("docs"));
     run.Make();
 
-    // Cut when every file has moved and only the journal is left to remove.
-    RunProcess(Traced(run.args, "unlink:signal=SIGKILL:when=1"));
+    // Cut in the middle of its moves: the third link on NTFS (where every
+    // move links, then unlinks), the third rename elsewhere.
+    RunProcess(Traced(run.args, param.kind == "ntfs" ? "linkat:signal=SIGKILL:when=3"
+                                                     : "renameat2:signal=SIGKILL:when=3"));
     ASSERT_EQ(Journals(), 1u);
-    ASSERT_EQ(Read(run.folder), run.after);
+    const Listing cut = Read(run.folder);
+    ASSERT_NE(cut, run.before);
+    ASSERT_NE(cut, run.after);
 
-    // The file of f1 (now at f3) goes; a new file comes, under its current
+    // The file of f1, wherever it is now, goes; a new file comes, under that
     // name or under a parking name, after a remount (NTFS gives the lowest
     // free record of a fresh mount).
-    const std::string gone = run.folder + "/" + run.newName.at("f1");
+    std::string gone;
+    for (const auto& [name, content] : cut) {
+        if (content == run.before.at("f1")) gone = run.folder + "/" + name;
+    }
+    ASSERT_FALSE(gone.empty()) << Show(cut);
     struct stat st;
     ASSERT_EQ(stat(gone.c_str(), &st), 0);
     const ino_t freed = st.st_ino;
     ASSERT_EQ(unlink(gone.c_str()), 0);
     ASSERT_TRUE(volume.Remount());
-    const std::string newcomer = param.atParkingName ? run.folder + "/" + kParking + "0." : gone;
+    std::string newcomer = gone;
+    for (int n = 0; param.atParkingName && newcomer == gone; ++n) {
+        const std::string parking = run.folder + "/" + kParking + std::to_string(n) + ".";
+        if (!std::filesystem::exists(parking)) newcomer = parking;
+    }
     std::ofstream(newcomer, std::ios::binary) << "a new file";
     ASSERT_EQ(stat(newcomer.c_str(), &st), 0);
     ASSERT_EQ(st.st_ino, freed) << "the new file did not get the freed inode number";
@@ -700,9 +714,12 @@ TEST_F(VolumeSafety, TwoRunsAtOnceEndAsIfOneRanAfterTheOther) {
 }
 
 // ---------------------------------------------------------------------------
-// exFAT has neither a rename that refuses to replace nor links: a move looks
-// for the target, then renames. A file appearing at the target in between
-// must survive.
+// exFAT has neither a rename that refuses to replace nor links, so a move has
+// to rename without the volume's help. A program that creates a file at the
+// target meanwhile, as careful programs do (exclusively), must find the name
+// taken instead of losing its file to the rename. (A program that truncates
+// and writes an existing empty file there is not protected: the run's
+// reservation is such a file.)
 
 TEST_F(VolumeSafety, AFileCreatedAtTheTargetDuringAPlainRenameIsNeverReplaced) {
     SKIP_UNLESS(Needs(true), Missing());
@@ -715,19 +732,29 @@ TEST_F(VolumeSafety, AFileCreatedAtTheTargetDuringAPlainRenameIsNeverReplaced) {
         std::ofstream(folder + "/" + name) << "content of " << name;
         args.push_back(folder + "/" + name);
     }
-    // The plain rename of n1 to m1 is held; m1 appears meanwhile.
+    // The plain rename of n1 to m1 is held; another program tries to make m1.
     Background run(Traced(args, "renameat:delay_enter=2000000:when=1"));
     ASSERT_TRUE(WaitUntilHeldIn(run.pid(), SYS_renameat, 10000));
-    std::ofstream(folder + "/m1") << "a file of someone else";
+    const std::string target = folder + "/m1";
+    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int createError = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        const std::string text = "a file of someone else";
+        EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(fd);
+    }
     const ProcessResult r = run.Finish();
     const Listing end = Read(folder);
 
     std::size_t foreign = 0;
     for (const auto& [name, content] : end)
         foreign += content == "a file of someone else";
-    EXPECT_EQ(foreign, 1u) << "the other file was replaced\n" << Show(end) << r.err;
+    if (createError == 0) {
+        EXPECT_EQ(foreign, 1u) << "the other file was replaced\n" << Show(end) << r.err;
+    } else {
+        EXPECT_EQ(createError, EEXIST) << "the run held the name while it renamed";
+    }
     if (r.exitCode == 0) {
-        EXPECT_NE(end.at("m1"), "a file of someone else");
         EXPECT_EQ(end.at("m1"), "content of n1") << Show(end);
         EXPECT_EQ(end.at("m2"), "content of n2");
         EXPECT_EQ(end.at("m3"), "content of n3");
@@ -796,7 +823,8 @@ TEST_P(FolderAndItsFile, OneRecoveryBringsEverythingHome) {
         const ProcessResult r = Recover();
         const Listing listing = Read(top);
         EXPECT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(listing, before) << Show(listing) << r.err;
+        // Cut after its journal was marked finished, the run stays done.
+        EXPECT_TRUE(listing == before || listing == after) << Show(listing) << r.err;
         EXPECT_EQ(Journals(), 0u);
     }
 }
