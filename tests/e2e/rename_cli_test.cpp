@@ -141,6 +141,22 @@ TEST(RenameCli, AFileThatCannotMoveRollsEveryFileBack) {
     EXPECT_EQ(ReadListing(dir), before);
 }
 
+// A file named in several ways is renamed once, not moved away and then
+// looked for again under another spelling.
+TEST(RenameCli, OneFileUnderSeveralSpellingsIsRenamedOnce) {
+    TempDir dir;
+    dir.MakeFolder("real");
+    std::ofstream(dir.Path("real/2.txt")) << "two";
+    ASSERT_EQ(::symlink("real", dir.Path("link").c_str()), 0);
+    const ProcessResult r =
+        Rename({"--verbose", "-t", "x#", dir.Path("real/2.txt"), dir.Path("real//2.txt"),
+                dir.Path("link/2.txt"), dir.Path("real/../real/./2.txt")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, dir.Path("real/2.txt") + " -> " + dir.Path("real/x1.txt") + "\n");
+    EXPECT_EQ(TempDir::Read(dir.Path("real/x1.txt")), "two");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("real/2.txt")));
+}
+
 TEST(RenameCli, BadCommandLinesExitWithTwoAndTouchNothing) {
     TempDir dir;
     MakeFiles(dir, {"a"});
