@@ -92,7 +92,10 @@ class Parser {
         bool optionsEnded = false;
         for (pos_ = 0; pos_ < args_.size() && !error_; ++pos_) {
             const std::string_view arg = args_[pos_];
-            if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
+            if (arg.empty()) {
+                // Made absolute, it would name the current folder.
+                Fail("an empty PATH names no file");
+            } else if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
                 result_.sources.push_back(Source{Absolute(arg, cwd_), false});
             } else if (arg == "--") {
                 optionsEnded = true;

@@ -108,7 +108,7 @@ TEST(PreviewCli, BadCommandLinesExitWithTwoAndOneLine) {
         {{"--start", "0", "/x"}, "--start"},   {{"--step", "100000000", "/x"}, "--step"},
         {{"--start", "12abc", "/x"}, "12abc"}, {{"--case", "title", "/x"}, "--case"},
         {{"--sort", "date", "/x"}, "--sort"},  {{"-t", "x"}, "PATH"},
-        {{"--verbose", "/x"}, "--verbose"},
+        {{"--verbose", "/x"}, "--verbose"},    {{"/x", ""}, "empty PATH"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = Preview(c.args);

@@ -25,9 +25,9 @@ using testing::TempDir;
 
 using Listing = std::map<std::string, std::string>;  // name -> content
 
-ProcessResult Rename(std::vector<std::string> args) {
+ProcessResult Rename(std::vector<std::string> args, const std::string& workDir = {}) {
     args.insert(args.begin(), {MORIX_BINARY, "--rename"});
-    return RunProcess(args);
+    return RunProcess(args, workDir);
 }
 
 // Files whose contents are their names.
@@ -139,6 +139,16 @@ TEST(RenameCli, AFileThatCannotMoveRollsEveryFileBack) {
     EXPECT_EQ(s.exitCode, 1);
     EXPECT_EQ(s.err, "morix: Unable to rename the file.\n");
     EXPECT_EQ(ReadListing(dir), before);
+}
+
+// An empty PATH is no name for the current folder.
+TEST(RenameCli, EmptyPathIsRefusedAndTheCurrentFolderKeepsItsName) {
+    TempDir dir;
+    const std::string work = dir.MakeFolder("work");
+    const ProcessResult r = Rename({"-t", "IMG_#", ""}, work);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.find("morix: an empty PATH"), 0u) << r.err;
+    EXPECT_EQ(ReadListing(dir), (Listing{{"work", "<dir>"}}));
 }
 
 // A file named in several ways is renamed once, not moved away and then
