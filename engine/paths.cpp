@@ -1,5 +1,6 @@
 #include "engine/paths.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 
@@ -61,6 +62,38 @@ std::u16string CombinePath(std::u16string_view base, std::u16string_view name) {
     out.append(base);
     if (base.empty() || base.back() != u'/') out.push_back(u'/');
     out.append(name);
+    return out;
+}
+
+std::u16string NormalizeLexically(std::u16string_view path) {
+    const bool absolute = !path.empty() && path.front() == u'/';
+    std::u16string out;
+    out.reserve(path.size() + 1);
+    if (absolute) out.push_back(u'/');
+    const std::size_t base = out.size();  // out never shrinks below this
+    std::size_t kept = 0;                 // components in out that ".." may take away
+    while (!path.empty()) {
+        const std::size_t end = std::min(path.find(u'/'), path.size());
+        const std::u16string_view part = path.substr(0, end);
+        path.remove_prefix(std::min(end + 1, path.size()));
+        if (part.empty() || part == u".") continue;
+        if (part == u"..") {
+            if (kept > 0) {
+                std::size_t cut = out.size();
+                while (cut > base && out[cut - 1] != u'/')
+                    --cut;
+                out.resize(cut > base ? cut - 1 : base);
+                --kept;
+                continue;
+            }
+            if (absolute) continue;  // the root's parent is the root
+        } else {
+            ++kept;
+        }
+        if (out.size() > base) out.push_back(u'/');
+        out.append(part);
+    }
+    if (out.empty()) out.push_back(u'.');
     return out;
 }
 

@@ -29,6 +29,14 @@ std::u16string JoinNameExt(std::u16string_view name, std::u16string_view ext);
 // an empty base; base for an empty name.
 std::u16string CombinePath(std::u16string_view base, std::u16string_view name);
 
+// path written without the spellings that name nothing of their own: repeated
+// separators and "." components go, and ".." takes the component before it
+// away (at the root it stays the root; a relative path keeps the ".." it
+// cannot resolve). No trailing separator except in "/" itself; an empty
+// result of a relative path is ".". Works on the text alone, so a ".." after
+// a link to a folder is taken back as if the link were a folder.
+std::u16string NormalizeLexically(std::u16string_view path);
+
 // The first CombinePath(folder, prefix + n + "." + ext), n = 0, 1, 2, ..., for
 // which exists() is false; empty when n would pass INT32_MAX.
 std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view prefix,

@@ -10,6 +10,7 @@
 namespace morix {
 
 bool RenameList::AddItem(std::u16string path) {
+    path = canonical_.Canonical(std::move(path));
     const auto next = static_cast<std::uint32_t>(items_.size());
     const std::uint64_t hash = std::hash<std::u16string_view>{}(path);
     const std::uint32_t id =
@@ -32,6 +33,7 @@ void RenameList::Clear() {
     index_ = FlatHashIndex();
     items_.clear();
     items_.shrink_to_fit();
+    canonical_.Forget();
 }
 
 bool RenameList::AddFolder(std::u16string_view folder) {

@@ -8,12 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/canonical_path.h"
 #include "engine/flat_hash_index.h"
 
 namespace morix {
 
 struct RenameItem {
-    std::u16string path;  // full path as added; never changed afterwards
+    std::u16string path;  // full path in its canonical form; never changed afterwards
 };
 
 class RenameList {
@@ -22,8 +23,11 @@ class RenameList {
     RenameList(const RenameList&) = delete;
     RenameList& operator=(const RenameList&) = delete;
 
-    // Appends an item for path; false (and nothing added) when the list holds
-    // that exact path already. On Linux two spellings are two files.
+    // Appends an item for the canonical form of path (PathCanonicalizer);
+    // false (and nothing added) when the list holds that path already. A file
+    // named through a linked folder, with "." or "..", or with repeated
+    // separators is therefore one item; names that differ only in letter
+    // case are two files on Linux.
     bool AddItem(std::u16string path);
 
     std::size_t Count() const { return items_.size(); }
@@ -40,6 +44,7 @@ class RenameList {
   private:
     std::vector<RenameItem> items_;
     FlatHashIndex index_;  // exact paths of items_
+    PathCanonicalizer canonical_;
 };
 
 }  // namespace morix

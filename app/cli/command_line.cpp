@@ -1,5 +1,7 @@
 #include "app/cli/command_line.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,7 +94,10 @@ class Parser {
         bool optionsEnded = false;
         for (pos_ = 0; pos_ < args_.size() && !error_; ++pos_) {
             const std::string_view arg = args_[pos_];
-            if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
+            if (arg.empty()) {
+                // Made absolute, it would name the current folder.
+                Fail("an empty PATH names no file");
+            } else if (optionsEnded || arg == "-" || !arg.starts_with('-')) {
                 result_.sources.push_back(Source{Absolute(arg, cwd_), false});
             } else if (arg == "--") {
                 optionsEnded = true;
@@ -291,6 +296,30 @@ std::variant<CommandLine, CommandLineError> ParseCommandLine(std::span<const std
 std::u16string CurrentFolder() {
     std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
     return cwd ? DecodeFileName(cwd.get()) : std::u16string(u"/");
+}
+
+bool CheckSources(const CommandLine& commandLine, std::FILE* err) {
+    bool allFound = true;
+    for (const Source& source : commandLine.sources) {
+        const std::string bytes = EncodeFileName(source.path);
+        int error = 0;
+        if (source.isFolder) {
+            DIR* dir = ::opendir(bytes.c_str());
+            if (dir == nullptr) {
+                error = errno;
+            } else {
+                ::closedir(dir);
+            }
+        } else if (struct stat st; ::lstat(bytes.c_str(), &st) != 0) {
+            error = errno;
+        }
+        if (error == 0) continue;
+        allFound = false;
+        std::fprintf(err, "morix: %s '%s': %s\n",
+                     source.isFolder ? "cannot read folder" : "cannot find", bytes.c_str(),
+                     std::strerror(error));
+    }
+    return allFound;
 }
 
 std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list,

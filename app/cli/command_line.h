@@ -48,6 +48,11 @@ std::variant<CommandLine, CommandLineError> ParseCommandLine(std::span<const std
 // The current working folder, decoded; "/" when it cannot be read.
 std::u16string CurrentFolder();
 
+// Whether every PATH exists (a dangling link does) and every --dir FOLDER
+// can be read; names each that does not on err, one line each, with the
+// reason.
+bool CheckSources(const CommandLine& commandLine, std::FILE* err);
+
 // Adds the sources to list in command-line order and returns the rows in
 // display order: sorted by the sort key unless --sort none was given. A
 // folder that cannot be read adds nothing and is reported on err.

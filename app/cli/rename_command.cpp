@@ -47,6 +47,9 @@ void WaitForRun(RenameRun& run, std::FILE* err) {
 }  // namespace
 
 int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
+    // A file that is not there would only make the run fail and roll back
+    // after moving others; refuse the command line before anything moves.
+    if (!CheckSources(commandLine, err)) return kRenameBadSource;
     RenameList list;
     const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
     NameRegistry registry;

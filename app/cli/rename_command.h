@@ -8,9 +8,10 @@
 
 namespace morix::cli {
 
-// Exit statuses of --rename besides 2 for a bad command line.
+// Exit statuses of --rename; 2 also for a bad command line.
 inline constexpr int kRenameDone = 0;
 inline constexpr int kRenameRolledBack = 1;
+inline constexpr int kRenameBadSource = 2;  // a PATH missing or a FOLDER unreadable
 inline constexpr int kRenameTargetTaken = 3;
 
 // out receives the --verbose lines, err the messages and the progress bar

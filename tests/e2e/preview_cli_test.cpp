@@ -1,6 +1,7 @@
 // morix --preview as a whole program: options, row order, exit codes,
 // messages and the NUL-separated output.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -71,6 +72,22 @@ TEST(PreviewCli, RelativePathsAreMadeAbsolute) {
     EXPECT_EQ(r.out, "in\tin\t" + dir.bytes() + "\nx.txt\tx.txt\t" + dir.Path("in") + "\n");
 }
 
+// One file named in several ways is one row in its real folder; a missing
+// file keeps its row, in its folder written without "//" and ".".
+TEST(PreviewCli, SpellingsOfOneFileGiveOneRow) {
+    TempDir dir;
+    dir.MakeFolder("real");
+    dir.MakeFile("real/2.txt");
+    ASSERT_EQ(::symlink("real", dir.Path("link").c_str()), 0);
+    const ProcessResult r =
+        Preview({"--sort", "none", "real/2.txt", "real//2.txt", "link/2.txt", "real/../real/2.txt",
+                 "missing//x", "missing/./x", dir.Path("real/./2.txt")},
+                dir.bytes());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "2.txt\t2.txt\t" + dir.Path("real") + "\nx\tx\t" + dir.Path("missing") + "\n");
+    EXPECT_EQ(r.err, "");
+}
+
 TEST(PreviewCli, NamesThatAreNotUtf8SurviveAsBytes) {
     TempDir dir;
     dir.MakeFile("caf\xe9.txt");
@@ -91,7 +108,7 @@ TEST(PreviewCli, BadCommandLinesExitWithTwoAndOneLine) {
         {{"--start", "0", "/x"}, "--start"},   {{"--step", "100000000", "/x"}, "--step"},
         {{"--start", "12abc", "/x"}, "12abc"}, {{"--case", "title", "/x"}, "--case"},
         {{"--sort", "date", "/x"}, "--sort"},  {{"-t", "x"}, "PATH"},
-        {{"--verbose", "/x"}, "--verbose"},
+        {{"--verbose", "/x"}, "--verbose"},    {{"/x", ""}, "empty PATH"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = Preview(c.args);

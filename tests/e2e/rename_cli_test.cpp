@@ -25,9 +25,9 @@ using testing::TempDir;
 
 using Listing = std::map<std::string, std::string>;  // name -> content
 
-ProcessResult Rename(std::vector<std::string> args) {
+ProcessResult Rename(std::vector<std::string> args, const std::string& workDir = {}) {
     args.insert(args.begin(), {MORIX_BINARY, "--rename"});
-    return RunProcess(args);
+    return RunProcess(args, workDir);
 }
 
 // Files whose contents are their names.
@@ -111,11 +111,14 @@ TEST(RenameCli, AnotherFileWhoseNameDiffersOnlyInCaseIsTaken) {
 
 TEST(RenameCli, AFileThatCannotMoveRollsEveryFileBack) {
     TempDir dir;
-    MakeFiles(dir, {"a", "b", "c", "d"});
+    const std::string longName(250, 'n');
+    MakeFiles(dir, {"a", "b", longName, "c", "d"});
     const Listing before = ReadListing(dir);
-    // The vanished file cannot be moved; the others go back.
-    const ProcessResult r = Rename({"--sort", "none", "-t", "x#", dir.Path("a"), dir.Path("b"),
-                                    dir.Path("gone"), dir.Path("c"), dir.Path("d")});
+    // The long name grows past what a name may hold and cannot be moved
+    // there; the files moved before it go back.
+    const ProcessResult r =
+        Rename({"--sort", "none", "-t", "<N>.renamed#", dir.Path("a"), dir.Path("b"),
+                dir.Path(longName), dir.Path("c"), dir.Path("d")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "morix: Unable to rename the file.\n");
     EXPECT_EQ(ReadListing(dir), before);
@@ -139,6 +142,59 @@ TEST(RenameCli, AFileThatCannotMoveRollsEveryFileBack) {
     EXPECT_EQ(s.exitCode, 1);
     EXPECT_EQ(s.err, "morix: Unable to rename the file.\n");
     EXPECT_EQ(ReadListing(dir), before);
+}
+
+// Every missing PATH and unreadable FOLDER is named before any file moves.
+TEST(RenameCli, MissingPathsAndUnreadableFoldersStopTheRunBeforeItMoves) {
+    TempDir dir;
+    MakeFiles(dir, {"a", "b"});
+    ASSERT_EQ(::symlink("gone", dir.Path("dangling").c_str()), 0);
+    const Listing before = ReadListing(dir);
+    const ProcessResult r =
+        Rename({"--sort", "none", "-t", "x#", dir.Path("a"), dir.Path("gone"), "-d",
+                dir.Path("missing"), "--dir", dir.Path("a"), dir.Path("dangling"), dir.Path("b")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "morix: cannot find '" + dir.Path("gone") +
+                         "': No such file or directory\n"
+                         "morix: cannot read folder '" +
+                         dir.Path("missing") +
+                         "': No such file or directory\n"
+                         "morix: cannot read folder '" +
+                         dir.Path("a") + "': Not a directory\n");
+    EXPECT_EQ(ReadListing(dir), before);
+
+    // A link whose target is gone is still a file of its own to rename.
+    const ProcessResult s = Rename({"-t", "x", dir.Path("dangling")});
+    EXPECT_EQ(s.exitCode, 0) << s.err;
+    std::error_code ec;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("x"), ec));
+}
+
+// An empty PATH is no name for the current folder.
+TEST(RenameCli, EmptyPathIsRefusedAndTheCurrentFolderKeepsItsName) {
+    TempDir dir;
+    const std::string work = dir.MakeFolder("work");
+    const ProcessResult r = Rename({"-t", "IMG_#", ""}, work);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.find("morix: an empty PATH"), 0u) << r.err;
+    EXPECT_EQ(ReadListing(dir), (Listing{{"work", "<dir>"}}));
+}
+
+// A file named in several ways is renamed once, not moved away and then
+// looked for again under another spelling.
+TEST(RenameCli, OneFileUnderSeveralSpellingsIsRenamedOnce) {
+    TempDir dir;
+    dir.MakeFolder("real");
+    std::ofstream(dir.Path("real/2.txt")) << "two";
+    ASSERT_EQ(::symlink("real", dir.Path("link").c_str()), 0);
+    const ProcessResult r =
+        Rename({"--verbose", "-t", "x#", dir.Path("real/2.txt"), dir.Path("real//2.txt"),
+                dir.Path("link/2.txt"), dir.Path("real/../real/./2.txt")});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, dir.Path("real/2.txt") + " -> " + dir.Path("real/x1.txt") + "\n");
+    EXPECT_EQ(TempDir::Read(dir.Path("real/x1.txt")), "two");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("real/2.txt")));
 }
 
 TEST(RenameCli, BadCommandLinesExitWithTwoAndTouchNothing) {

@@ -59,6 +59,26 @@ TEST(PathFunctions, UniqueTempPathSkipsTakenNames) {
     EXPECT_EQ(UniqueTempPath(u"/d", u"t", u"x", everything), u"/d/t4.x");
 }
 
+TEST(PathFunctions, NormalizeLexicallyKeepsOnlyNamingComponents) {
+    const std::pair<std::u16string, std::u16string> cases[] = {
+        {u"/a//b", u"/a/b"},
+        {u"/a/./b/.", u"/a/b"},
+        {u"/a/b/../c", u"/a/c"},
+        {u"/a/b/../../../c", u"/c"},  // the root's parent is the root
+        {u"/..", u"/"},
+        {u"//", u"/"},
+        {u"/a/b/", u"/a/b"},
+        {u"/a/..b/...", u"/a/..b/..."},  // only "." and ".." are special
+        {u"/caf\xdce9/../x\xdcff", u"/x\xdcff"},
+        {u"a/../../b", u"../b"},  // a relative path keeps what it cannot resolve
+        {u"a/..", u"."},
+        {u"./a", u"a"},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(NormalizeLexically(in), out) << EncodeFileName(in);
+    }
+}
+
 TEST(CharacterClasses, DigitsAndSpacesFollowUnicode) {
     EXPECT_TRUE(IsDigitChar(u'0'));
     EXPECT_TRUE(IsDigitChar(u'9'));
@@ -82,7 +102,8 @@ TEST(CharacterClasses, ExactlyNineCharactersAreForbiddenInNames) {
     const std::u16string forbidden = u"\"*/:<>?\\|";
     std::u16string found;
     for (char32_t c = 0; c <= 0xFFFF; ++c) {
-        if (IsForbiddenNameChar(static_cast<char16_t>(c))) found.push_back(static_cast<char16_t>(c));
+        if (IsForbiddenNameChar(static_cast<char16_t>(c)))
+            found.push_back(static_cast<char16_t>(c));
     }
     std::u16string expected = forbidden;
     std::sort(expected.begin(), expected.end());

@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
+#include <thread>
 
 #include "engine/file_info.h"
 #include "engine/paths.h"
+#include "engine/preview.h"
 #include "support/temp_dir.h"
 
 namespace morix {
@@ -73,6 +76,112 @@ TEST(RenameList, AddFolderTakesFilesButNotFolders) {
     EXPECT_FALSE(list.AddFolder(dir.u16()));
     EXPECT_EQ(list.Count(), 4u);
     EXPECT_FALSE(list.AddFolder(dir.U16Path("missing")));
+}
+
+// Every spelling of one file is one item, under the folder's real path; the
+// last component is never followed, so a listed link stays a link.
+TEST(RenameList, SpellingsOfOneFileAreOneItem) {
+    TempDir dir;
+    dir.MakeFolder("real");
+    dir.MakeFile("real/2.txt");
+    ASSERT_EQ(::symlink(dir.Path("real").c_str(), dir.Path("link").c_str()), 0);
+    ASSERT_EQ(::symlink(".", dir.Path("real/back").c_str()), 0);  // to its own folder
+    const std::string real = dir.Path("real");
+    RenameList list;
+    EXPECT_TRUE(list.AddItem(dir.U16Path("real/2.txt")));
+    for (const char* spelling : {"real//2.txt", "real/./2.txt", "real/../real/2.txt", "link/2.txt",
+                                 "link/back/../real/2.txt", "./real/2.txt"}) {
+        EXPECT_FALSE(list.AddItem(dir.U16Path(spelling))) << spelling;
+    }
+    ASSERT_EQ(list.Count(), 1u);
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), real + "/2.txt");
+
+    // The link itself is another file; with a trailing "/" it names its folder.
+    EXPECT_TRUE(list.AddItem(dir.U16Path("link")));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(1).path), dir.Path("link"));
+    EXPECT_TRUE(list.AddItem(dir.U16Path("link/")));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(2).path), real);
+    for (const char* spelling : {"real", "real/", "real/.", "link/.", "real/back/..//real"}) {
+        EXPECT_FALSE(list.AddItem(dir.U16Path(spelling))) << spelling;
+    }
+    EXPECT_TRUE(list.AddItem(u"//"));
+    EXPECT_EQ(list.ItemAt(3).path, u"/");
+    EXPECT_FALSE(list.AddItem(u"/"));
+    EXPECT_EQ(list.Count(), 4u);
+}
+
+// A folder that does not exist cannot be resolved; its spellings still meet
+// in one item, written without "//", "." and "..".
+TEST(RenameList, MissingFoldersAreTidiedByTheirText) {
+    TempDir dir;
+    RenameList list;
+    EXPECT_TRUE(list.AddItem(dir.U16Path("gone//x")));
+    EXPECT_FALSE(list.AddItem(dir.U16Path("gone/./x")));
+    EXPECT_FALSE(list.AddItem(dir.U16Path("gone/sub/../x")));
+    EXPECT_FALSE(list.AddItem(dir.U16Path("gone/x")));
+    ASSERT_EQ(list.Count(), 1u);
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), dir.Path("gone/x"));
+    // Names are kept as given, also where they are not UTF-8.
+    EXPECT_TRUE(list.AddItem(DecodeFileName(dir.Path("gone//caf\xe9.txt"))));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(1).path), dir.Path("gone/caf\xe9.txt"));
+}
+
+// Folder names that are not UTF-8 come back from the real path byte for byte.
+TEST(RenameList, ResolvedFoldersKeepTheirBytes) {
+    TempDir dir;
+    dir.MakeFolder("caf\xe9");
+    dir.MakeFile("caf\xe9/n\xff");
+    ASSERT_EQ(::symlink(dir.Path("caf\xe9").c_str(), dir.Path("link").c_str()), 0);
+    RenameList list;
+    EXPECT_TRUE(list.AddItem(dir.U16Path("link//n\xff")));
+    EXPECT_FALSE(list.AddItem(dir.U16Path("caf\xe9/n\xff")));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), dir.Path("caf\xe9/n\xff"));
+}
+
+// The folder token reads the folder the item is in, not how it was spelled.
+TEST(RenameList, FolderTokenNamesTheRealFolder) {
+    TempDir dir;
+    dir.MakeFolder("holiday");
+    dir.MakeFile("holiday/a.jpg");
+    dir.MakeFile("holiday/b.jpg");
+    RenameList list;
+    list.AddItem(dir.U16Path("holiday/./a.jpg"));
+    list.AddItem(dir.U16Path("holiday//b.jpg"));
+    RenameOptions options;
+    options.nameTemplate = u"<P>-<N>";
+    NameRegistry registry;
+    const std::vector<std::uint32_t> rows = IdentityRows(list.Count());
+    const NameList names = ComputeNewNames(list, rows, options, registry);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(std::u16string(names[0]), u"holiday-a.jpg");
+    EXPECT_EQ(std::u16string(names[1]), u"holiday-b.jpg");
+}
+
+// A folder is looked up again once the remembered answer is old or the list
+// was cleared, so a link pointed elsewhere in between is followed anew.
+TEST(RenameList, LinkedFolderIsLookedUpAgainLater) {
+    TempDir dir;
+    dir.MakeFolder("one");
+    dir.MakeFolder("two");
+    ASSERT_EQ(::symlink("one", dir.Path("link").c_str()), 0);
+    const auto pointLinkTo = [&](const char* target) {
+        ASSERT_EQ(::unlink(dir.Path("link").c_str()), 0);
+        ASSERT_EQ(::symlink(target, dir.Path("link").c_str()), 0);
+    };
+    RenameList list;
+    list.AddItem(dir.U16Path("link/a"));
+    pointLinkTo("two");
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    list.AddItem(dir.U16Path("link/b"));
+    ASSERT_EQ(list.Count(), 2u);
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), dir.Path("one/a"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(1).path), dir.Path("two/b"));
+
+    list.AddItem(dir.U16Path("link/c"));
+    pointLinkTo("one");
+    list.Clear();
+    list.AddItem(dir.U16Path("link/c"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), dir.Path("one/c"));
 }
 
 TEST(FileQueries, ReadTheDiskEveryTime) {
