@@ -253,6 +253,10 @@ Press the [OK] button to check for new versions.</source>
         <source>Unable to rename the file.</source>
         <translation>파일 이름을 바꿀 수 없습니다.</translation>
     </message>
+    <message>
+        <source>The files were renamed, but the record of the run could not be closed. Remove it before the next start, or the next start puts the old names back.</source>
+        <translation>파일 이름은 바뀌었지만 작업 기록을 닫지 못했습니다. 다음에 시작하기 전에 기록을 지우십시오. 지우지 않으면 다음 시작 때 이전 이름으로 되돌립니다.</translation>
+    </message>
 </context>
 <context>
     <name>morix::ui::CNameRangeDlg</name>

@@ -8,6 +8,7 @@
 #include "app/recovery/run_journals.h"
 #include "engine/file_system.h"
 #include "engine/rename_run.h"
+#include "engine/safe_move.h"
 #include "engine/text.h"
 
 namespace morix::cli {
@@ -62,14 +63,18 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     }
     RunJournal journal(journalFolder);
     RealFileSystem fs;
-    RenameRun run(BuildRenameJobs(list, rows, commandLine.options, registry), fs,
-                  RenameRunSettings{.journal = &journal});
+    RenameRunSettings settings{.journal = &journal};
+    settings.onWaitForFolder = [err](const std::string& folder) {
+        std::fprintf(err, "morix: another rename run is working in %s; waiting for it to end\n",
+                     folder.c_str());
+    };
+    RenameRun run(BuildRenameJobs(list, rows, commandLine.options, registry), fs, settings);
     if (!run.Start()) {
         std::fprintf(err, "morix: %s\n", kUnableToRename);
         return kRenameRolledBack;
     }
     WaitForRun(run, err);
-    if (!journal.Error().empty()) {
+    if (!journal.Error().empty() && run.Outcome() != RenameOutcome::kRenamed) {
         std::fprintf(err, "morix: cannot keep a journal of the run: %s\n", journal.Error().c_str());
     }
 
@@ -81,6 +86,15 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
             return kRenameTargetTaken;
         case RenameOutcome::kRolledBack:
             std::fprintf(err, "morix: %s\n", kUnableToRename);
+            // Why: the file that could not move, and the reason.
+            for (const RenameJob& job : run.Jobs()) {
+                if (job.error != 0) {
+                    std::fprintf(err, "morix: cannot rename %s to %s: %s\n",
+                                 EncodeFileName(job.oldPath).c_str(),
+                                 EncodeFileName(job.newPath).c_str(),
+                                 MoveFailureText(job.error).c_str());
+                }
+            }
             // Say where every file is that could not be put back.
             for (const RenameJob& job : run.Jobs()) {
                 const std::u16string& at = job.done ? job.newPath : job.tempPath;
@@ -97,6 +111,16 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
             return kRenameRolledBack;
     }
 
+    if (journal.Unfinished()) {
+        // Every file has its new name, but the next start would take the run
+        // for one cut short and put them back.
+        std::fprintf(err,
+                     "morix: the files were renamed, but the run's journal %s could be neither "
+                     "marked finished nor removed (%s); remove it before morix starts again, or "
+                     "the next start puts the old names back\n",
+                     journal.Path().c_str(), journal.Error().c_str());
+        return kRenameRolledBack;
+    }
     if (commandLine.verbose) {
         std::string buffer;
         for (const RenameJob& job : run.Jobs()) {

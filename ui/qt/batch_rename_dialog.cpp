@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include "app/recovery/run_journals.h"
+#include "engine/safe_move.h"
 #include "engine/file_info.h"
 #include "engine/rename_run.h"
 #include "engine/text.h"
@@ -552,11 +553,14 @@ void CBatchRenameDlg::SaveSettings() {
     ui::SaveSettings(*settings_, logic_.Options(), entries);
 }
 
-bool CBatchRenameDlg::RunRename(bool& targetExists) {
+bool CBatchRenameDlg::RunRename(bool& targetExists, QString& details) {
     // A run that cannot keep its journal does not start.
     std::string journalError;
     const std::string journalFolder = MakeRunJournalFolder(journalError);
-    if (journalFolder.empty()) return false;
+    if (journalFolder.empty()) {
+        details = QString::fromStdString(journalError);
+        return false;
+    }
     RunJournal journal(journalFolder);
     RealFileSystem fs;
     RenameRun run(
@@ -573,6 +577,27 @@ bool CBatchRenameDlg::RunRename(bool& targetExists) {
     run.Join();
     runActive_ = false;
     targetExists = run.Outcome() == RenameOutcome::kTargetExists;
+    // The file that could not move and why, or the journal that could not
+    // be closed, for the details of the message.
+    QStringList lines;
+    for (const RenameJob& job : run.Jobs()) {
+        if (job.error != 0) {
+            lines << QStringLiteral("%1 \u2192 %2: %3")
+                         .arg(ToQString(job.oldPath), ToQString(job.newPath),
+                              QString::fromStdString(MoveFailureText(job.error)));
+        }
+    }
+    if (!journal.Error().empty()) lines << QString::fromStdString(journal.Error());
+    details = lines.join(QLatin1Char('\n'));
+    if (run.Outcome() == RenameOutcome::kRenamed && journal.Unfinished()) {
+        QMessageBox box(QMessageBox::Warning, tr("Trelvo Renamer"),
+                        tr("The files were renamed, but the record of the run could not be "
+                           "closed. Remove it before the next start, or the next start puts the "
+                           "old names back."),
+                        QMessageBox::Ok, this);
+        box.setDetailedText(QString::fromStdString(journal.Path()) + QLatin1Char('\n') + details);
+        box.exec();
+    }
     return run.Outcome() == RenameOutcome::kRenamed;
 }
 
@@ -636,7 +661,8 @@ void CBatchRenameDlg::OnRename() {
     GatherOptions();
     SaveSettings();
     bool targetExists = false;
-    const bool renamed = RunRename(targetExists);
+    QString details;
+    const bool renamed = RunRename(targetExists, details);
     if (closeHeld_) {
         closeHeld_ = false;
         EndForCloseRequest();
@@ -657,7 +683,10 @@ void CBatchRenameDlg::OnRename() {
                               tr("There is already a file with the same name in this location."));
         return;
     }
-    QMessageBox::critical(this, tr("Trelvo Renamer"), tr("Unable to rename the file."));
+    QMessageBox failed(QMessageBox::Critical, tr("Trelvo Renamer"), tr("Unable to rename the file."),
+                       QMessageBox::Ok, this);
+    if (!details.isEmpty()) failed.setDetailedText(details);
+    failed.exec();
     done(QDialog::Accepted);
 }
 

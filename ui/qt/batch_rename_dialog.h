@@ -89,7 +89,8 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void SelectionToView();
     void AddDroppedPaths(const QList<QByteArray>& paths);
     void DropRows(int target);
-    bool RunRename(bool& targetExists);
+    // details: what went wrong, for a person, when the run failed.
+    bool RunRename(bool& targetExists, QString& details);
     void OnTimer101();
     void OnUpdateResult(int result);
     void AddHandedPath(const std::u16string& path, bool isFolder);
