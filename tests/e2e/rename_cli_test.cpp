@@ -120,7 +120,10 @@ TEST(RenameCli, AFileThatCannotMoveRollsEveryFileBack) {
         Rename({"--sort", "none", "-t", "<N>.renamed#", dir.Path("a"), dir.Path("b"),
                 dir.Path(longName), dir.Path("c"), dir.Path("d")});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "morix: Unable to rename the file.\n");
+    // The file that could not move is named, with the reason.
+    EXPECT_EQ(r.err, "morix: Unable to rename the file.\nmorix: cannot rename " +
+                         dir.Path(longName) + " to " + dir.Path(longName) +
+                         ".renamed3: File name too long\n");
     EXPECT_EQ(ReadListing(dir), before);
 
     // A file made unmovable for real.
@@ -140,7 +143,8 @@ TEST(RenameCli, AFileThatCannotMoveRollsEveryFileBack) {
         GTEST_SKIP() << "cannot set the immutable attribute (needs root on tmpfs or ext4)";
     }
     EXPECT_EQ(s.exitCode, 1);
-    EXPECT_EQ(s.err, "morix: Unable to rename the file.\n");
+    EXPECT_EQ(s.err, "morix: Unable to rename the file.\nmorix: cannot rename " + locked + " to " +
+                         dir.Path("b_3") + ": Operation not permitted\n");
     EXPECT_EQ(ReadListing(dir), before);
 }
 
