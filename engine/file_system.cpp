@@ -1,5 +1,7 @@
 #include "engine/file_system.h"
 
+#include "engine/parallel.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -150,6 +152,17 @@ int RealFileSystem::Identify(const std::string& path, FileIdentity& identity) {
         FillIdentity(st, identity);
     }
     return error;
+}
+
+void RealFileSystem::IdentifyAll(const std::vector<std::string>& paths,
+                                 std::vector<FileIdentity>& identities, std::vector<int>& errors) {
+    identities.resize(paths.size());
+    errors.resize(paths.size());
+    ParallelFor(paths.size(), [&](std::size_t begin, std::size_t end) {
+        RealFileSystem slice;  // a folder kept open per thread
+        for (std::size_t i = begin; i < end; ++i)
+            errors[i] = paths[i].empty() ? 0 : slice.Identify(paths[i], identities[i]);
+    });
 }
 
 int RealFileSystem::Reserve(const std::string& path, bool folder, FileIdentity& identity) {

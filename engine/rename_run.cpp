@@ -325,13 +325,21 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
     std::vector<std::string> parkNames(count);
     std::vector<std::uint32_t> parked;  // jobs that pass through their parking names, in order
     {
+        std::vector<int> errors;
+        {
+            std::vector<std::string> sources(count);
+            for (std::uint32_t j = 0; j < count; ++j) {
+                if (oldPaths[j] != newPaths[j]) sources[j] = oldPaths[j];
+            }
+            fs.IdentifyAll(sources, identities, errors);
+        }
         std::string lastFolder;
         bool lastStable = true;
         std::unordered_set<std::string> promised;
         for (std::uint32_t j = 0; j < count; ++j) {
             if (oldPaths[j] == newPaths[j]) continue;
-            if (const int error = fs.Identify(oldPaths[j], identities[j]); error != 0) {
-                jobs[j].error = error;  // gone, or unreadable: the run cannot finish
+            if (errors[j] != 0) {
+                jobs[j].error = errors[j];  // gone, or unreadable: the run cannot finish
                 return giveUp(RenameOutcome::kRolledBack);
             }
             const std::string_view folder = FolderView(oldPaths[j]);
