@@ -43,6 +43,16 @@ void FillIdentity(const struct statx& st, FileIdentity& identity) {
 
 }  // namespace
 
+namespace {
+
+// A folder's size and time change with its entries: they tell nothing.
+bool SameContent(const FileIdentity& expected, const FileIdentity& now) {
+    return expected.folder || (expected.size == now.size && expected.mtimeSec == now.mtimeSec &&
+                               expected.mtimeNsec == now.mtimeNsec);
+}
+
+}  // namespace
+
 bool SameFile(const FileIdentity& expected, const FileIdentity& now, bool stableInodes) {
     if (expected.folder != now.folder) {
         return false;
@@ -52,15 +62,11 @@ bool SameFile(const FileIdentity& expected, const FileIdentity& now, bool stable
                (expected.btimeSec == kNoBirthTime || now.btimeSec == kNoBirthTime ||
                 (expected.btimeSec == now.btimeSec && expected.btimeNsec == now.btimeNsec));
     }
-    return expected.folder ||
-           (expected.size == now.size && expected.mtimeSec == now.mtimeSec &&
-            expected.mtimeNsec == now.mtimeNsec);
+    return SameContent(expected, now);
 }
 
 bool SameFileAndContent(const FileIdentity& expected, const FileIdentity& now, bool stableInodes) {
-    return SameFile(expected, now, stableInodes) &&
-           (expected.folder || (expected.size == now.size && expected.mtimeSec == now.mtimeSec &&
-                                expected.mtimeNsec == now.mtimeNsec));
+    return SameFile(expected, now, stableInodes) && SameContent(expected, now);
 }
 
 bool TypeKeepsInodeNumbers(long filesystemType) {

@@ -18,6 +18,16 @@ bool Relocator::IsItsFile(std::uint32_t i, const std::string& path) {
             SameFile((*identities_)[i], seen_, (*stableInodes_)[i] != 0));
 }
 
+int Relocator::Park(std::uint32_t i, std::string_view from, const std::string& parkPath) {
+    from_.assign(from);
+    if (!IsItsFile(i, from_)) {
+        return kNotThePlannedFile;
+    }
+    // The parked name needs no check of how it is stored: the file is
+    // found again through the same spelling.
+    return mover_.Move(from_, parkPath, false).error;
+}
+
 bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::uint32_t>& standing,
                     bool stopOnFailure, const std::function<void(std::uint32_t)>& onArrived) {
     items_ = &items;

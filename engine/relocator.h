@@ -64,6 +64,11 @@ class Relocator {
     // Whether the file at path is item i's, as CheckIdentities asks.
     bool IsItsFile(std::uint32_t i, const std::string& path);
 
+    // Moves item i's file from where it is to a parking name of its own,
+    // after checking it is the item's: 0, kNotThePlannedFile or an errno
+    // value. The caller records the new place.
+    int Park(std::uint32_t i, std::string_view from, const std::string& parkPath);
+
   private:
     bool Drain();
     bool CloseCycle(std::uint32_t start);

@@ -411,14 +411,8 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
     // first; then each name they held is free.
     const auto park = [&](std::uint32_t j) {
         RelocationItem& item = items[j];
-        const std::string from(item.cur);
-        if (!relocator.IsItsFile(j, from)) {
-            item.error = kNotThePlannedFile;
-            return false;
-        }
-        const SafeMover::Result result = mover.Move(from, parkPaths[j], false);
-        if (result.error != 0) {
-            item.error = result.error;
+        item.error = relocator.Park(j, item.cur, parkPaths[j]);
+        if (item.error != 0) {
             return false;
         }
         item.cur = parkPaths[j];

@@ -315,6 +315,9 @@ class RunRestorer {
 
     void MoveHome(const std::vector<bool>& located) {
         SafeMover mover(fs_);
+        bool useExchange = true;
+        Relocator relocator(mover, useExchange, originals_, store_);
+        relocator.CheckIdentities(identities_, stable_);
         // Parked files stood at their new names after "stage 1": they are
         // parked again, and go on to their old names only once the journal
         // says so, which it can once every folder with parked files is in.
@@ -330,12 +333,7 @@ class RunRestorer {
                     item.cur == parkPaths_[i]) {
                     continue;
                 }
-                Relocator check(mover, noExchange_, originals_, store_);
-                check.CheckIdentities(identities_, stable_);
-                const std::string from(item.cur);
-                const int error = !check.IsItsFile(i, from)
-                                      ? kNotThePlannedFile
-                                      : mover.Move(from, parkPaths_[i], false).error;
+                const int error = relocator.Park(i, item.cur, parkPaths_[i]);
                 if (error != 0) {
                     item.error = error;
                     item.state = RelocationItem::State::kStuck;
@@ -367,9 +365,6 @@ class RunRestorer {
         }
         // Second names of files at home may stand where others must go.
         RemoveExtraNames();
-        bool useExchange = true;
-        Relocator relocator(mover, useExchange, originals_, store_);
-        relocator.CheckIdentities(identities_, stable_);
         relocator.Run(items_, standing, false, [&](std::uint32_t) { ++result_.returned; });
         RemoveExtraNames();
         for (const std::uint32_t i : heldBack)
@@ -393,7 +388,6 @@ class RunRestorer {
     FileSystem& fs_;
     const StageMarker& markStage_;
     int stage_;
-    bool noExchange_ = false;
     RecoveredRun result_;
     std::vector<RelocationItem> items_;
     std::vector<std::string> originals_;  // old path per item
