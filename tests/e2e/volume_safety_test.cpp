@@ -85,13 +85,22 @@ std::string Show(const Listing& listing) {
     return text;
 }
 
+// strace and its options that every traced run shares: follow threads,
+// trace the calls that move files, write the trace to output. A sanitizer
+// build's leak check cannot work under ptrace, so the traced program gets
+// it turned off (the untraced runs of the suite still check for leaks).
+std::vector<std::string> StraceArgs(const std::string& output) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string options = asan && *asan ? std::string(asan) + ":" : std::string();
+    options += "detect_leaks=0";
+    return {StracePath(), "-f", "-o", output, "-E", "ASAN_OPTIONS=" + options,
+            "-e", std::string("trace=") + kMoveCalls};
+}
+
 // The argument list of morix under strace, with one -e inject=... rule.
 std::vector<std::string> Traced(const std::vector<std::string>& args, const std::string& inject) {
-    std::vector<std::string> argv = {StracePath(), "-f",
-                                     "-o",         "/dev/null",
-                                     "-e",         std::string("trace=") + kMoveCalls,
-                                     "-e",         "inject=" + inject,
-                                     MORIX_BINARY};
+    std::vector<std::string> argv = StraceArgs("/dev/null");
+    argv.insert(argv.end(), {"-e", "inject=" + inject, MORIX_BINARY});
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
 }
@@ -117,8 +126,8 @@ bool Succeeded(const std::string& line) {
 std::vector<KillPoint> KillPointsOf(const std::vector<std::string>& args, ProcessResult* whole) {
     const TempDir scratch;
     const std::string trace = scratch.Path("trace");
-    std::vector<std::string> argv = {
-        StracePath(), "-f", "-o", trace, "-e", std::string("trace=") + kMoveCalls, MORIX_BINARY};
+    std::vector<std::string> argv = StraceArgs(trace);
+    argv.push_back(MORIX_BINARY);
     argv.insert(argv.end(), args.begin(), args.end());
     const ProcessResult r = RunProcess(argv);
     if (whole) *whole = r;
