@@ -28,7 +28,8 @@ int Result(int rc) {
 
 constexpr long kXfsMagic = 0x58465342;  // "XFSB"
 constexpr long kF2fsMagic = 0xF2F52010;
-constexpr unsigned kIdentityMask = STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME;
+constexpr unsigned kIdentityMask =
+    STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME | STATX_NLINK;
 
 void FillIdentity(const struct statx& st, FileIdentity& identity) {
     identity.device = makedev(st.stx_dev_major, st.stx_dev_minor);
@@ -38,6 +39,7 @@ void FillIdentity(const struct statx& st, FileIdentity& identity) {
     identity.mtimeNsec = st.stx_mtime.tv_nsec;
     identity.btimeSec = (st.stx_mask & STATX_BTIME) != 0 ? st.stx_btime.tv_sec : kNoBirthTime;
     identity.btimeNsec = (st.stx_mask & STATX_BTIME) != 0 ? st.stx_btime.tv_nsec : 0;
+    identity.links = st.stx_nlink;
     identity.folder = S_ISDIR(st.stx_mode);
 }
 

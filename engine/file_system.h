@@ -23,6 +23,7 @@ struct FileIdentity {
     std::uint32_t mtimeNsec = 0;
     std::int64_t btimeSec = kNoBirthTime;  // kNoBirthTime where the volume keeps none
     std::uint32_t btimeNsec = 0;
+    std::uint32_t links = 0;  // names of the file; not part of who it is
     bool folder = false;
 };
 

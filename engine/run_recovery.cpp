@@ -49,37 +49,22 @@ constexpr std::int64_t kClockSlackSeconds = 2;
 // What names of a folder hold now, each name asked once.
 class FolderFiles {
   public:
-    FolderFiles(int fd, std::int64_t started) : fd_(fd), started_(started) {}
+    FolderFiles(FileSystem& fs, const std::string& folder, std::int64_t started)
+        : fs_(fs), folder_(folder), started_(started) {}
 
     struct Entry {
         bool present = false;
         FileIdentity identity;
-        std::uint64_t links = 0;
         bool bornLater = false;  // after the run started: never one of its files
     };
 
     const Entry& Look(const std::string& name) {
         const auto [at, fresh] = cache_.try_emplace(name);
         if (fresh) {
-            struct statx st;
-            if (statx(fd_, name.c_str(), AT_SYMLINK_NOFOLLOW,
-                      STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_BTIME |
-                          STATX_NLINK,
-                      &st) == 0) {
-                Entry& e = at->second;
-                e.present = true;
-                e.identity.inode = st.stx_ino;
-                e.identity.size = st.stx_size;
-                e.identity.mtimeSec = st.stx_mtime.tv_sec;
-                e.identity.mtimeNsec = st.stx_mtime.tv_nsec;
-                e.identity.folder = S_ISDIR(st.stx_mode);
-                e.links = st.stx_nlink;
-                if ((st.stx_mask & STATX_BTIME) != 0) {
-                    e.identity.btimeSec = st.stx_btime.tv_sec;
-                    e.identity.btimeNsec = st.stx_btime.tv_nsec;
-                    e.bornLater = st.stx_btime.tv_sec > started_ + kClockSlackSeconds;
-                }
-            }
+            Entry& e = at->second;
+            e.present = fs_.Identify(JoinPath(folder_, name), e.identity) == 0;
+            e.bornLater = e.present && e.identity.btimeSec != kNoBirthTime &&
+                          e.identity.btimeSec > started_ + kClockSlackSeconds;
         }
         return at->second;
     }
@@ -97,17 +82,10 @@ class FolderFiles {
     void Forget(const std::string& name) { cache_.erase(name); }
 
   private:
-    int fd_;
+    FileSystem& fs_;
+    const std::string& folder_;
     std::int64_t started_;
     std::unordered_map<std::string, Entry> cache_;
-};
-
-// A name that still points at a file that is back home: removed once the
-// file is home, and only while it is a second link to that same file.
-struct ExtraName {
-    std::uint32_t item;
-    std::string path;
-    std::uint64_t inode;
 };
 
 class RunRestorer {
@@ -149,7 +127,6 @@ class RunRestorer {
                  ++i)
                 items_[i].error = ENOENT;
         }
-        RemoveExtraNames();
         for (std::uint32_t i = 0; i < items_.size(); ++i) {
             const RelocationItem& item = items_[i];
             if (item.state == RelocationItem::State::kArrived) continue;
@@ -186,7 +163,7 @@ class RunRestorer {
             return failAll(error == EWOULDBLOCK ? EBUSY : error);
         }
         locks_.push_back(std::move(lock));
-        FolderFiles here(fd.Get(), record_.started);
+        FolderFiles here(fs_, folder.path, record_.started);
         std::unordered_set<std::string> claimed;
         const auto place = [&](std::size_t f, const std::string& name) {
             RelocationItem& item = items_[first + f];
@@ -246,35 +223,37 @@ class RunRestorer {
         // Where a volume can neither rename without replacing nor link, a
         // move first reserves its target as an empty file (or folder); a run
         // cut between the two leaves it. An empty one made since the run
-        // started under a name of the run that holds none of its files is
-        // one (a folder goes only while empty).
-        for (const JournalFile& file : folder.files) {
-            for (const std::string* name : {&file.oldName, &file.newName, &file.parkName}) {
-                if (name->empty() || claimed.contains(*name)) continue;
-                const FolderFiles::Entry& entry = here.Look(*name);
-                if (entry.present && entry.identity.mtimeSec >= record_.started &&
-                    (entry.identity.folder || (entry.identity.size == 0 && entry.links == 1)) &&
-                    fs_.Unlink(JoinPath(folder.path, *name)) == 0) {
-                    here.Forget(*name);
-                }
+        // started under a name of the run, or a parking name, that holds
+        // none of its files is one (a folder goes only while empty).
+        for (const std::string& name : candidates) {
+            if (claimed.contains(name)) continue;
+            const FolderFiles::Entry& entry = here.Look(name);
+            if (entry.present && entry.identity.mtimeSec >= record_.started &&
+                (entry.identity.folder || (entry.identity.size == 0 && entry.identity.links == 1)) &&
+                fs_.Unlink(JoinPath(folder.path, name)) == 0) {
+                here.Forget(name);
             }
         }
         // Second names of files (a move by link cut short between its two
         // steps): another name of the run that is a link to the same file,
-        // as the volume numbers its files now.
+        // as the volume numbers its files now. Each goes before anything
+        // moves, as it may stand where a file has to go.
         for (std::size_t f = 0; f < folder.files.size(); ++f) {
-            const auto i = static_cast<std::uint32_t>(first + f);
-            if (items_[i].state == RelocationItem::State::kStuck) continue;
-            const std::string at = items_[i].state == RelocationItem::State::kArrived
+            const RelocationItem& item = items_[first + f];
+            if (item.state == RelocationItem::State::kStuck) continue;
+            const std::string at = item.state == RelocationItem::State::kArrived
                                        ? folder.files[f].oldName
-                                       : NameOf(std::string(items_[i].cur));
+                                       : NameOf(std::string(item.cur));
             const FolderFiles::Entry found = here.Look(at);
-            if (found.links < 2) continue;
+            if (found.identity.links < 2) continue;
             const auto [begin, end] = byInode.equal_range(found.identity.inode);
             for (auto it = begin; it != end; ++it) {
-                if (!claimed.contains(*it->second))
-                    extras_.push_back(
-                        {i, JoinPath(folder.path, *it->second), found.identity.inode});
+                if (claimed.contains(*it->second)) continue;
+                const std::string extra = JoinPath(folder.path, *it->second);
+                FileIdentity now;
+                if (fs_.Identify(extra, now) == 0 && now.inode == found.identity.inode &&
+                    now.links > 1 && fs_.Unlink(extra) == 0)
+                    here.Forget(*it->second);
             }
         }
         return true;
@@ -363,25 +342,9 @@ class RunRestorer {
             const auto found = occupants.find(items_[i].dst);
             if (found != occupants.end()) standing[i] = found->second;
         }
-        // Second names of files at home may stand where others must go.
-        RemoveExtraNames();
         relocator.Run(items_, standing, false, [&](std::uint32_t) { ++result_.returned; });
-        RemoveExtraNames();
         for (const std::uint32_t i : heldBack)
             items_[i].state = RelocationItem::State::kPending;
-    }
-
-    // Removes the second names of files that are home, while they are still
-    // links to those files (so nothing is lost with them).
-    void RemoveExtraNames() {
-        for (ExtraName& extra : extras_) {
-            if (extra.path.empty() || items_[extra.item].state != RelocationItem::State::kArrived)
-                continue;
-            struct stat st;
-            if (lstat(extra.path.c_str(), &st) == 0 && st.st_ino == extra.inode && st.st_nlink > 1)
-                fs_.Unlink(extra.path);
-            extra.path.clear();
-        }
     }
 
     const JournalRecord& record_;
@@ -397,7 +360,6 @@ class RunRestorer {
     std::vector<std::uint32_t> firstItem_;  // per folder
     std::vector<UniqueFd> locks_;
     std::deque<std::string> store_;
-    std::vector<ExtraName> extras_;
 };
 
 // Reads a whole journal from an open descriptor.

@@ -2,7 +2,10 @@
 // swaps, rotations, names taken by files outside the run, two files bound for
 // one name), the kind of volume and the call that fails: afterwards every
 // file is under its new name or every file under its old one, no content is
-// lost or doubled, no parked file is left and the journal is gone.
+// lost or doubled, no parked file is left and the journal is gone. The same
+// holds for a run cut short at any call and put back by recovery, also after
+// the volume numbered its files anew, and for two runs over one folder at
+// once: the end is what one run after the other would have made.
 //
 // MORIX_PROPERTY_SEED=<n> repeats a sequence; MORIX_PROPERTY_CASES=<n> runs
 // more (or fewer) cases than the 1,000 of a normal run.
@@ -10,8 +13,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <chrono>
+#include <future>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -19,6 +25,7 @@
 
 #include "engine/rename_run.h"
 #include "engine/run_journal.h"
+#include "engine/run_recovery.h"
 #include "support/temp_dir.h"
 #include "support/test_file_system.h"
 
@@ -40,6 +47,34 @@ Listing Read(const TempDir& dir) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.bytes()))
         listing[entry.path().filename().string()] = TempDir::Read(entry.path().string());
     return listing;
+}
+
+std::string Show(const Listing& listing) {
+    std::string text;
+    for (const auto& [name, content] : listing)
+        text += " " + name + "=" + content;
+    return text;
+}
+
+// What a run that renamed makes of a folder.
+Listing Applied(Listing listing, const std::vector<std::pair<std::string, std::string>>& renames) {
+    Listing moved;
+    for (const auto& [from, to] : renames) {
+        if (from != to) moved[to] = listing.at(from);
+    }
+    for (const auto& [from, to] : renames)
+        if (from != to) listing.erase(from);
+    for (auto& [name, content] : moved)
+        listing[name] = std::move(content);
+    return listing;
+}
+
+std::vector<RenameJob> JobsOf(const TempDir& dir,
+                              const std::vector<std::pair<std::string, std::string>>& renames) {
+    std::vector<RenameJob> jobs;
+    for (const auto& [from, to] : renames)
+        jobs.push_back(RenameJob{dir.U16Path(from), {}, dir.U16Path(to), false});
+    return jobs;
 }
 
 const char* Base() {
@@ -139,15 +174,9 @@ TEST(RenameRunProperties, EveryRandomRunEndsAllRenamedOrAllAsBefore) {
         for (const std::string& name : c.outsiders)
             std::ofstream(dir.Path(name)) << "other " << name;
         const Listing before = Read(dir);
-        Listing after = before;
-        for (const auto& [from, to] : c.renames)
-            after.erase(from);
-        for (const auto& [from, to] : c.renames)
-            after[to] = before.at(from);
+        const Listing after = Applied(before, c.renames);
 
-        std::vector<RenameJob> jobs;
-        for (const auto& [from, to] : c.renames)
-            jobs.push_back(RenameJob{dir.U16Path(from), {}, dir.U16Path(to), false});
+        std::vector<RenameJob> jobs = JobsOf(dir, c.renames);
         TestFileSystem fs;
         fs.noReplaceUnsupported = kind.noReplaceUnsupported;
         fs.linksRefused = kind.linksRefused;
@@ -190,6 +219,197 @@ TEST(RenameRunProperties, EveryRandomRunEndsAllRenamedOrAllAsBefore) {
     EXPECT_GT(rolledBack, 0);
     std::printf("%lu cases: %d renamed, %d refused, %d rolled back\n", cases, renamed, refused,
                 rolledBack);
+}
+
+// Thrown by a file system at a chosen call: the process ends there, as far
+// as the files and the journal can tell (what is on disk stays, the journal
+// is closed unfinished, the folder locks go).
+struct Cut {};
+
+TEST(RenameRunProperties, EveryRunCutShortComesBackWholeAlsoAfterTheVolumeRenumbersItsFiles) {
+    const unsigned long seed = FromEnvironment("MORIX_PROPERTY_SEED", 20261208);
+    const unsigned long cases = FromEnvironment("MORIX_PROPERTY_CASES", 1000) / 2;
+    std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
+    int cut = 0, renumbered = 0;
+    for (unsigned long n = 0; n < cases; ++n) {
+        SCOPED_TRACE("MORIX_PROPERTY_SEED=" + std::to_string(seed) + ", case " + std::to_string(n));
+        const Case c = MakeCase(rng);
+        const VolumeKind& kind = kKinds[std::uniform_int_distribution<int>(0, 3)(rng)];
+        const bool unstable = std::uniform_int_distribution<int>(0, 1)(rng) == 1;
+        const long cutAt = std::uniform_int_distribution<long>(1, 40)(rng);
+        std::string described = "volume kind " + std::to_string(&kind - kKinds) +
+                                (unstable ? ", inode numbers not kept" : "") + ", cut at call " +
+                                std::to_string(cutAt) + ", renames:";
+        for (const auto& [from, to] : c.renames)
+            described += " " + from + "->" + to;
+        SCOPED_TRACE(described);
+
+        TempDir dir(Base()), journals(Base());
+        for (const std::string& name : c.runFiles)
+            std::ofstream(dir.Path(name)) << "run " << name;
+        for (const std::string& name : c.outsiders)
+            std::ofstream(dir.Path(name)) << "other " << name;
+        const Listing before = Read(dir);
+        const Listing after = Applied(before, c.renames);
+
+        std::vector<RenameJob> jobs = JobsOf(dir, c.renames);
+        TestFileSystem fs;
+        fs.noReplaceUnsupported = kind.noReplaceUnsupported;
+        fs.linksRefused = kind.linksRefused;
+        fs.namesUnchecked = kind.namesUnchecked;
+        fs.inodesUnstable = unstable;
+        fs.onCall = [&] {
+            if (fs.calls + 1 == cutAt) throw Cut{};
+        };
+        bool wasCut = false;
+        {
+            RenameProgress progress;
+            progress.Begin(static_cast<int>(jobs.size()));
+            RunJournal journal(journals.bytes());
+            try {
+                RunRenameJobs(jobs, progress, fs, RenameRunSettings{kind.useExchange, &journal});
+            } catch (const Cut&) {
+                wasCut = true;
+            }
+        }
+        if (!wasCut) continue;  // the run ended before that call
+        ++cut;
+
+        // Recovery, on the volume as it is now: where inode numbers are not
+        // kept, every file has a new one.
+        TestFileSystem later;
+        later.noReplaceUnsupported = kind.noReplaceUnsupported;
+        later.linksRefused = kind.linksRefused;
+        later.namesUnchecked = kind.namesUnchecked;
+        later.inodesUnstable = unstable;
+        later.inodeShift = unstable ? 7919 : 0;
+        renumbered += unstable;
+        const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), later);
+        const Listing now = Read(dir);
+        std::string unreturned;
+        for (const RecoveredRun& r : report.runs) {
+            unreturned += r.damage;
+            for (const UnreturnedFile& file : r.unreturned)
+                unreturned += " " + file.oldPath + " at '" + file.at + "' (" +
+                              std::to_string(file.error) + ")";
+        }
+        ASSERT_TRUE(report.Complete()) << unreturned << "; now:" << Show(now);
+        // A run cut after its last move and before its end is rolled back
+        // like any other; nothing else is ever seen.
+        ASSERT_EQ(now, before) << (now == after ? "left renamed" : "mixed");
+        ASSERT_TRUE(std::filesystem::is_empty(journals.bytes()));
+    }
+    EXPECT_GT(cut, 0);
+    EXPECT_GT(renumbered, 0);
+    std::printf("%lu cases: %d cut short and put back, %d of them renumbered\n", cases, cut,
+                renumbered);
+}
+
+TEST(RenameRunProperties, TwoRunsOverOneFolderAtOnceEndAsOneAfterTheOther) {
+    const unsigned long seed = FromEnvironment("MORIX_PROPERTY_SEED", 20261209);
+    const unsigned long cases = FromEnvironment("MORIX_PROPERTY_CASES", 1000) / 4;
+    std::mt19937 rng(static_cast<std::mt19937::result_type>(seed));
+    int bothRenamed = 0;
+    for (unsigned long n = 0; n < cases; ++n) {
+        SCOPED_TRACE("MORIX_PROPERTY_SEED=" + std::to_string(seed) + ", case " + std::to_string(n));
+        // Both runs are planned from the same folder: the second one's plan
+        // is out of date once the first has moved anything.
+        const Case first = MakeCase(rng);
+        std::vector<std::pair<std::string, std::string>> second;
+        {
+            std::vector<std::string> names = first.runFiles;
+            names.insert(names.end(), first.outsiders.begin(), first.outsiders.end());
+            std::shuffle(names.begin(), names.end(), rng);
+            const std::size_t count =
+                std::uniform_int_distribution<std::size_t>(1, names.size())(rng);
+            std::vector<std::string> targets(names.begin(), names.begin() + count);
+            std::shuffle(targets.begin(), targets.end(), rng);
+            for (std::size_t i = 0; i < count; ++i)
+                second.emplace_back(names[i], i % 3 == 0 ? targets[i] + "2" : targets[i]);
+        }
+        const bool unstable = std::uniform_int_distribution<int>(0, 1)(rng) == 1;
+        const long holdAt = std::uniform_int_distribution<long>(1, 30)(rng);
+        std::string described = std::string(unstable ? "inode numbers not kept, " : "") +
+                                "first run held at call " + std::to_string(holdAt) + ", first:";
+        for (const auto& [from, to] : first.renames)
+            described += " " + from + "->" + to;
+        described += ", second:";
+        for (const auto& [from, to] : second)
+            described += " " + from + "->" + to;
+        SCOPED_TRACE(described);
+
+        TempDir dir(Base()), journals1(Base()), journals2(Base());
+        for (const std::string& name : first.runFiles)
+            std::ofstream(dir.Path(name)) << "run " << name;
+        for (const std::string& name : first.outsiders)
+            std::ofstream(dir.Path(name)) << "other " << name;
+        const Listing before = Read(dir);
+
+        std::vector<RenameJob> jobs1 = JobsOf(dir, first.renames);
+        std::vector<RenameJob> jobs2 = JobsOf(dir, second);
+        TestFileSystem fs1, fs2;
+        fs1.inodesUnstable = fs2.inodesUnstable = unstable;
+        std::promise<void> held, release;
+        std::shared_future<void> released = release.get_future().share();
+        fs1.onCall = [&] {
+            if (fs1.calls + 1 == holdAt) {
+                held.set_value();
+                released.wait();
+            }
+        };
+        std::promise<void> secondStarted;
+        fs2.onCall = [&] {
+            if (fs2.calls == 0) secondStarted.set_value();
+        };
+        const auto run = [&](std::vector<RenameJob>& jobs, TestFileSystem& fs,
+                             const TempDir& journals) {
+            RenameProgress progress;
+            progress.Begin(static_cast<int>(jobs.size()));
+            RunJournal journal(journals.bytes());
+            return RunRenameJobs(jobs, progress, fs, RenameRunSettings{true, &journal});
+        };
+        std::future<RenameOutcome> outcome1 =
+            std::async(std::launch::async, [&] { return run(jobs1, fs1, journals1); });
+        std::future<void> firstHeld = held.get_future();
+        while (firstHeld.wait_for(std::chrono::microseconds(100)) != std::future_status::ready &&
+               outcome1.wait_for(std::chrono::microseconds(0)) != std::future_status::ready) {
+        }
+        std::future<RenameOutcome> outcome2 =
+            std::async(std::launch::async, [&] { return run(jobs2, fs2, journals2); });
+        std::future<void> secondCalled = secondStarted.get_future();
+        while (secondCalled.wait_for(std::chrono::microseconds(100)) != std::future_status::ready &&
+               outcome2.wait_for(std::chrono::microseconds(0)) != std::future_status::ready) {
+        }
+        // The second run goes as far as it can while the first is held.
+        outcome2.wait_for(std::chrono::milliseconds(2));
+        release.set_value();
+        const bool renamed1 = outcome1.get() == RenameOutcome::kRenamed;
+        const bool renamed2 = outcome2.get() == RenameOutcome::kRenamed;
+        bothRenamed += renamed1 && renamed2;
+
+        // One run after the other, each renaming by the names it was given,
+        // and only where those names are there (a name that stays needs no
+        // file).
+        const auto serial = [&](bool renamedA, const auto& planA, bool renamedB,
+                                const auto& planB) -> std::optional<Listing> {
+            Listing listing = before;
+            for (const auto& [renamed, plan] : {std::pair{renamedA, &planA}, {renamedB, &planB}}) {
+                if (!renamed) continue;
+                for (const auto& [from, to] : *plan)
+                    if (from != to && listing.count(from) == 0) return std::nullopt;
+                listing = Applied(listing, *plan);
+            }
+            return listing;
+        };
+        const Listing now = Read(dir);
+        ASSERT_TRUE(now == serial(renamed1, first.renames, renamed2, second) ||
+                    now == serial(renamed2, second, renamed1, first.renames))
+            << "first run " << (renamed1 ? "renamed" : "did not rename") << ", second run "
+            << (renamed2 ? "renamed" : "did not rename") << "; now:" << Show(now);
+        ASSERT_TRUE(std::filesystem::is_empty(journals1.bytes()));
+        ASSERT_TRUE(std::filesystem::is_empty(journals2.bytes()));
+    }
+    std::printf("%lu pairs of runs, %d with both renamed\n", cases, bothRenamed);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,6 +20,8 @@ class TestFileSystem final : public FileSystem {
     bool linksRefused = false;          // link answers EPERM, as exFAT does
     bool namesUnchecked = false;        // KeepsExactNames always false
     bool inodesUnstable = false;        // KeepsInodeNumbers false, as on FAT and FUSE volumes
+    std::uint64_t inodeShift = 0;       // added to every inode number: a volume mounted again
+                                        // that numbers its files anew
     long failAt = 0;                    // 0: never
     long calls = 0;
     long renames = 0;
@@ -63,13 +66,13 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return EIO;
         }
-        return real_.Identify(path, identity);
+        return Shifted(real_.Identify(path, identity), identity);
     }
     int Reserve(const std::string& path, bool folder, FileIdentity& identity) override {
         if (Fails()) {
             return EIO;
         }
-        return real_.Reserve(path, folder, identity);
+        return Shifted(real_.Reserve(path, folder, identity), identity);
     }
     int LockFolder(const std::string& folder, bool wait, UniqueFd& held) override {
         if (Fails()) {
@@ -97,6 +100,10 @@ class TestFileSystem final : public FileSystem {
     }
 
   private:
+    int Shifted(int error, FileIdentity& identity) const {
+        identity.inode += inodeShift;
+        return error;
+    }
     bool Fails() {
         if (onCall) {
             onCall();
