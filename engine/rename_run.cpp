@@ -327,9 +327,9 @@ RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progre
     {
         std::vector<int> errors;
         {
-            std::vector<std::string> sources(count);
+            std::vector<const std::string*> sources(count);
             for (std::uint32_t j = 0; j < count; ++j) {
-                if (oldPaths[j] != newPaths[j]) sources[j] = oldPaths[j];
+                if (oldPaths[j] != newPaths[j]) sources[j] = &oldPaths[j];
             }
             fs.IdentifyAll(sources, identities, errors);
         }
