@@ -159,7 +159,7 @@ bool EngineRun(const Folder& f, const Plan& plan, bool useExchange, bool journal
     morix::RenameProgress progress;
     progress.Begin(kFiles);
     TempDir journalFolder;
-    morix::RunJournal journal(journalFolder.bytes());
+    morix::RunJournal journal(journalFolder.bytes(), fs);
     return morix::RunRenameJobs(jobs, progress, fs,
                                 morix::RenameRunSettings{useExchange,
                                                          journaled ? &journal : nullptr}) ==

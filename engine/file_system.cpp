@@ -1,6 +1,7 @@
 #include "engine/file_system.h"
 
 #include "engine/parallel.h"
+#include "engine/volume_identity.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -260,6 +261,66 @@ bool RealFileSystem::KeepsExactNames(const std::string& folder) {
         ioctl(fd, FS_IOC_GETFLAGS, &attributes) == 0 && (attributes & FS_CASEFOLD_FL) != 0;
     close(fd);
     return !casefold;
+}
+
+int RealFileSystem::OpenFolder(const std::string& folder, UniqueFd& fd) {
+    fd.Reset(open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.Valid() ? 0 : errno;
+}
+
+int RealFileSystem::OpenFile(const std::string& path, bool create, UniqueFd& fd) {
+    fd.Reset(create ? open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                    : open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    return fd.Valid() ? 0 : errno;
+}
+
+int RealFileSystem::LockFile(int fd) {
+    return Result(flock(fd, LOCK_EX | LOCK_NB));
+}
+
+int RealFileSystem::WriteAt(int fd, std::string_view data, std::uint64_t offset) {
+    while (!data.empty()) {
+        const ssize_t n = pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        data.remove_prefix(static_cast<std::size_t>(n));
+        offset += static_cast<std::uint64_t>(n);
+    }
+    return 0;
+}
+
+int RealFileSystem::ReadAll(int fd, std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n =
+            pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : ENODATA;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int RealFileSystem::Sync(int fd, bool dataOnly) {
+    return Result(dataOnly ? fdatasync(fd) : fsync(fd));
+}
+
+int RealFileSystem::IdentifyOpen(int fd, FileIdentity& identity) {
+    struct statx st;
+    const int error = Result(statx(fd, "", AT_EMPTY_PATH, kIdentityMask, &st));
+    if (error == 0) FillIdentity(st, identity);
+    return error;
+}
+
+int RealFileSystem::UnlinkAt(int folderFd, const std::string& name) {
+    return Result(unlinkat(folderFd, name.c_str(), 0));
+}
+
+int RealFileSystem::VolumeOf(const std::string& folder, std::string& volume) {
+    UniqueFd fd;
+    if (const int error = OpenFolder(folder, fd); error != 0) return error;
+    volume = VolumeIdentity(fd.Get());
+    return 0;
 }
 
 }  // namespace morix

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/unique_fd.h"
@@ -88,6 +89,33 @@ class FileSystem {
     virtual bool KeepsExactNames(const std::string& folder) = 0;
     // Whether the volume of folder keeps inode numbers; see TypeKeepsInodeNumbers.
     virtual bool KeepsInodeNumbers(const std::string& folder) = 0;
+
+    // The run's own record (its journal) is written and read through these,
+    // so a full disk or a failing flush can be tried at each of its steps.
+    // Opens a folder, to flush its entries or to name files relative to it.
+    virtual int OpenFolder(const std::string& folder, UniqueFd& fd) = 0;
+    // With create, a new file for writing (EEXIST when the name is taken);
+    // else an existing file for reading and writing. Never through a final
+    // symbolic link.
+    virtual int OpenFile(const std::string& path, bool create, UniqueFd& fd) = 0;
+    // Locks an open file for as long as it stays open; EWOULDBLOCK when
+    // another holds it.
+    virtual int LockFile(int fd) = 0;
+    // Writes all of data at offset; a short write is EIO.
+    virtual int WriteAt(int fd, std::string_view data, std::uint64_t offset) = 0;
+    // Fills text (sized by the caller) from the start of the file; ENODATA
+    // when the file ends before.
+    virtual int ReadAll(int fd, std::string& text) = 0;
+    // Makes what was written to fd durable: the data (and, unless dataOnly,
+    // every attribute); for a folder, its entries.
+    virtual int Sync(int fd, bool dataOnly) = 0;
+    // Who the file open on fd is.
+    virtual int IdentifyOpen(int fd, FileIdentity& identity) = 0;
+    // Removes name from the folder open on folderFd.
+    virtual int UnlinkAt(int folderFd, const std::string& name) = 0;
+    // What identifies the volume that folder is on (see VolumeIdentity). It
+    // only reads, and may be asked beside other calls (on another thread).
+    virtual int VolumeOf(const std::string& folder, std::string& volume) = 0;
 };
 
 // The running system's file system. Calls name files relative to their
@@ -112,6 +140,15 @@ class RealFileSystem final : public FileSystem {
     int ListNames(const std::string& folder, std::vector<std::string>& names) override;
     bool KeepsExactNames(const std::string& folder) override;
     bool KeepsInodeNumbers(const std::string& folder) override;
+    int OpenFolder(const std::string& folder, UniqueFd& fd) override;
+    int OpenFile(const std::string& path, bool create, UniqueFd& fd) override;
+    int LockFile(int fd) override;
+    int WriteAt(int fd, std::string_view data, std::uint64_t offset) override;
+    int ReadAll(int fd, std::string& text) override;
+    int Sync(int fd, bool dataOnly) override;
+    int IdentifyOpen(int fd, FileIdentity& identity) override;
+    int UnlinkAt(int folderFd, const std::string& name) override;
+    int VolumeOf(const std::string& folder, std::string& volume) override;
 
   private:
     struct Place {

@@ -1,10 +1,6 @@
 #include "engine/run_journal.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <stdio.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -112,22 +108,6 @@ bool ValidName(std::string_view name) {
 bool ValidFolder(std::string_view path) {
     return (path.empty() || path.front() == '/') && path.find('\0') == std::string_view::npos &&
            (path.size() < 2 || path.back() != '/');
-}
-
-int OpenFolder(const std::string& folder) {
-    return open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // The lines of the record, shared by the writer and FormatJournal.
@@ -334,15 +314,13 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
     }
 }
 
-int SyncFolder(const std::string& folder) {
-    const int fd = OpenFolder(folder);
-    if (fd < 0) return errno;
-    const int result = fsync(fd) == 0 ? 0 : errno;
-    close(fd);
-    return result;
+int SyncFolder(FileSystem& fs, const std::string& folder) {
+    UniqueFd fd;
+    if (const int error = fs.OpenFolder(folder, fd); error != 0) return error;
+    return fs.Sync(fd.Get(), false);
 }
 
-RunJournal::RunJournal(std::string folder) : folder_(std::move(folder)) {}
+RunJournal::RunJournal(std::string folder, FileSystem& fs) : folder_(std::move(folder)), fs_(fs) {}
 
 RunJournal::~RunJournal() = default;  // an unfinished record stays on disk for recovery
 
@@ -353,11 +331,10 @@ bool RunJournal::Fail(const std::string& what, int error) {
 
 bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
                        const std::vector<std::string>& newPaths) {
-    RealFileSystem fs;
     std::vector<FileIdentity> identities(oldPaths.size());
     std::vector<std::uint8_t> stable(oldPaths.size(), 1);
     for (std::size_t j = 0; j < oldPaths.size(); ++j) {
-        if (fs.Identify(oldPaths[j], identities[j]) != 0) identities[j] = {};
+        if (fs_.Identify(oldPaths[j], identities[j]) != 0) identities[j] = {};
     }
     const std::vector<std::string> parkNames(oldPaths.size());
     return Prepare({oldPaths, newPaths, identities, parkNames, stable}) && Commit();
@@ -406,9 +383,10 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
         const std::uint64_t device = plan.identities[first].device;
         auto volume = volumes.find(device);
         if (volume == volumes.end()) {
-            const UniqueFd fd(OpenFolder(group.folder));
-            if (!fd.Valid()) return Fail(group.folder.empty() ? "/" : group.folder, errno);
-            volume = volumes.emplace(device, VolumeIdentity(fd.Get())).first;
+            std::string identity;
+            if (const int error = fs_.VolumeOf(group.folder, identity); error != 0)
+                return Fail(group.folder.empty() ? "/" : group.folder, error);
+            volume = volumes.emplace(device, std::move(identity)).first;
         }
         AppendFolderLine(text, device, plan.stableInodes[first] != 0, group.jobs.size(),
                          volume->second, group.folder);
@@ -429,8 +407,8 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
 
 bool RunJournal::Commit() {
     if (text_.empty()) return error_.empty();  // nothing moves, or Prepare failed
-    folderFd_.Reset(OpenFolder(folder_));
-    if (!folderFd_.Valid()) return Fail(folder_, errno);
+    if (const int error = fs_.OpenFolder(folder_, folderFd_); error != 0)
+        return Fail(folder_, error);
     // Written under a name that recovery passes over, locked, flushed, and
     // only then given its real name: a journal is never seen half written.
     std::string temp;
@@ -438,24 +416,29 @@ bool RunJournal::Commit() {
         if (n == 1000) return Fail(folder_, EEXIST);
         path_ = base_ + std::to_string(n) + std::string(kJournalSuffix);
         temp = base_ + std::to_string(n) + std::string(kUnfinishedJournalSuffix);
-        struct stat st;
-        if (lstat(path_.c_str(), &st) == 0) continue;
-        fd_.Reset(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-        if (!fd_.Valid() && errno != EEXIST) return Fail(folder_, errno);
+        if (fs_.Lstat(path_) == 0) continue;
+        if (const int error = fs_.OpenFile(temp, true, fd_); error != 0 && error != EEXIST)
+            return Fail(folder_, error);
     }
     name_ = path_.substr(folder_.size() + 1);
     const auto abandon = [&](int error) {
-        unlink(temp.c_str());
+        fs_.Unlink(temp);
         fd_.Reset();
         return Fail(path_, error);
     };
-    if (flock(fd_.Get(), LOCK_EX | LOCK_NB) != 0) return abandon(errno);
-    if (!WriteAll(fd_.Get(), text_) || fsync(fd_.Get()) != 0) return abandon(errno);
-    if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0)
-        return abandon(errno);
-    if (fsync(folderFd_.Get()) != 0) {
-        const int error = errno;
-        unlink(path_.c_str());
+    int error = fs_.LockFile(fd_.Get());
+    if (error == 0) error = fs_.WriteAt(fd_.Get(), text_, 0);
+    if (error == 0) error = fs_.Sync(fd_.Get(), false);
+    if (error == 0) error = fs_.Rename(temp, path_, RenameMode::kNoReplace);
+    if (error == EINVAL || error == ENOSYS) {
+        // A volume without no-replace renames: the name carries this
+        // process's number and was free a moment ago, so no other process
+        // takes it meanwhile.
+        error = fs_.Rename(temp, path_, RenameMode::kPlain);
+    }
+    if (error != 0) return abandon(error);
+    if (error = fs_.Sync(folderFd_.Get(), false); error != 0) {
+        fs_.Unlink(path_);
         fd_.Reset();
         return Fail(folder_, error);
     }
@@ -467,24 +450,21 @@ bool RunJournal::Commit() {
 
 namespace {
 
-int AppendLine(int fd, std::size_t size, std::string_view line) {
-    errno = EIO;  // a short write sets none
-    if (pwrite(fd, line.data(), line.size(), static_cast<off_t>(size)) !=
-            static_cast<ssize_t>(line.size()) ||
-        fdatasync(fd) != 0) {
-        return errno;
-    }
-    return 0;
+int AppendLine(FileSystem& fs, int fd, std::size_t size, std::string_view line) {
+    int error = fs.WriteAt(fd, line, size);
+    if (error == 0) error = fs.Sync(fd, true);
+    return error;
 }
 
 }  // namespace
 
-int AppendStageLine(int fd, std::size_t size, int stage) {
-    return stage < 1 || stage > 2 ? EINVAL : AppendLine(fd, size, kStageLines[stage - 1]);
+int AppendStageLine(FileSystem& fs, int fd, std::size_t size, int stage) {
+    return stage < 1 || stage > 2 ? EINVAL : AppendLine(fs, fd, size, kStageLines[stage - 1]);
 }
 
 bool RunJournal::Append(std::string_view line) {
-    if (const int error = AppendLine(fd_.Get(), size_, line); error != 0) return Fail(path_, error);
+    if (const int error = AppendLine(fs_, fd_.Get(), size_, line); error != 0)
+        return Fail(path_, error);
     size_ += line.size();
     return true;
 }
@@ -500,12 +480,11 @@ bool RunJournal::Finish() {
     // the mark makes the record harmless even where it cannot be removed
     // (an unwritable folder) or its removal does not reach the disk.
     for (const std::string& folder : runFolders_)
-        SyncFolder(folder);
-    errno = 0;
+        SyncFolder(fs_, folder);
     const bool marked = Append(kFinishedLine);
-    const bool removed = unlinkat(folderFd_.Get(), name_.c_str(), 0) == 0;
-    const int removeError = errno;
-    if (removed) fsync(folderFd_.Get());
+    const int removeError = fs_.UnlinkAt(folderFd_.Get(), name_);
+    const bool removed = removeError == 0;
+    if (removed) fs_.Sync(folderFd_.Get(), false);
     if (!marked && !removed) {
         Fail(path_, removeError);
         return false;

@@ -97,8 +97,9 @@ struct JournalPlan {
 // that no other process takes a live run for one that was cut short.
 class RunJournal {
   public:
-    // folder: where journals are kept; it must exist.
-    explicit RunJournal(std::string folder);
+    // folder: where journals are kept; it must exist. Every call that
+    // reaches the disk goes through fs.
+    RunJournal(std::string folder, FileSystem& fs);
     ~RunJournal();
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
@@ -134,6 +135,7 @@ class RunJournal {
     bool Append(std::string_view line);
 
     std::string folder_;
+    FileSystem& fs_;
     std::string path_;
     std::string error_;
     std::vector<std::string> runFolders_;
@@ -147,9 +149,9 @@ class RunJournal {
 
 // Appends the line of a stage (1 or 2) to the journal open on fd, whose
 // text is size bytes long, and makes it durable; 0 or an errno value.
-int AppendStageLine(int fd, std::size_t size, int stage);
+int AppendStageLine(FileSystem& fs, int fd, std::size_t size, int stage);
 
 // Flushes a folder's entries (renames in it) to disk; 0 or an errno value.
-int SyncFolder(const std::string& folder);
+int SyncFolder(FileSystem& fs, const std::string& folder);
 
 }  // namespace morix

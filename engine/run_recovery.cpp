@@ -1,9 +1,5 @@
 #include "engine/run_recovery.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -148,14 +144,17 @@ class RunRestorer {
                 items_[i].error = error;
             return true;
         };
-        const UniqueFd fd(open(folder.path.empty() ? "/" : folder.path.c_str(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!fd.Valid()) return errno == ENOENT ? false : failAll(errno);
-        struct stat st;
-        if (fstat(fd.Get(), &st) != 0) return failAll(errno);
+        UniqueFd fd;
+        if (const int error = fs_.OpenFolder(folder.path, fd); error != 0)
+            return error == ENOENT ? false : failAll(error);
+        FileIdentity self;
+        if (const int error = fs_.IdentifyOpen(fd.Get(), self); error != 0) return failAll(error);
         // Another volume mounted there now has names and numbers of its own.
-        const bool sameVolume = folder.volume.empty() ? st.st_dev == folder.device
-                                                      : VolumeIdentity(fd.Get()) == folder.volume;
+        std::string volume;
+        const bool sameVolume =
+            folder.volume.empty()
+                ? self.device == folder.device
+                : fs_.VolumeOf(folder.path, volume) == 0 && volume == folder.volume;
         if (!sameVolume) return failAll(kOtherVolume);
         UniqueFd lock;
         if (const int error = fs_.LockFolder(folder.path.empty() ? "/" : folder.path, false, lock);
@@ -363,36 +362,26 @@ class RunRestorer {
 };
 
 // Reads a whole journal from an open descriptor.
-bool ReadJournalText(int fd, std::string& text, std::string& problem) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        problem = std::strerror(errno);
-        return false;
-    }
-    if (st.st_size > kMaxJournalBytes) {
+bool ReadJournalText(FileSystem& fs, int fd, std::string& text, std::string& problem) {
+    FileIdentity self;
+    int error = fs.IdentifyOpen(fd, self);
+    if (error == 0 && self.size > kMaxJournalBytes) {
         problem = "the record is too large to be a journal of this program";
         return false;
     }
-    text.resize(static_cast<std::size_t>(st.st_size));
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n =
-            pread(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            problem = n < 0 ? std::strerror(errno) : "the record is cut short";
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
+    if (error == 0) {
+        text.resize(static_cast<std::size_t>(self.size));
+        error = fs.ReadAll(fd, text);
     }
-    return true;
+    if (error != 0) problem = error == ENODATA ? "the record is cut short" : std::strerror(error);
+    return error == 0;
 }
 
 // The same file as the one open on fd is still at path.
-bool StillNamed(int fd, const std::string& path) {
-    struct stat open, named;
-    return fstat(fd, &open) == 0 && open.st_nlink > 0 && lstat(path.c_str(), &named) == 0 &&
-           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+bool StillNamed(FileSystem& fs, int fd, const std::string& path) {
+    FileIdentity open, named;
+    return fs.IdentifyOpen(fd, open) == 0 && open.links > 0 && fs.Identify(path, named) == 0 &&
+           open.device == named.device && open.inode == named.inode;
 }
 
 // The process that wrote a journal, from its name "run-<pid>-...".
@@ -407,16 +396,15 @@ pid_t WriterOf(std::string_view name) {
 // A journal left while being written: nothing had moved yet, so it goes once
 // its writer has ended (or, should its number have been given to another
 // process, once it is old).
-void RemoveAbandonedUnfinished(const std::string& path, std::string_view name) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+void RemoveAbandonedUnfinished(FileSystem& fs, const std::string& path, std::string_view name) {
+    FileIdentity self;
+    if (fs.Identify(path, self) != 0 || self.folder) return;
     const pid_t writer = WriterOf(name);
     const bool writerGone = writer > 0 && kill(writer, 0) != 0 && errno == ESRCH;
-    if (!writerGone && std::time(nullptr) - st.st_mtime < kStaleUnfinishedSeconds) return;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path)) unlink(path.c_str());
-    close(fd);
+    if (!writerGone && std::time(nullptr) - self.mtimeSec < kStaleUnfinishedSeconds) return;
+    UniqueFd fd;
+    if (fs.OpenFile(path, false, fd) != 0) return;
+    if (fs.LockFile(fd.Get()) == 0 && StillNamed(fs, fd.Get(), path)) fs.Unlink(path);
 }
 
 }  // namespace
@@ -439,50 +427,45 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
     for (const std::string& name : names) {
         const std::string path = folder + '/' + name;
         if (EndsWith(name, kUnfinishedJournalSuffix)) {
-            RemoveAbandonedUnfinished(path, name);
+            RemoveAbandonedUnfinished(fs, path, name);
             continue;
         }
         if (!EndsWith(name, kJournalSuffix)) continue;
-        const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) {
-            if (errno != ENOENT) {
+        UniqueFd fd;
+        if (const int error = fs.OpenFile(path, false, fd); error != 0) {
+            if (error != ENOENT) {
                 RecoveredRun& run = report.runs.emplace_back();
                 run.journalPath = path;
-                run.damage = std::strerror(errno);
+                run.damage = std::strerror(error);
             }
             continue;
         }
         // The lock is held for as long as the run's process lives.
-        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno == EWOULDBLOCK) report.liveRuns.push_back(path);
-            close(fd);
+        if (const int error = fs.LockFile(fd.Get()); error != 0) {
+            if (error == EWOULDBLOCK) report.liveRuns.push_back(path);
             continue;
         }
-        if (!StillNamed(fd, path)) {  // the run finished while we looked
-            close(fd);
-            continue;
-        }
+        if (!StillNamed(fs, fd.Get(), path)) continue;  // the run finished while we looked
         std::string text, problem;
         RecoveredRun run;
-        if (ReadJournalText(fd, text, problem)) {
+        if (ReadJournalText(fs, fd.Get(), text, problem)) {
             auto parsed = ParseJournal(text);
             if (auto* record = std::get_if<JournalRecord>(&parsed); record && record->finished) {
                 // Its run ended well; only the record's removal did not.
-                if (unlink(path.c_str()) == 0) SyncFolder(folder);
-                close(fd);
+                if (fs.Unlink(path) == 0) SyncFolder(fs, folder);
                 continue;
             } else if (record) {
                 std::size_t size = text.size();
                 run = RollBackRun(*record, fs, [&](int stage) {
-                    const int error = AppendStageLine(fd, size, stage);
+                    const int error = AppendStageLine(fs, fd.Get(), size, stage);
                     if (error == 0) size += 8;
                     return error;
                 });
                 if (run.Complete()) {
                     for (const JournalFolder& runFolder : record->folders)
-                        SyncFolder(runFolder.path);
-                    unlink(path.c_str());
-                    SyncFolder(folder);
+                        SyncFolder(fs, runFolder.path);
+                    fs.Unlink(path);
+                    SyncFolder(fs, folder);
                 }
             } else {
                 run.damage = std::get<std::string>(parsed);
@@ -492,7 +475,6 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
         }
         run.journalPath = path;
         report.runs.push_back(std::move(run));
-        close(fd);
     }
     return report;
 }

@@ -61,8 +61,8 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
                      journalError.c_str(), kUnableToRename);
         return kRenameRolledBack;
     }
-    RunJournal journal(journalFolder);
     RealFileSystem fs;
+    RunJournal journal(journalFolder, fs);
     RenameRunSettings settings{.journal = &journal};
     settings.onWaitForFolder = [err](const std::string& folder) {
         std::fprintf(err, "morix: another rename run is working in %s; waiting for it to end\n",

@@ -148,6 +148,32 @@ class FoldingVolume final : public FileSystem {
         Fails();
         return false;
     }
+    // The run's journal is kept on the real disk beside this volume.
+    static RealFileSystem& Disk() {
+        static RealFileSystem disk;
+        return disk;
+    }
+    int OpenFolder(const std::string& folder, UniqueFd& fd) override {
+        return Disk().OpenFolder(folder, fd);
+    }
+    int OpenFile(const std::string& path, bool create, UniqueFd& fd) override {
+        return Disk().OpenFile(path, create, fd);
+    }
+    int LockFile(int fd) override { return Disk().LockFile(fd); }
+    int WriteAt(int fd, std::string_view data, std::uint64_t offset) override {
+        return Disk().WriteAt(fd, data, offset);
+    }
+    int ReadAll(int fd, std::string& text) override { return Disk().ReadAll(fd, text); }
+    int Sync(int fd, bool dataOnly) override { return Disk().Sync(fd, dataOnly); }
+    int IdentifyOpen(int fd, FileIdentity& identity) override {
+        return Disk().IdentifyOpen(fd, identity);
+    }
+    int UnlinkAt(int folderFd, const std::string& name) override {
+        return Disk().UnlinkAt(folderFd, name);
+    }
+    int VolumeOf(const std::string& folder, std::string& volume) override {
+        return Disk().VolumeOf(folder, volume);
+    }
 
   private:
     struct Entry {

@@ -19,6 +19,12 @@
 namespace morix {
 namespace {
 
+// The disk, for journals written outside a run.
+RealFileSystem& Disk() {
+    static RealFileSystem disk;
+    return disk;
+}
+
 using testing::TempDir;
 
 JournalFile File(std::uint64_t inode, std::string oldName, std::string newName,
@@ -190,7 +196,7 @@ TEST(RunJournal, RecordsWhatMovesDurablyPrivatelyAndLockedAndFinishRemovesIt) {
                                                files.MakeFile("b")};
     const std::vector<std::string> newPaths = {files.Path("b"), files.Path("same"),
                                                files.Path("new\nname")};
-    RunJournal journal(journals.bytes());
+    RunJournal journal(journals.bytes(), Disk());
     ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
     EXPECT_TRUE(journal.Unfinished());
     ASSERT_EQ(Entries(journals),
@@ -233,7 +239,7 @@ TEST(RunJournal, RecordsWhatMovesDurablyPrivatelyAndLockedAndFinishRemovesIt) {
 TEST(RunJournal, AJournalThatCannotBeRemovedIsMarkedFinishedInstead) {
     TempDir files, journals;
     const std::string top = journals.MakeFolder("top");
-    RunJournal journal(top);
+    RunJournal journal(top, Disk());
     ASSERT_TRUE(journal.Begin({files.MakeFile("a")}, {files.Path("b")})) << journal.Error();
     const std::string path = journal.Path();
     // The folder above the journals is renamed (as a run may rename it):
@@ -255,7 +261,7 @@ TEST(RunJournal, AJournalThatCannotBeRemovedIsMarkedFinishedInstead) {
 
 TEST(RunJournal, AMissingFileIsLeftOutAndAMissingJournalFolderStopsTheRun) {
     TempDir files, journals;
-    RunJournal journal(journals.bytes());
+    RunJournal journal(journals.bytes(), Disk());
     ASSERT_TRUE(journal.Begin({files.Path("gone"), files.MakeFile("here")},
                               {files.Path("x"), files.Path("y")}));
     const auto parsed = ParseJournal(TempDir::Read(journal.Path()));
@@ -263,7 +269,7 @@ TEST(RunJournal, AMissingFileIsLeftOutAndAMissingJournalFolderStopsTheRun) {
     ASSERT_EQ(std::get<JournalRecord>(parsed).FileCount(), 1u);
     EXPECT_EQ(std::get<JournalRecord>(parsed).folders[0].files[0].oldName, "here");
 
-    RunJournal nowhere(journals.Path("no-such-folder"));
+    RunJournal nowhere(journals.Path("no-such-folder"), Disk());
     EXPECT_FALSE(nowhere.Begin({files.MakeFile("f")}, {files.Path("g")}));
     EXPECT_NE(nowhere.Error().find("no-such-folder"), std::string::npos) << nowhere.Error();
     EXPECT_FALSE(nowhere.Unfinished());
@@ -271,7 +277,7 @@ TEST(RunJournal, AMissingFileIsLeftOutAndAMissingJournalFolderStopsTheRun) {
 
 TEST(RunJournal, ARunThatMovesNothingWritesNothing) {
     TempDir files, journals;
-    RunJournal journal(journals.bytes());
+    RunJournal journal(journals.bytes(), Disk());
     EXPECT_TRUE(journal.Begin({files.MakeFile("f")}, {files.Path("f")}));
     EXPECT_FALSE(journal.Unfinished());
     EXPECT_TRUE(Entries(journals).empty());
@@ -281,7 +287,7 @@ TEST(RunJournal, AnUnfinishedJournalOutlivesItsObjectAndTwoRunsNeverShareOne) {
     TempDir files, journals;
     std::string first, second;
     {
-        RunJournal a(journals.bytes()), b(journals.bytes());
+        RunJournal a(journals.bytes(), Disk()), b(journals.bytes(), Disk());
         ASSERT_TRUE(a.Begin({files.MakeFile("x")}, {files.Path("y")}));
         ASSERT_TRUE(b.Begin({files.MakeFile("p")}, {files.Path("q")}));
         first = a.Path();

@@ -62,7 +62,8 @@ class CutShortRun {
             oldPaths.push_back(dir.Path(from));
             newPaths.push_back(dir.Path(to));
         }
-        RunJournal journal(journals.bytes());
+        RealFileSystem disk;
+        RunJournal journal(journals.bytes(), disk);
         EXPECT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
     }
 
@@ -214,7 +215,8 @@ TEST(Recovery, AFileMadeAfterTheRunStartedIsNotTakenForOneOfItsFiles) {
 TEST(Recovery, ALiveRunIsLeftAlone) {
     TempDir dir, journals;
     dir.MakeFile("a");
-    RunJournal live(journals.bytes());
+    RealFileSystem disk;
+    RunJournal live(journals.bytes(), disk);
     ASSERT_TRUE(live.Begin({dir.Path("a")}, {dir.Path("b")}));
     ASSERT_EQ(rename(dir.Path("a").c_str(), dir.Path("b").c_str()), 0);
 
@@ -252,7 +254,8 @@ TEST(Recovery, AFolderNowOnAnotherDeviceIsNotTouched) {
     std::ofstream(dir.Path("a")) << "a";
     std::string path;
     {
-        RunJournal journal(journals.bytes());
+        RealFileSystem disk;
+        RunJournal journal(journals.bytes(), disk);
         ASSERT_TRUE(journal.Begin({dir.Path("a")}, {dir.Path("b")}));
         path = journal.Path();
     }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "engine/text.h"
 
@@ -59,6 +60,14 @@ class TempDir {
         if (::utimensat(AT_FDCWD, full.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
             throw std::runtime_error("utimensat failed for " + full);
         }
+    }
+
+    // How many entries of the folder have names ending in suffix.
+    std::size_t CountEnding(std::string_view suffix) const {
+        std::size_t count = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            count += entry.path().filename().string().ends_with(suffix);
+        return count;
     }
 
     static std::string Read(const std::string& full) {

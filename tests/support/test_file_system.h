@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/file_system.h"
@@ -13,7 +14,7 @@
 namespace morix::testing {
 
 // The real disk, optionally pretending to be a volume with fewer abilities,
-// counting calls and failing one chosen call (1-based) with EIO.
+// counting calls and failing one chosen call (1-based) with failWith.
 class TestFileSystem final : public FileSystem {
   public:
     bool noReplaceUnsupported = false;  // renameat2 flags answer EINVAL, as FUSE does
@@ -23,6 +24,7 @@ class TestFileSystem final : public FileSystem {
     std::uint64_t inodeShift = 0;       // added to every inode number: a volume mounted again
                                         // that numbers its files anew
     long failAt = 0;                    // 0: never
+    int failWith = EIO;                 // the error of the failing call
     long calls = 0;
     long renames = 0;
     std::function<void()> onCall;                             // runs before every call
@@ -30,13 +32,13 @@ class TestFileSystem final : public FileSystem {
 
     int Lstat(const std::string& path) override {
         if (Fails()) {
-            return EIO;
+            return failWith;
         }
         return real_.Lstat(path);
     }
     int Rename(const std::string& from, const std::string& to, RenameMode mode) override {
         if (Fails()) {
-            return EIO;
+            return failWith;
         }
         if (noReplaceUnsupported && mode != RenameMode::kPlain) {
             return EINVAL;
@@ -49,7 +51,7 @@ class TestFileSystem final : public FileSystem {
     }
     int Link(const std::string& from, const std::string& to) override {
         if (Fails()) {
-            return EIO;
+            return failWith;
         }
         if (linksRefused) {
             return EPERM;
@@ -58,31 +60,31 @@ class TestFileSystem final : public FileSystem {
     }
     int Unlink(const std::string& path) override {
         if (Fails()) {
-            return EIO;
+            return failWith;
         }
         return real_.Unlink(path);
     }
     int Identify(const std::string& path, FileIdentity& identity) override {
         if (Fails()) {
-            return EIO;
+            return failWith;
         }
         return Shifted(real_.Identify(path, identity), identity);
     }
     int Reserve(const std::string& path, bool folder, FileIdentity& identity) override {
         if (Fails()) {
-            return EIO;
+            return failWith;
         }
         return Shifted(real_.Reserve(path, folder, identity), identity);
     }
     int LockFolder(const std::string& folder, bool wait, UniqueFd& held) override {
         if (Fails()) {
-            return EIO;
+            return failWith;
         }
         return real_.LockFolder(folder, wait, held);
     }
     int ListNames(const std::string& folder, std::vector<std::string>& names) override {
         if (Fails()) {
-            return EIO;
+            return failWith;
         }
         return real_.ListNames(folder, names);
     }
@@ -97,6 +99,32 @@ class TestFileSystem final : public FileSystem {
             return false;
         }
         return !inodesUnstable && real_.KeepsInodeNumbers(folder);
+    }
+    int OpenFolder(const std::string& folder, UniqueFd& fd) override {
+        return Fails() ? failWith : real_.OpenFolder(folder, fd);
+    }
+    int OpenFile(const std::string& path, bool create, UniqueFd& fd) override {
+        return Fails() ? failWith : real_.OpenFile(path, create, fd);
+    }
+    int LockFile(int fd) override { return Fails() ? failWith : real_.LockFile(fd); }
+    int WriteAt(int fd, std::string_view data, std::uint64_t offset) override {
+        return Fails() ? failWith : real_.WriteAt(fd, data, offset);
+    }
+    int ReadAll(int fd, std::string& text) override {
+        return Fails() ? failWith : real_.ReadAll(fd, text);
+    }
+    int Sync(int fd, bool dataOnly) override {
+        return Fails() ? failWith : real_.Sync(fd, dataOnly);
+    }
+    int IdentifyOpen(int fd, FileIdentity& identity) override {
+        return Fails() ? failWith : Shifted(real_.IdentifyOpen(fd, identity), identity);
+    }
+    int UnlinkAt(int folderFd, const std::string& name) override {
+        return Fails() ? failWith : real_.UnlinkAt(folderFd, name);
+    }
+    // Asked beside the other calls, on another thread: never failed, not counted.
+    int VolumeOf(const std::string& folder, std::string& volume) override {
+        return real_.VolumeOf(folder, volume);
     }
 
   private:

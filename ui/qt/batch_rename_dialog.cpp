@@ -561,8 +561,8 @@ bool CBatchRenameDlg::RunRename(bool& targetExists, QString& details) {
         details = QString::fromStdString(journalError);
         return false;
     }
-    RunJournal journal(journalFolder);
     RealFileSystem fs;
+    RunJournal journal(journalFolder, fs);
     RenameRun run(
         BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()),
         fs, RenameRunSettings{.journal = &journal});
