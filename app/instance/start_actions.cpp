@@ -7,9 +7,9 @@
 #include <cstdio>
 
 #include "app/desktop/desktop_integration.h"
-#include "app/settings/settings_file.h"
-#include "app/settings/settings_store.h"
 #include "app/start/hand_over_message.h"
+#include "base/settings_file.h"
+#include "base/settings_store.h"
 #include "engine/text.h"
 #include "popup/instance_channel.h"
 #include "ui/qt/main_window_entry.h"

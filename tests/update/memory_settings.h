@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings/settings_store.h"
+#include "base/settings_store.h"
 #include "tests/support/memory_settings_backend.h"
 
 namespace morix::testing {

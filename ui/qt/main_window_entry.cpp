@@ -7,9 +7,9 @@
 #include <QTranslator>
 #include <cstdio>
 
-#include "app/recovery/run_journals.h"
-#include "app/settings/settings_file.h"
-#include "app/settings/settings_store.h"
+#include "base/run_journal_folder.h"
+#include "base/settings_file.h"
+#include "base/settings_store.h"
 #include "ui/qt/batch_rename_dialog.h"
 #include "ui/qt/extra_win.h"
 #include "ui/qt/recovery_message.h"
