@@ -78,12 +78,6 @@ int RunWindow(const std::vector<cli::Source>& paths, const InstanceLock& lock,
 
 }  // namespace
 
-std::optional<std::string> RuntimeFolder() {
-    const std::optional<QString> folder = tosk::PrivateRuntimeFolder();
-    if (!folder) return std::nullopt;
-    return QFile::encodeName(*folder).toStdString();
-}
-
 HandOverOutcome HandOverPaths(const std::string& runtimeFolder, std::vector<cli::Source>& paths,
                               InstanceLock& lock, int attempts, int intervalMs) {
     const QString socketPath = SocketPath(runtimeFolder);
