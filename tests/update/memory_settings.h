@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "base/settings_store.h"
-#include "tests/support/memory_settings_backend.h"
+#include "support/memory_settings_backend.h"
 
 namespace morix::testing {
 
