@@ -13,6 +13,7 @@
 #include "app/instance/start_actions.h"
 #include "app/start/instance_lock.h"
 #include "app/start/start_plan.h"
+#include "base/runtime_folder.h"
 
 int main(int argc, char** argv) {
     using namespace morix::cli;
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
     // Whether a renamer runs already: its lock is held. Taken here, it stays
     // held for the life of this process when this start opens the window
     // (also while the notice is launched after the window has closed).
-    const std::optional<std::string> runtimeFolder = start::RuntimeFolder();
+    const std::optional<std::string> runtimeFolder = morix::PrivateRuntimeFolder();
     start::InstanceLock instance;
     const bool anotherInstanceExists =
         runtimeFolder && instance.TryAcquire(start::InstanceLockPath(*runtimeFolder)) ==

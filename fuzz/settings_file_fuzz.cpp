@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings/settings_file.h"
+#include "base/settings_file.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace morix;

@@ -4,10 +4,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "base/runtime_folder.h"
 
 namespace tosk {
 namespace {
@@ -15,23 +12,12 @@ namespace {
 constexpr int kMaxRequestBytes = 64;
 constexpr int kRequestTimeoutMs = 2000;
 
-// A folder of this user's own that no one else can enter or change.
-bool IsPrivateFolder(const QByteArray& path) {
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0) return false;
-    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
-}
-
 }  // namespace
 
 std::optional<QString> PrivateRuntimeFolder() {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (runtime.startsWith('/') && IsPrivateFolder(runtime)) return QString::fromLocal8Bit(runtime);
-
-    const QByteArray fallback = "/tmp/trelvo-" + QByteArray::number(::geteuid());
-    if (::mkdir(fallback.constData(), 0700) != 0 && errno != EEXIST) return std::nullopt;
-    if (!IsPrivateFolder(fallback)) return std::nullopt;
-    return QString::fromLocal8Bit(fallback);
+    const std::optional<std::string> folder = morix::PrivateRuntimeFolder();
+    if (!folder) return std::nullopt;
+    return QString::fromLocal8Bit(*folder);
 }
 
 QString LockFilePath(const QString& folder) {

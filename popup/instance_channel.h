@@ -1,8 +1,7 @@
 // One popup per user at a time, and the way other programs ask it to close.
 //
-// Both live in the user's private runtime folder: $XDG_RUNTIME_DIR when it is
-// an absolute path to a folder of the user's own that nobody else may enter,
-// else /tmp/trelvo-<uid>, made with mode 0700 and checked the same way.
+// Both live in the user's private runtime folder, the one the renamer uses
+// too (base/runtime_folder.h):
 //   <folder>/Tosk-{FEF6EC13-C1D2-4F62-9AFC-319E075BF2E7}.lock   held while a popup runs
 //   <folder>/Tosk-{FEF6EC13-C1D2-4F62-9AFC-319E075BF2E7}.socket close requests
 // A close request is the line "close\n" on the socket; the popup answers
@@ -21,6 +20,7 @@ namespace tosk {
 
 inline constexpr char kInstanceName[] = "Tosk-{FEF6EC13-C1D2-4F62-9AFC-319E075BF2E7}";
 
+// The runtime folder, or none when no private one can be found or made.
 std::optional<QString> PrivateRuntimeFolder();
 QString LockFilePath(const QString& folder);
 QString CloseSocketPath(const QString& folder);

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "app/desktop/desktop_integration.h"
+#include "base/program_path.h"
 #include "engine/paths.h"
 #include "engine/text.h"
 

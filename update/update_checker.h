@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings/settings_store.h"
+#include "base/settings_store.h"
 #include "thread/lockable.h"
 #include "thread/thread.h"
 #include "update/http_client.h"

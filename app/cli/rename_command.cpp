@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "app/recovery/run_journals.h"
+#include "base/run_journal_folder.h"
 #include "engine/file_system.h"
 #include "engine/rename_run.h"
 #include "engine/safe_move.h"

@@ -12,7 +12,8 @@
 #include <string_view>
 
 #include "app/desktop/program_icon.h"
-#include "app/settings/user_dirs.h"
+#include "base/program_path.h"
+#include "base/user_dirs.h"
 #include "engine/text.h"
 
 extern char** environ;
@@ -248,19 +249,6 @@ std::vector<std::string> RegisteredFiles() {
     for (const Artifact& artifact : kArtifacts)
         files.emplace_back(artifact.path);
     return files;
-}
-
-std::string CurrentProgramPath() {
-    std::string buffer(256, '\0');
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) return {};
-        if (static_cast<std::size_t>(n) < buffer.size()) {
-            buffer.resize(static_cast<std::size_t>(n));
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
 }
 
 bool RegisterContextMenu(const std::string& dataHome, const std::string& programPath) {

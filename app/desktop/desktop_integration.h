@@ -20,9 +20,6 @@ bool UnregisterContextMenu();
 bool RegisterContextMenu(const std::string& dataHome, const std::string& programPath);
 bool UnregisterContextMenu(const std::string& dataHome);
 
-// The full path of the running program; empty when it cannot be told.
-std::string CurrentProgramPath();
-
 // The files registering writes, relative to the data folder.
 std::vector<std::string> RegisteredFiles();
 

@@ -7,11 +7,13 @@
 #include <cstdio>
 
 #include "app/desktop/desktop_integration.h"
-#include "app/settings/settings_file.h"
-#include "app/settings/settings_store.h"
+#include "app/instance/extra_win.h"
 #include "app/start/hand_over_message.h"
+#include "base/settings_file.h"
+#include "base/settings_store.h"
 #include "engine/text.h"
 #include "popup/instance_channel.h"
+#include "ui/qt/batch_rename_dialog.h"
 #include "ui/qt/main_window_entry.h"
 #include "update/update_checker.h"
 
@@ -71,18 +73,21 @@ int RunWindow(const std::vector<cli::Source>& paths, const InstanceLock& lock,
     // such as "-reverse" after "--" is a path.
     int qtArgc = 1;
     char* qtArgv[] = {programName, nullptr};
-    const std::string socket =
-        lock.Held() && runtimeFolder ? HandOverSocketPath(*runtimeFolder) : std::string();
-    return ui::RunMainWindow(qtArgc, qtArgv, startPaths, socket);
+    if (!lock.Held() || !runtimeFolder) return ui::RunMainWindow(qtArgc, qtArgv, startPaths);
+    // Only the holder of the instance lock takes hand-overs.
+    const QString socket = SocketPath(*runtimeFolder);
+    const auto receive = [&socket](ui::CBatchRenameDlg& window) -> std::unique_ptr<QObject> {
+        auto extraWin = std::make_unique<CExtraWin>(&window, &window);
+        if (!extraWin->Listen(socket)) {
+            std::fprintf(stderr, "morix: cannot take paths from other starts: %s\n",
+                         qPrintable(extraWin->ErrorText()));
+        }
+        return extraWin;
+    };
+    return ui::RunMainWindow(qtArgc, qtArgv, startPaths, receive);
 }
 
 }  // namespace
-
-std::optional<std::string> RuntimeFolder() {
-    const std::optional<QString> folder = tosk::PrivateRuntimeFolder();
-    if (!folder) return std::nullopt;
-    return QFile::encodeName(*folder).toStdString();
-}
 
 HandOverOutcome HandOverPaths(const std::string& runtimeFolder, std::vector<cli::Source>& paths,
                               InstanceLock& lock, int attempts, int intervalMs) {

@@ -14,10 +14,6 @@
 
 namespace morix::start {
 
-// The user's private runtime folder, shared with the popup; none when no
-// such folder can be found or made.
-std::optional<std::string> RuntimeFolder();
-
 enum class HandOverOutcome {
     kDelivered,    // every path was given, and the window asked to come to the front
     kBecameFirst,  // no renamer answered but it has ended: lock is now held

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <string>
 
-#include "app/scoped_env.h"
 #include "support/loopback_http_server.h"
 #include "support/run_process.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace morix::testing {

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "app/settings/settings_backend.h"
+#include "base/settings_backend.h"
 
 namespace morix::testing {
 

@@ -1,5 +1,5 @@
 // The layout of the main window's controls as the window is resized.
-#include "ui/layout/layout_manager.h"
+#include "ui/logic/layout_manager.h"
 
 #include <gtest/gtest.h>
 

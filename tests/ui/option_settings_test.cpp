@@ -6,7 +6,7 @@
 
 #include "engine/text.h"
 
-#include "app/settings/settings_file.h"
+#include "base/settings_file.h"
 #include "support/temp_dir.h"
 
 namespace morix::ui {

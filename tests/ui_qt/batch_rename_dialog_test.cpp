@@ -20,8 +20,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/recovery/run_journals.h"
-#include "app/settings/settings_file.h"
+#include "base/run_journal_folder.h"
+#include "base/settings_file.h"
 #include "engine/text.h"
 #include "support/loopback_http_server.h"
 #include "support/temp_dir.h"

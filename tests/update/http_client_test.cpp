@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/loopback_http_server.h"
+#include "support/loopback_http_server.h"
 #include "thread/thread.h"
 
 namespace morix {

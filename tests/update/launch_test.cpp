@@ -14,8 +14,8 @@
 
 #include "engine/paths.h"
 #include "engine/text.h"
-#include "tests/support/temp_dir.h"
-#include "tests/update/memory_settings.h"
+#include "memory_settings.h"
+#include "support/temp_dir.h"
 #include "update/process_launch.h"
 #include "update/update_checker.h"
 

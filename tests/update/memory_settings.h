@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings/settings_store.h"
-#include "tests/support/memory_settings_backend.h"
+#include "base/settings_store.h"
+#include "support/memory_settings_backend.h"
 
 namespace morix::testing {
 

@@ -11,9 +11,9 @@
 #include <mutex>
 #include <thread>
 
-#include "tests/support/loopback_http_server.h"
-#include "tests/support/temp_dir.h"
-#include "tests/update/memory_settings.h"
+#include "memory_settings.h"
+#include "support/loopback_http_server.h"
+#include "support/temp_dir.h"
 
 namespace morix {
 namespace {

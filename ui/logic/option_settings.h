@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings/settings_store.h"
+#include "base/settings_store.h"
 #include "engine/rename_options.h"
 
 namespace morix::ui {

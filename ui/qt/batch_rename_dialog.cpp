@@ -20,7 +20,7 @@
 #include <QTableView>
 #include <QUrl>
 
-#include "app/recovery/run_journals.h"
+#include "base/run_journal_folder.h"
 #include "engine/safe_move.h"
 #include "engine/file_info.h"
 #include "engine/rename_run.h"

@@ -6,9 +6,9 @@
 #include <functional>
 #include <memory>
 
-#include "ui/layout/layout_manager.h"
 #include "ui/logic/batch_rename_logic.h"
 #include "ui/logic/extra_win_receiver.h"
+#include "ui/logic/layout_manager.h"
 #include "update/update_checker.h"
 
 class QCheckBox;

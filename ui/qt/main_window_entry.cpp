@@ -1,17 +1,14 @@
 #include "ui/qt/main_window_entry.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
-#include <cstdio>
 
-#include "app/recovery/run_journals.h"
-#include "app/settings/settings_file.h"
-#include "app/settings/settings_store.h"
+#include "base/run_journal_folder.h"
+#include "base/settings_file.h"
+#include "base/settings_store.h"
 #include "ui/qt/batch_rename_dialog.h"
-#include "ui/qt/extra_win.h"
 #include "ui/qt/recovery_message.h"
 #include "update/process_launch.h"
 #include "update/update_checker.h"
@@ -32,7 +29,7 @@ void AddStartPaths(CBatchRenameDlg& dialog, const std::vector<StartPath>& paths)
 }
 
 int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths,
-                  const std::string& handOverSocket) {
+                  const HandOverReceiver& receiver) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Trelvo Renamer"));
     QApplication::setApplicationVersion(QStringLiteral("1.8.0.0"));
@@ -62,12 +59,7 @@ int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths,
         AddStartPaths(dialog, paths);
         // Later starts hand over only once the own paths are in the list, so
         // the list keeps the order in which the paths were given.
-        CExtraWin extraWin(&dialog, &dialog);
-        if (!handOverSocket.empty() &&
-            !extraWin.Listen(QFile::decodeName(handOverSocket.c_str()))) {
-            std::fprintf(stderr, "morix: cannot take paths from other starts: %s\n",
-                         qPrintable(extraWin.ErrorText()));
-        }
+        const std::unique_ptr<QObject> handOver = receiver ? receiver(dialog) : nullptr;
         dialog.show();
         result = dialog.exec() == QDialog::Accepted ? 1 : 2;
     }  // the window's version check has ended here

@@ -4,7 +4,7 @@
 
 #include <QWidget>
 
-#include "ui/layout/layout_manager.h"
+#include "ui/logic/layout_manager.h"
 
 namespace morix::ui {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings/settings_store.h"
+#include "base/settings_store.h"
 #include "support/memory_settings_backend.h"
 
 using namespace morix;

@@ -1,4 +1,4 @@
-#include "app/settings/settings_file.h"
+#include "base/settings_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <optional>
 #include <unordered_map>
 
-#include "app/settings/user_dirs.h"
+#include "base/user_dirs.h"
 #include "engine/text.h"
 
 namespace morix {

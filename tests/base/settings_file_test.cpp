@@ -12,11 +12,11 @@
 #include <string>
 #include <thread>
 
-#include "app/settings/settings_file.h"
-#include "app/settings/settings_store.h"
-#include "app/settings/user_dirs.h"
-#include "scoped_env.h"
+#include "base/settings_file.h"
+#include "base/settings_store.h"
+#include "base/user_dirs.h"
 #include "support/run_process.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 using namespace morix;

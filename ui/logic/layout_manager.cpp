@@ -1,4 +1,4 @@
-#include "ui/layout/layout_manager.h"
+#include "ui/logic/layout_manager.h"
 
 namespace morix::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/settings/user_dirs.h"
+#include "base/user_dirs.h"
 
 #include <fcntl.h>
 #include <pwd.h>

@@ -1,4 +1,4 @@
-#include "ui/qt/extra_win.h"
+#include "app/instance/extra_win.h"
 
 #include <QLocalSocket>
 #include <QTimer>
@@ -9,13 +9,9 @@
 #include "app/start/instance_lock.h"
 #include "ui/logic/extra_win_receiver.h"
 
-namespace morix::ui {
+namespace morix::start {
 
-using start::Message;
-using start::MessageKind;
-using start::MessageReader;
-
-CExtraWin::CExtraWin(CExtraWinReceiver* receiver, QWidget* owner, QObject* parent)
+CExtraWin::CExtraWin(ui::CExtraWinReceiver* receiver, QWidget* owner, QObject* parent)
     : QObject(parent), receiver_(receiver), owner_(owner) {
     connect(&server_, &QLocalServer::newConnection, this, &CExtraWin::Accept);
 }
@@ -33,7 +29,7 @@ bool CExtraWin::Listen(const QString& socketPath) {
 void CExtraWin::Accept() {
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (!start::PeerIsSameUser(static_cast<int>(socket->socketDescriptor()))) {
+        if (!PeerIsSameUser(static_cast<int>(socket->socketDescriptor()))) {
             socket->abort();
             continue;
         }
@@ -61,16 +57,16 @@ void CExtraWin::Accept() {
                 idle->start();
                 switch (message->kind) {
                     case MessageKind::kCopyData: {
-                        const std::optional<start::HandedPath> handed =
-                            start::AcceptCopyData(message->tag, message->data);
+                        const std::optional<HandedPath> handed =
+                            AcceptCopyData(message->tag, message->data);
                         if (handed) receiver_->OnAddPath(handed->path, handed->isFolder);
-                        const std::string result = start::EncodeResult(handed.has_value());
+                        const std::string result = EncodeResult(handed.has_value());
                         socket->write(result.data(), static_cast<qint64>(result.size()));
                         break;
                     }
                     case MessageKind::kComeToFront: {
                         ComeToFront();
-                        const std::string result = start::EncodeResult(true);
+                        const std::string result = EncodeResult(true);
                         socket->write(result.data(), static_cast<qint64>(result.size()));
                         break;
                     }
@@ -91,4 +87,4 @@ void CExtraWin::ComeToFront() {
     owner_->activateWindow();
 }
 
-}  // namespace morix::ui
+}  // namespace morix::start

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings/settings_backend.h"
+#include "base/settings_backend.h"
 
 namespace morix {
 

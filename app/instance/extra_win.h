@@ -8,8 +8,10 @@
 #include <QString>
 
 namespace morix::ui {
-
 class CExtraWinReceiver;
+}
+
+namespace morix::start {
 
 class CExtraWin : public QObject {
     Q_OBJECT
@@ -17,7 +19,7 @@ class CExtraWin : public QObject {
   public:
     // receiver gets the paths and close requests; owner is the window that
     // comes to the front. Neither is owned.
-    CExtraWin(CExtraWinReceiver* receiver, QWidget* owner, QObject* parent = nullptr);
+    CExtraWin(ui::CExtraWinReceiver* receiver, QWidget* owner, QObject* parent = nullptr);
     ~CExtraWin() override;
 
     // Starts taking messages on socketPath. The caller holds the instance
@@ -32,10 +34,10 @@ class CExtraWin : public QObject {
     void Accept();
     void ComeToFront();
 
-    CExtraWinReceiver* receiver_;
+    ui::CExtraWinReceiver* receiver_;
     QWidget* owner_;
     QLocalServer server_;
     int idleMs_ = 10000;
 };
 
-}  // namespace morix::ui
+}  // namespace morix::start

@@ -1,8 +1,8 @@
-#include "app/settings/settings_store.h"
+#include "base/settings_store.h"
 
 #include <utility>
 
-#include "app/settings/settings_file.h"
+#include "base/settings_file.h"
 
 namespace morix {
 namespace {

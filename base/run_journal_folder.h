@@ -1,5 +1,5 @@
 // Where the user's rename runs keep their journals, and the putting back of
-// runs that were cut short, as every start of the program does it.
+// this user's runs that were cut short.
 #pragma once
 
 #include <string>
@@ -19,9 +19,5 @@ std::string MakeRunJournalFolder(std::string& error);
 
 // Rolls back the runs of this user that ended without finishing.
 RecoveryReport RecoverInterruptedRuns();
-
-// The report for a terminal, one line each, every line starting with
-// "morix: ". Says nothing about an empty report unless quiet is false.
-std::string DescribeRecovery(const RecoveryReport& report, bool quiet);
 
 }  // namespace morix

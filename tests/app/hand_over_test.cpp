@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/instance/extra_win.h"
 #include "app/start/hand_over_message.h"
 #include "app/start/instance_lock.h"
 #include "engine/text.h"
@@ -27,7 +28,6 @@
 #include "support/temp_dir.h"
 #include "ui/logic/extra_win_receiver.h"
 #include "ui/qt/batch_rename_dialog.h"
-#include "ui/qt/extra_win.h"
 
 namespace morix::start {
 namespace {
@@ -139,7 +139,7 @@ TEST_F(HandOverTest, SecondStartHandsItsPathsOverInOrderAndEnds) {
     QWidget window;
     window.show();
     RecordingReceiver receiver;
-    ui::CExtraWin extraWin(&receiver, &window);
+    CExtraWin extraWin(&receiver, &window);
     ASSERT_TRUE(extraWin.Listen(SocketPath()));
 
     // Relative paths are the sender's: they arrive made absolute. A path too
@@ -175,7 +175,7 @@ TEST_F(HandOverTest, FiftyStartsAtOnceDeliverEveryPathOnce) {
     ui::CBatchRenameDlg dialog(nullptr);
     RecordingReceiver receiver;
     receiver.forward = &dialog;
-    ui::CExtraWin extraWin(&receiver, &dialog);
+    CExtraWin extraWin(&receiver, &dialog);
     std::set<std::u16string> expected;
     std::vector<QProcess*> starts;
     for (int i = 0; i < 50; ++i) {
@@ -342,7 +342,7 @@ TEST_F(HandOverTest, RefusedOrMissingPathsAddNothingAndIdlePeersAreDropped) {
     files_.MakeFile("F/in.txt");
     ui::CBatchRenameDlg dialog(nullptr);
     dialog.show();
-    ui::CExtraWin extraWin(&dialog, &dialog);
+    CExtraWin extraWin(&dialog, &dialog);
     extraWin.SetIdleTimeout(300);
     ASSERT_TRUE(extraWin.Listen(SocketPath()));
     const auto rows = [&] { return dialog.PreviewList()->model()->rowCount(); };

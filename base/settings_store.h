@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings/settings_backend.h"
+#include "base/settings_backend.h"
 #include "thread/lockable.h"
 
 namespace morix {

@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "app/settings/settings_file.h"
-#include "app/settings/user_dirs.h"
+#include "base/settings_file.h"
+#include "base/user_dirs.h"
 
 using namespace morix;
 
