@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/user_dirs.h"
+#include "os/files.h"
 
 namespace morix {
 

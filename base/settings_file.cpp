@@ -1,8 +1,6 @@
 #include "base/settings_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +11,9 @@
 #include <unordered_map>
 
 #include "base/user_dirs.h"
+#include "os/dir_stream.h"
+#include "os/file_lock.h"
+#include "os/files.h"
 #include "engine/text.h"
 
 namespace morix {
@@ -195,37 +196,6 @@ void AppendQuotedText(std::string& out, std::u16string_view text) {
     out += '"';
 }
 
-// Holds an exclusive lock on a lock file until destroyed.
-class FileLock {
-  public:
-    explicit FileLock(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                ::close(fd_);
-                fd_ = -1;
-                return;
-            }
-        }
-    }
-    ~FileLock() {
-        if (fd_ >= 0) ::close(fd_);  // releases the lock
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-
-    bool held() const { return fd_ >= 0; }
-
-  private:
-    int fd_;
-};
-
-std::string ParentFolder(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 }  // namespace
 
 bool IsValidSettingName(std::string_view name) {
@@ -311,24 +281,21 @@ bool FileSettingsBackend::Remove(std::string_view name) {
 
 void FileSettingsBackend::RemoveLeftoverTemporaries() const {
     const std::string prefix = TemporarySiblingPrefix(path_);
-    const std::string folder = ParentFolder(prefix);
-    const std::string namePrefix = prefix.substr(folder.size() + 1);
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return;
-    while (const dirent* item = ::readdir(dir)) {
+    const std::string namePrefix = prefix.substr(prefix.find_last_of('/') + 1);
+    DirStream dir(ParentFolder(prefix));
+    while (const dirent* item = dir.Next()) {
         const std::string_view name(item->d_name);
         if (name.size() > namePrefix.size() && name.substr(0, namePrefix.size()) == namePrefix)
-            ::unlinkat(::dirfd(dir), item->d_name, 0);
+            ::unlinkat(dir.Fd(), item->d_name, 0);
     }
-    ::closedir(dir);
 }
 
 // value null: remove the value.
 bool FileSettingsBackend::Change(std::string_view name, const StoredValue* value) {
     if (path_.empty() || !IsValidSettingName(name) || !MakeFolders(ParentFolder(path_), 0700))
         return false;
-    FileLock lock(path_ + ".lock");
-    if (!lock.held()) return false;
+    UniqueFd lock;
+    if (HoldLockFile(path_ + ".lock", true, lock) != 0) return false;
     // Under the lock only this program writes; a temporary file lying around
     // is what a writer that died before its rename left behind.
     RemoveLeftoverTemporaries();

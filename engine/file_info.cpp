@@ -12,6 +12,7 @@
 
 #include "engine/paths.h"
 #include "engine/text.h"
+#include "os/dir_stream.h"
 
 namespace morix {
 namespace {
@@ -39,10 +40,6 @@ FileTime ModifiedOf(const struct stat& st) {
     if (seconds < -kMaxSeconds) return std::numeric_limits<FileTime>::min();
     return static_cast<FileTime>(seconds) * kPerSecond + st.st_mtim.tv_nsec;
 }
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 }  // namespace
 
@@ -123,24 +120,21 @@ std::optional<LocalTime> CurrentLocalTime() {
 
 std::optional<std::vector<std::u16string>> ListFolderFiles(std::u16string_view folder) {
     const std::string folderBytes = folder.empty() ? std::string("/") : EncodeFileName(folder);
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folderBytes.c_str()));
-    if (!dir) return std::nullopt;
-    const int dirFd = ::dirfd(dir.get());
+    DirStream dir(folderBytes);
+    if (dir.Error() != 0) return std::nullopt;
+    const int dirFd = dir.Fd();
 
     std::vector<std::u16string> files;
-    errno = 0;
-    while (const dirent* entry = ::readdir(dir.get())) {
+    while (const dirent* entry = dir.Next()) {
         const std::string_view name = entry->d_name;
-        if (name == "." || name == "..") continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat st;
             isFolder = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
         if (!isFolder) files.push_back(CombinePath(folder, DecodeFileName(name)));
-        errno = 0;
     }
-    if (errno != 0) return std::nullopt;
+    if (dir.Error() != 0) return std::nullopt;
     return files;
 }
 

@@ -2,6 +2,8 @@
 
 #include "engine/parallel.h"
 #include "engine/volume_identity.h"
+#include "os/dir_stream.h"
+#include "os/file_lock.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -203,15 +205,9 @@ int RealFileSystem::LockFolder(const std::string& folder, bool wait, UniqueFd& h
     if (!fd.Valid()) {
         return errno;
     }
-    while (flock(fd.Get(), LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EWOULDBLOCK) {
-            return EWOULDBLOCK;
-        }
+    if (const int error = morix::LockFile(fd.Get(), wait); error != 0) {
         held.Reset();
-        return 0;  // a volume without locks
+        return error == EWOULDBLOCK ? EWOULDBLOCK : 0;  // else a volume without locks
     }
     held = std::move(fd);
     return 0;
@@ -219,20 +215,10 @@ int RealFileSystem::LockFolder(const std::string& folder, bool wait, UniqueFd& h
 
 int RealFileSystem::ListNames(const std::string& folder, std::vector<std::string>& names) {
     names.clear();
-    DIR* dir = opendir(folder.empty() ? "/" : folder.c_str());
-    if (dir == nullptr) {
-        return errno;
-    }
-    errno = 0;
-    while (const dirent* entry = readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-            names.emplace_back(entry->d_name);
-        }
-        errno = 0;
-    }
-    const int error = errno;
-    closedir(dir);
-    return error;
+    DirStream dir(folder);
+    while (const dirent* entry = dir.Next())
+        names.emplace_back(entry->d_name);
+    return dir.Error();
 }
 
 bool RealFileSystem::KeepsInodeNumbers(const std::string& folder) {
@@ -275,7 +261,7 @@ int RealFileSystem::OpenFile(const std::string& path, bool create, UniqueFd& fd)
 }
 
 int RealFileSystem::LockFile(int fd) {
-    return Result(flock(fd, LOCK_EX | LOCK_NB));
+    return morix::LockFile(fd, false);
 }
 
 int RealFileSystem::WriteAt(int fd, std::string_view data, std::uint64_t offset) {

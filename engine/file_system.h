@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/unique_fd.h"
+#include "os/unique_fd.h"
 
 namespace morix {
 

@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "engine/file_system.h"
-#include "engine/unique_fd.h"
+#include "os/unique_fd.h"
 #include "engine/volume_identity.h"
 
 namespace morix {

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "os/dir_stream.h"
+
 namespace morix {
 namespace {
 
@@ -96,23 +98,15 @@ std::string ProbeUuid(const std::string& source) {
     if (!S_ISBLK(st.st_mode)) {
         return {};
     }
-    DIR* dir = opendir("/dev/disk/by-uuid");
-    std::string uuid;
-    while (dir != nullptr && uuid.empty()) {
-        const dirent* entry = readdir(dir);
-        if (entry == nullptr) {
-            break;
-        }
+    DirStream dir("/dev/disk/by-uuid");
+    while (const dirent* entry = dir.Next()) {
         struct stat target;
-        if (entry->d_name[0] != '.' && fstatat(dirfd(dir), entry->d_name, &target, 0) == 0 &&
+        if (entry->d_name[0] != '.' && fstatat(dir.Fd(), entry->d_name, &target, 0) == 0 &&
             S_ISBLK(target.st_mode) && target.st_rdev == st.st_rdev) {
-            uuid = entry->d_name;
+            return entry->d_name;
         }
     }
-    if (dir != nullptr) {
-        closedir(dir);
-    }
-    return uuid;
+    return {};
 }
 
 }  // namespace

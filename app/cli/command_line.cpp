@@ -17,6 +17,7 @@
 #include "engine/preview.h"
 #include "engine/sorting.h"
 #include "engine/text.h"
+#include "os/dir_stream.h"
 
 namespace morix::cli {
 namespace {
@@ -304,12 +305,7 @@ bool CheckSources(const CommandLine& commandLine, std::FILE* err) {
         const std::string bytes = EncodeFileName(source.path);
         int error = 0;
         if (source.isFolder) {
-            DIR* dir = ::opendir(bytes.c_str());
-            if (dir == nullptr) {
-                error = errno;
-            } else {
-                ::closedir(dir);
-            }
+            error = DirStream(bytes).Error();
         } else if (struct stat st; ::lstat(bytes.c_str(), &st) != 0) {
             error = errno;
         }

@@ -14,6 +14,7 @@
 #include "app/desktop/program_icon.h"
 #include "base/program_path.h"
 #include "base/user_dirs.h"
+#include "os/files.h"
 #include "engine/text.h"
 
 extern char** environ;

@@ -1,11 +1,11 @@
 #include "app/start/instance_lock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "os/file_lock.h"
 
 namespace morix::start {
 
@@ -17,27 +17,18 @@ std::string HandOverSocketPath(const std::string& runtimeFolder) {
     return runtimeFolder + "/TrelvoRenamer-{1413A7F0-F21B-4A7D-8119-60926C50C517}.socket";
 }
 
-InstanceLock::~InstanceLock() {
-    Release();
-}
+InstanceLock::~InstanceLock() = default;  // closing the file drops the lock
 
 InstanceLock::Result InstanceLock::TryAcquire(const std::string& path) {
-    if (fd_ >= 0) return Result::kAcquired;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return Result::kUnavailable;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool busy = errno == EWOULDBLOCK;
-        ::close(fd);
-        return busy ? Result::kHeldElsewhere : Result::kUnavailable;
-    }
-    fd_ = fd;
-    return Result::kAcquired;
+    if (held_.Valid()) return Result::kAcquired;
+    const int error = HoldLockFile(path, false, held_);
+    return error == 0             ? Result::kAcquired
+           : error == EWOULDBLOCK ? Result::kHeldElsewhere
+                                  : Result::kUnavailable;
 }
 
 void InstanceLock::Release() {
-    if (fd_ < 0) return;
-    ::close(fd_);  // drops the lock
-    fd_ = -1;
+    held_.Reset();
 }
 
 bool PeerIsSameUser(int socketFd) {

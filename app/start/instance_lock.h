@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "os/unique_fd.h"
+
 namespace morix::start {
 
 // <folder>/TrelvoRenamer-{C4AD7A52-...}.lock
@@ -32,10 +34,10 @@ class InstanceLock {
     // 0600 when missing.
     Result TryAcquire(const std::string& path);
     void Release();
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return held_.Valid(); }
 
   private:
-    int fd_ = -1;
+    UniqueFd held_;
 };
 
 // Whether the process at the other end of a connected local socket runs as

@@ -16,6 +16,7 @@
 
 #include "base/settings_file.h"
 #include "base/user_dirs.h"
+#include "os/files.h"
 
 using namespace morix;
 
