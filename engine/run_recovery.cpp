@@ -50,6 +50,7 @@ class FolderFiles {
 
     struct Entry {
         bool present = false;
+        int error = 0;  // why the name could not be looked at (never ENOENT)
         FileIdentity identity;
         bool bornLater = false;  // after the run started: never one of its files
     };
@@ -58,7 +59,9 @@ class FolderFiles {
         const auto [at, fresh] = cache_.try_emplace(name);
         if (fresh) {
             Entry& e = at->second;
-            e.present = fs_.Identify(JoinPath(folder_, name), e.identity) == 0;
+            const int error = fs_.Identify(JoinPath(folder_, name), e.identity);
+            e.present = error == 0;
+            e.error = error == ENOENT ? 0 : error;
             e.bornLater = e.present && e.identity.btimeSec != kNoBirthTime &&
                           e.identity.btimeSec > started_ + kClockSlackSeconds;
         }
@@ -123,6 +126,7 @@ class RunRestorer {
                  ++i)
                 items_[i].error = ENOENT;
         }
+        result_.unreturned = std::move(leftNames_);
         for (std::uint32_t i = 0; i < items_.size(); ++i) {
             const RelocationItem& item = items_[i];
             if (item.state == RelocationItem::State::kArrived) continue;
@@ -185,16 +189,17 @@ class RunRestorer {
             if (!file.parkName.empty()) candidates.insert(file.parkName);
         }
         std::vector<std::string> names;
-        if (fs_.ListNames(folder.path, names) == 0) {
-            const std::string prefix = ParkingPrefix();
-            for (std::string& name : names) {
-                if (name.compare(0, prefix.size(), prefix) == 0) candidates.insert(std::move(name));
-            }
+        if (const int error = fs_.ListNames(folder.path, names); error != 0) return failAll(error);
+        const std::string prefix = ParkingPrefix();
+        for (std::string& name : names) {
+            if (name.compare(0, prefix.size(), prefix) == 0) candidates.insert(std::move(name));
         }
         std::unordered_multimap<std::uint64_t, const std::string*> byInode;
         for (const std::string& name : candidates) {
-            if (const auto& entry = here.Look(name); entry.present)
-                byInode.emplace(entry.identity.inode, &name);
+            const auto& entry = here.Look(name);
+            // A name that cannot be looked at may hold any of the files.
+            if (entry.error != 0) return failAll(entry.error);
+            if (entry.present) byInode.emplace(entry.identity.inode, &name);
         }
         if (folder.stableInodes) {
             LocateByInode(folder, here, byInode, claimed, place);
@@ -228,9 +233,13 @@ class RunRestorer {
             if (claimed.contains(name)) continue;
             const FolderFiles::Entry& entry = here.Look(name);
             if (entry.present && entry.identity.mtimeSec >= record_.started &&
-                (entry.identity.folder || (entry.identity.size == 0 && entry.identity.links == 1)) &&
-                fs_.Unlink(JoinPath(folder.path, name)) == 0) {
-                here.Forget(name);
+                (entry.identity.folder || (entry.identity.size == 0 && entry.identity.links == 1))) {
+                const std::string path = JoinPath(folder.path, name);
+                if (const int error = fs_.Unlink(path); error == 0) {
+                    here.Forget(name);
+                } else if (error != ENOENT) {
+                    leftNames_.push_back({path, {}, error});  // the journal stays for it
+                }
             }
         }
         // Second names of files (a move by link cut short between its two
@@ -250,9 +259,15 @@ class RunRestorer {
                 if (claimed.contains(*it->second)) continue;
                 const std::string extra = JoinPath(folder.path, *it->second);
                 FileIdentity now;
-                if (fs_.Identify(extra, now) == 0 && now.inode == found.identity.inode &&
-                    now.links > 1 && fs_.Unlink(extra) == 0)
+                int error = fs_.Identify(extra, now);
+                if (error == 0 && now.inode == found.identity.inode && now.links > 1)
+                    error = fs_.Unlink(extra);
+                if (error == 0) {
                     here.Forget(*it->second);
+                } else if (error != ENOENT) {
+                    // Kept, and so is the journal: the next start tries again.
+                    leftNames_.push_back({originals_[first + f], extra, error});
+                }
             }
         }
         return true;
@@ -359,29 +374,34 @@ class RunRestorer {
     std::vector<std::uint32_t> firstItem_;  // per folder
     std::vector<UniqueFd> locks_;
     std::deque<std::string> store_;
+    // Names the run left (second names, reservations) that could not be removed.
+    std::vector<UnreturnedFile> leftNames_;
 };
 
-// Reads a whole journal from an open descriptor.
-bool ReadJournalText(FileSystem& fs, int fd, std::string& text, std::string& problem) {
+// Reads a whole journal from an open descriptor into text: 0, or an errno
+// value when reading failed, with problem set instead when what was read
+// cannot be a journal.
+int ReadJournalText(FileSystem& fs, int fd, std::string& text, std::string& problem) {
     FileIdentity self;
-    int error = fs.IdentifyOpen(fd, self);
-    if (error == 0 && self.size > kMaxJournalBytes) {
+    if (const int error = fs.IdentifyOpen(fd, self); error != 0) return error;
+    if (self.size > kMaxJournalBytes) {
         problem = "the record is too large to be a journal of this program";
-        return false;
+        return 0;
     }
-    if (error == 0) {
-        text.resize(static_cast<std::size_t>(self.size));
-        error = fs.ReadAll(fd, text);
-    }
-    if (error != 0) problem = error == ENODATA ? "the record is cut short" : std::strerror(error);
-    return error == 0;
+    text.resize(static_cast<std::size_t>(self.size));
+    const int error = fs.ReadAll(fd, text);
+    if (error == ENODATA) problem = "the record is cut short";
+    return error == ENODATA ? 0 : error;
 }
 
-// The same file as the one open on fd is still at path.
-bool StillNamed(FileSystem& fs, int fd, const std::string& path) {
+// 0 while the file open on fd is still at path, ENOENT once it is gone from
+// there, or another errno value when that cannot be told.
+int CheckStillNamed(FileSystem& fs, int fd, const std::string& path) {
     FileIdentity open, named;
-    return fs.IdentifyOpen(fd, open) == 0 && open.links > 0 && fs.Identify(path, named) == 0 &&
-           open.device == named.device && open.inode == named.inode;
+    if (const int error = fs.IdentifyOpen(fd, open); error != 0) return error;
+    if (open.links == 0) return ENOENT;
+    if (const int error = fs.Identify(path, named); error != 0) return error;
+    return open.device == named.device && open.inode == named.inode ? 0 : ENOENT;
 }
 
 // The process that wrote a journal, from its name "run-<pid>-...".
@@ -404,7 +424,7 @@ void RemoveAbandonedUnfinished(FileSystem& fs, const std::string& path, std::str
     if (!writerGone && std::time(nullptr) - self.mtimeSec < kStaleUnfinishedSeconds) return;
     UniqueFd fd;
     if (fs.OpenFile(path, false, fd) != 0) return;
-    if (fs.LockFile(fd.Get()) == 0 && StillNamed(fs, fd.Get(), path)) fs.Unlink(path);
+    if (fs.LockFile(fd.Get()) == 0 && CheckStillNamed(fs, fd.Get(), path) == 0) fs.Unlink(path);
 }
 
 }  // namespace
@@ -415,14 +435,17 @@ RecoveredRun RollBackRun(const JournalRecord& record, FileSystem& fs,
 }
 
 bool RecoveryReport::Complete() const {
-    return std::all_of(runs.begin(), runs.end(),
+    return folderError == 0 && std::all_of(runs.begin(), runs.end(),
                        [](const RecoveredRun& run) { return run.Complete(); });
 }
 
 RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs) {
     RecoveryReport report;
     std::vector<std::string> names;
-    if (fs.ListNames(folder, names) != 0) return report;  // no journals kept yet
+    if (const int error = fs.ListNames(folder, names); error != 0) {
+        if (error != ENOENT) report.folderError = error;  // else no journals kept yet
+        return report;
+    }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
         const std::string path = folder + '/' + name;
@@ -431,24 +454,33 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
             continue;
         }
         if (!EndsWith(name, kJournalSuffix)) continue;
+        // A journal that cannot be looked at now stays for the next start.
+        const auto cannotAccess = [&](int error) {
+            RecoveredRun& run = report.runs.emplace_back();
+            run.journalPath = path;
+            run.accessError = error;
+        };
         UniqueFd fd;
         if (const int error = fs.OpenFile(path, false, fd); error != 0) {
-            if (error != ENOENT) {
-                RecoveredRun& run = report.runs.emplace_back();
-                run.journalPath = path;
-                run.damage = std::strerror(error);
-            }
+            if (error != ENOENT) cannotAccess(error);
             continue;
         }
         // The lock is held for as long as the run's process lives.
         if (const int error = fs.LockFile(fd.Get()); error != 0) {
-            if (error == EWOULDBLOCK) report.liveRuns.push_back(path);
+            error == EWOULDBLOCK ? report.liveRuns.push_back(path) : cannotAccess(error);
             continue;
         }
-        if (!StillNamed(fs, fd.Get(), path)) continue;  // the run finished while we looked
+        if (const int error = CheckStillNamed(fs, fd.Get(), path); error != 0) {
+            if (error != ENOENT) cannotAccess(error);  // else the run finished while we looked
+            continue;
+        }
         std::string text, problem;
         RecoveredRun run;
-        if (ReadJournalText(fs, fd.Get(), text, problem)) {
+        if (const int error = ReadJournalText(fs, fd.Get(), text, problem); error != 0) {
+            cannotAccess(error);
+            continue;
+        }
+        if (problem.empty()) {
             auto parsed = ParseJournal(text);
             if (auto* record = std::get_if<JournalRecord>(&parsed); record && record->finished) {
                 // Its run ended well; only the record's removal did not.
@@ -461,12 +493,12 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
                     if (error == 0) size += 8;
                     return error;
                 });
-                if (run.Complete()) {
-                    for (const JournalFolder& runFolder : record->folders)
-                        SyncFolder(fs, runFolder.path);
-                    fs.Unlink(path);
-                    SyncFolder(fs, folder);
-                }
+                // Until the names are on disk, the journal is still needed
+                // (the next start then finds every file home).
+                bool flushed = run.Complete();
+                for (const JournalFolder& runFolder : record->folders)
+                    flushed = flushed && SyncFolder(fs, runFolder.path) == 0;
+                if (flushed && fs.Unlink(path) == 0) SyncFolder(fs, folder);
             } else {
                 run.damage = std::get<std::string>(parsed);
             }

@@ -26,8 +26,10 @@ struct RecoveredRun {
     std::size_t returned = 0;  // files moved back to their old names now
     std::vector<UnreturnedFile> unreturned;
     std::string damage;  // the journal could not be read; no file was touched
+    int accessError = 0;  // the journal could not be opened, locked or read now
+                          // (an errno value); no file was touched
 
-    bool Complete() const { return damage.empty() && unreturned.empty(); }
+    bool Complete() const { return damage.empty() && accessError == 0 && unreturned.empty(); }
 };
 
 // Records that the run's parked files stand at their parking or old names
@@ -47,6 +49,7 @@ RecoveredRun RollBackRun(const JournalRecord& record, FileSystem& fs,
 struct RecoveryReport {
     std::vector<RecoveredRun> runs;     // runs found cut short, put back or not
     std::vector<std::string> liveRuns;  // journals of runs still in progress
+    int folderError = 0;  // the folder of journals exists but could not be read
     bool Complete() const;              // nothing is left to do
 };
 

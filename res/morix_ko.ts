@@ -333,6 +333,14 @@ Press the [OK] button to check for new versions.</source>
         <translation>중단된 이름 바꾸기의 기록 %1을(를) 읽을 수 없습니다(%2). 어떤 파일도 건드리지 않았습니다. 기록에 적힌 파일을 확인한 뒤 직접 지울 때까지 기록은 그대로 남습니다.</translation>
     </message>
     <message>
+        <source>The journals of interrupted renames in %1 cannot be read (%2). A rename that was cut short cannot be rolled back now; the next start tries again.</source>
+        <translation>%1에 있는 중단된 이름 바꾸기의 기록을 읽을 수 없습니다(%2). 중단된 이름 바꾸기를 지금은 되돌릴 수 없습니다. 다음에 시작할 때 다시 시도합니다.</translation>
+    </message>
+    <message>
+        <source>The journal %1 of an interrupted rename cannot be opened or read now (%2). No file was touched; the next start tries again.</source>
+        <translation>중단된 이름 바꾸기의 기록 %1을(를) 지금은 열거나 읽을 수 없습니다(%2). 어떤 파일도 건드리지 않았습니다. 다음에 시작할 때 다시 시도합니다.</translation>
+    </message>
+    <message>
         <source> (now %1)</source>
         <translation> (현재 %1)</translation>
     </message>

@@ -13,6 +13,11 @@ namespace {
 std::string DescribeRecovery(const RecoveryReport& report, bool quiet) {
     std::string out;
     const auto line = [&out](const std::string& text) { out += "morix: " + text + '\n'; };
+    if (report.folderError != 0) {
+        line("the journals of rename runs in " + RunJournalFolder() +
+             " cannot be read: " + std::strerror(report.folderError) +
+             "; a run cut short there cannot be rolled back now.");
+    }
     for (const RecoveredRun& run : report.runs) {
         const std::string which =
             "a rename run that was cut short (process " + std::to_string(run.pid) + ")";
@@ -20,6 +25,12 @@ std::string DescribeRecovery(const RecoveryReport& report, bool quiet) {
             line("the journal " + run.journalPath + " cannot be read: " + run.damage +
                  "; no file was touched. It stays until you have checked the files it names "
                  "and removed it.");
+            continue;
+        }
+        if (run.accessError != 0) {
+            line("the journal " + run.journalPath + " cannot be opened or read now: " +
+                 std::strerror(run.accessError) + "; no file was touched. The next start tries "
+                 "again.");
             continue;
         }
         if (run.Complete()) {
@@ -46,7 +57,7 @@ std::string DescribeRecovery(const RecoveryReport& report, bool quiet) {
     if (!quiet) {
         for (const std::string& journal : report.liveRuns)
             line("a rename run is still in progress (" + journal + "); left alone.");
-        if (report.runs.empty() && report.liveRuns.empty())
+        if (report.runs.empty() && report.liveRuns.empty() && report.folderError == 0)
             line("no rename run was cut short; nothing to do.");
     }
     return out;

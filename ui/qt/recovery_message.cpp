@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "base/run_journal_folder.h"
 #include "engine/text.h"
 #include "ui/qt/qt_text.h"
 
@@ -26,10 +27,16 @@ QString PathText(const std::string& bytes) {
 }  // namespace
 
 void ShowRecoveryReport(const RecoveryReport& report, QWidget* parent) {
-    if (report.runs.empty()) return;
+    if (report.runs.empty() && report.folderError == 0) return;
     QStringList parts;
     std::size_t returned = 0;
-    bool trouble = false;
+    bool trouble = report.folderError != 0;
+    if (trouble) {
+        parts << Tr("The journals of interrupted renames in %1 cannot be read (%2). A rename "
+                    "that was cut short cannot be rolled back now; the next start tries again.")
+                     .arg(PathText(RunJournalFolder()),
+                          QString::fromLocal8Bit(std::strerror(report.folderError)));
+    }
     for (const RecoveredRun& run : report.runs) {
         if (!run.damage.empty()) {
             trouble = true;
@@ -37,6 +44,14 @@ void ShowRecoveryReport(const RecoveryReport& report, QWidget* parent) {
                         "touched. It is kept until you have checked the files it names and "
                         "removed it.")
                          .arg(PathText(run.journalPath), QString::fromStdString(run.damage));
+            continue;
+        }
+        if (run.accessError != 0) {
+            trouble = true;
+            parts << Tr("The journal %1 of an interrupted rename cannot be opened or read now "
+                        "(%2). No file was touched; the next start tries again.")
+                         .arg(PathText(run.journalPath),
+                              QString::fromLocal8Bit(std::strerror(run.accessError)));
             continue;
         }
         returned += run.returned;
