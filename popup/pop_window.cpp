@@ -14,6 +14,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include "os/web_address.h"
 #include "popup/color_key.h"
 
 namespace tosk {
@@ -25,11 +26,6 @@ constexpr int kDisplayTimeMs = 60000;
 constexpr int kSettleMs = 3000;
 constexpr int kMaskRefreshMs = 200;
 constexpr int kEdgeMargin = 4;
-
-bool IsWebAddress(const QUrl& url) {
-    return url.isValid() && !url.host().isEmpty() &&
-           (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-}
 
 QString ReadResource(const QString& name) {
     QFile file(name);
@@ -48,7 +44,7 @@ class PopupPage : public QWebEnginePage {
   protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
         if (!isMainFrame) return true;
-        return IsWebAddress(url);
+        return morix::IsWebAddress(url.toString(QUrl::FullyEncoded).toStdU16String());
     }
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
     void javaScriptAlert(const QUrl&, const QString&) override {}
@@ -94,8 +90,10 @@ bool CPopWindow::Show(const QString& url, const QString& sid, const QString& nid
     sid_ = sid;
     nid_ = nid;
     if (url.isEmpty() || sid.isEmpty()) return false;
-    const QUrl address(url, QUrl::StrictMode);
-    if (!IsWebAddress(address) || view_ != nullptr) return false;
+    if (!morix::IsWebAddress(url.toStdU16String()) || view_ != nullptr) return false;
+    // Escapes what a browser would escape (a "|" in the query); the host and
+    // port are already known to read the same way everywhere.
+    const QUrl address(url);
 
     // No storage name: nothing of the page is kept on disk.
     profile_ = new QWebEngineProfile();

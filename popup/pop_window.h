@@ -25,8 +25,8 @@ class CPopWindow : public QWidget {
     CPopWindow();
     ~CPopWindow() override;
 
-    // Starts loading url; false when url is not an http or https address,
-    // or when url or sid is empty. The window stays hidden until the page passed its check.
+    // Starts loading url; false when url is not a web address, or when url
+    // or sid is empty. The window stays hidden until the page passed its check.
     bool Show(const QString& url, const QString& sid, const QString& nid);
 
     void SetOpacity(double opacity);
