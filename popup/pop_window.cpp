@@ -79,12 +79,7 @@ CPopWindow::CPopWindow()
     channel_.registerObject(QStringLiteral("external"), &external_);
 }
 
-CPopWindow::~CPopWindow() {
-    // The page must go before the profile it was made with.
-    delete view_;
-    delete page_;
-    delete profile_;
-}
+CPopWindow::~CPopWindow() = default;
 
 bool CPopWindow::Show(const QString& url, const QString& sid, const QString& nid) {
     sid_ = sid;
@@ -96,8 +91,8 @@ bool CPopWindow::Show(const QString& url, const QString& sid, const QString& nid
     const QUrl address(url);
 
     // No storage name: nothing of the page is kept on disk.
-    profile_ = new QWebEngineProfile();
-    page_ = new PopupPage(profile_);
+    profile_ = std::make_unique<QWebEngineProfile>();
+    page_ = std::make_unique<PopupPage>(profile_.get());
     QWebEngineSettings* settings = page_->settings();
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
@@ -114,10 +109,10 @@ bool CPopWindow::Show(const QString& url, const QString& sid, const QString& nid
                          QStringLiteral("\n})();"));
     page_->scripts().insert(script);
     page_->setWebChannel(&channel_, QWebEngineScript::MainWorld);
-    connect(page_, &QWebEnginePage::loadingChanged, this, &CPopWindow::OnLoadingChanged);
+    connect(page_.get(), &QWebEnginePage::loadingChanged, this, &CPopWindow::OnLoadingChanged);
 
-    view_ = new QWebEngineView(this);
-    view_->setPage(page_);
+    view_ = std::make_unique<QWebEngineView>(this);
+    view_->setPage(page_.get());
     view_->setContextMenuPolicy(Qt::NoContextMenu);
     view_->setAcceptDrops(false);
     view_->setGeometry(0, 0, width_, height_);
