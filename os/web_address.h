@@ -68,7 +68,8 @@ constexpr bool IsHostName(std::u16string_view s) {
         const std::u16string_view label = s.substr(start, end - start);
         if (label.empty() || label.front() == u'-' || label.back() == u'-') return false;
         for (char16_t c : label) {
-            if (!IsAsciiLetter(c) && !IsDigit(c) && c != u'-' && c != u'_' && c < 0x80) return false;
+            if (!IsAsciiLetter(c) && !IsDigit(c) && c != u'-' && c != u'_' && c < 0x80)
+                return false;
         }
         if (end == s.size()) return true;
         start = end + 1;
