@@ -14,6 +14,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include "os/web_address.h"
 #include "popup/color_key.h"
 
 namespace tosk {
@@ -25,11 +26,6 @@ constexpr int kDisplayTimeMs = 60000;
 constexpr int kSettleMs = 3000;
 constexpr int kMaskRefreshMs = 200;
 constexpr int kEdgeMargin = 4;
-
-bool IsWebAddress(const QUrl& url) {
-    return url.isValid() && !url.host().isEmpty() &&
-           (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-}
 
 QString ReadResource(const QString& name) {
     QFile file(name);
@@ -48,7 +44,7 @@ class PopupPage : public QWebEnginePage {
   protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
         if (!isMainFrame) return true;
-        return IsWebAddress(url);
+        return morix::IsWebAddress(url.toString(QUrl::FullyEncoded).toStdU16String());
     }
     QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
     void javaScriptAlert(const QUrl&, const QString&) override {}
@@ -83,23 +79,20 @@ CPopWindow::CPopWindow()
     channel_.registerObject(QStringLiteral("external"), &external_);
 }
 
-CPopWindow::~CPopWindow() {
-    // The page must go before the profile it was made with.
-    delete view_;
-    delete page_;
-    delete profile_;
-}
+CPopWindow::~CPopWindow() = default;
 
 bool CPopWindow::Show(const QString& url, const QString& sid, const QString& nid) {
     sid_ = sid;
     nid_ = nid;
     if (url.isEmpty() || sid.isEmpty()) return false;
-    const QUrl address(url, QUrl::StrictMode);
-    if (!IsWebAddress(address) || view_ != nullptr) return false;
+    if (!morix::IsWebAddress(url.toStdU16String()) || view_ != nullptr) return false;
+    // Escapes what a browser would escape (a "|" in the query); the host and
+    // port are already known to read the same way everywhere.
+    const QUrl address(url);
 
     // No storage name: nothing of the page is kept on disk.
-    profile_ = new QWebEngineProfile();
-    page_ = new PopupPage(profile_);
+    profile_ = std::make_unique<QWebEngineProfile>();
+    page_ = std::make_unique<PopupPage>(profile_.get());
     QWebEngineSettings* settings = page_->settings();
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
@@ -116,10 +109,10 @@ bool CPopWindow::Show(const QString& url, const QString& sid, const QString& nid
                          QStringLiteral("\n})();"));
     page_->scripts().insert(script);
     page_->setWebChannel(&channel_, QWebEngineScript::MainWorld);
-    connect(page_, &QWebEnginePage::loadingChanged, this, &CPopWindow::OnLoadingChanged);
+    connect(page_.get(), &QWebEnginePage::loadingChanged, this, &CPopWindow::OnLoadingChanged);
 
-    view_ = new QWebEngineView(this);
-    view_->setPage(page_);
+    view_ = std::make_unique<QWebEngineView>(this);
+    view_->setPage(page_.get());
     view_->setContextMenuPolicy(Qt::NoContextMenu);
     view_->setAcceptDrops(false);
     view_->setGeometry(0, 0, width_, height_);

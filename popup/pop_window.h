@@ -8,6 +8,8 @@
 #include <QWebChannel>
 #include <QWidget>
 
+#include <memory>
+
 #include "popup/external_object.h"
 #include "popup/script_values.h"
 
@@ -25,8 +27,8 @@ class CPopWindow : public QWidget {
     CPopWindow();
     ~CPopWindow() override;
 
-    // Starts loading url; false when url is not an http or https address,
-    // or when url or sid is empty. The window stays hidden until the page passed its check.
+    // Starts loading url; false when url is not a web address, or when url
+    // or sid is empty. The window stays hidden until the page passed its check.
     bool Show(const QString& url, const QString& sid, const QString& nid);
 
     void SetOpacity(double opacity);
@@ -57,11 +59,15 @@ class CPopWindow : public QWidget {
     QTimer settleTimer_;  // the document completed: let its scripts settle, then check it
     QTimer maskTimer_;    // follows the rendered page while a colour key is set
 
-    QWebEngineProfile* profile_ = nullptr;
-    PopupPage* page_ = nullptr;
-    QWebEngineView* view_ = nullptr;
+    // Destroyed from the bottom up, so each of these outlives its users: the
+    // page talks through the channel, is made with the profile and is shown
+    // by the view. The view is a child widget, yet it must go before the
+    // page, so it is owned here rather than left to QWidget's clean-up.
     QWebChannel channel_;
     CMyExternal external_;
+    std::unique_ptr<QWebEngineProfile> profile_;
+    std::unique_ptr<PopupPage> page_;
+    std::unique_ptr<QWebEngineView> view_;
 };
 
 }  // namespace tosk

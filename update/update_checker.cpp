@@ -110,20 +110,6 @@ int CompareVersions(std::u16string_view a, std::u16string_view b) {
     return 0;
 }
 
-bool IsWebAddress(std::u16string_view url) {
-    std::size_t start = 0;
-    for (const char16_t* prefixText : {u"http://", u"https://"}) {
-        const std::u16string_view prefix(prefixText);
-        if (url.size() >= prefix.size() && EqualsNoCase(url.substr(0, prefix.size()), prefix)) {
-            start = prefix.size();
-            break;
-        }
-    }
-    if (start == 0 || start == url.size()) return false;
-    const char16_t first = url[start];
-    return first != u'/' && first != u'?' && first != u'#';
-}
-
 std::u16string UiLanguageCode() {
     return LocaleLanguage() == "ko" ? u"ko" : u"en";
 }

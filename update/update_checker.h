@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "base/settings_store.h"
+#include "os/web_address.h"
 #include "thread/lockable.h"
 #include "thread/thread.h"
 #include "update/http_client.h"
@@ -69,10 +70,6 @@ NoticeInfo& GlobalNoticeInfo();
 // and compared as decimal integers; a version with fewer components is the
 // older one ("1.8" < "1.8.0").
 int CompareVersions(std::u16string_view a, std::u16string_view b);
-
-// Whether url is an absolute http or https address with a host: the only
-// kind the program ever opens or hands to the notifier.
-bool IsWebAddress(std::u16string_view url);
 
 // "ko" when the user's interface language is Korean, else "en".
 std::u16string UiLanguageCode();

@@ -68,7 +68,7 @@ class PopupTest : public ::testing::Test {
 
     void TearDown() override {
         for (pid_t pid : children_) {
-            if (!WaitExit(pid, 0ms)) {
+            if (!WaitForExit(pid, 0ms)) {
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, nullptr, 0);
             }
@@ -78,7 +78,7 @@ class PopupTest : public ::testing::Test {
 
     pid_t StartTosk(std::vector<std::string> args) {
         args.insert(args.begin(), TOSK_BINARY);
-        const pid_t pid = Spawn(args, log_);
+        const pid_t pid = StartProcess(args, log_);
         children_.push_back(pid);
         return pid;
     }
@@ -109,7 +109,7 @@ class PopupTest : public ::testing::Test {
         const auto end = Clock::now() + timeout;
         *everVisible = false;
         for (;;) {
-            if (std::optional<int> code = WaitExit(pid, 0ms)) return code;
+            if (std::optional<int> code = WaitForExit(pid, 0ms)) return code;
             if (Clock::now() >= end) return std::nullopt;
             *everVisible = *everVisible || AnyPopupWindowVisible();
             std::this_thread::sleep_for(50ms);
@@ -182,7 +182,7 @@ TEST_F(PopupTest, ShowsSizedInTheCornerWithoutFocusKeepsOneInstanceAndClosesOnRe
     // A second start leaves at once and the first notice stays.
     const auto secondStarted = Clock::now();
     const pid_t second = StartTosk(NoticeArgs(server.Url("/notice")));
-    EXPECT_EQ(WaitExit(second, 5s), 0);
+    EXPECT_EQ(WaitForExit(second, 5s), 0);
     EXPECT_LT(SecondsSince(secondStarted), 2.0);
     EXPECT_EQ(FindWindows(kTitle, true).size(), 1u);
     EXPECT_EQ(::kill(popup, 0), 0);
@@ -190,7 +190,7 @@ TEST_F(PopupTest, ShowsSizedInTheCornerWithoutFocusKeepsOneInstanceAndClosesOnRe
     // What morix --exit sends.
     const auto askedAt = Clock::now();
     EXPECT_EQ(RequestPopupClose(QString::fromStdString(runtime_)), CloseOutcome::kClosed);
-    EXPECT_EQ(WaitExit(popup, 3s), 0);
+    EXPECT_EQ(WaitForExit(popup, 3s), 0);
     EXPECT_LT(SecondsSince(askedAt), 5.0);
     EXPECT_TRUE(FindWindows(kTitle, false).empty());
     EXPECT_EQ(RequestPopupClose(QString::fromStdString(runtime_)), CloseOutcome::kNoPopup);
@@ -215,7 +215,7 @@ TEST_F(PopupTest, KeepsClearOfPanelsOnTheWorkArea) {
 
 struct EndCase {
     const char* name;
-    std::map<std::string, Reply> pages;
+    std::map<std::string, HttpReply> pages;
     std::vector<std::string> args;  // "URL" is replaced by the server's /notice address
     double minSeconds;              // after the page was asked for (or the start, without one)
     double maxSeconds;
@@ -275,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"NotAWebAddress", {}, {"/A", "file:///etc/hostname", "/S", "notice"}, 0.0, 5.0},
         EndCase{"NoElementId", {{"/notice", {200, NoticePage()}}}, {"/A", "URL"}, 0.0, 2.0},
         EndCase{"LoadTimeOut",
-                {{"/notice", {200, "", true}}},
+                {{"/notice", {200, "", HttpReply::Kind::kStall}}},
                 {"/A", "URL", "/S", "notice"},
                 28.5,
                 40.0}),
@@ -352,7 +352,7 @@ TEST_F(PopupTest, ScriptSeesCaselessExternalWithCheckedArguments) {
     // time, and the failed navigation in between does not.
     Clock::time_point keptAt;
     ASSERT_TRUE(server.Report("kept", 15s, &keptAt));
-    ASSERT_EQ(WaitExit(popup, 10s), 0);
+    ASSERT_EQ(WaitForExit(popup, 10s), 0);
     std::printf("[ timing   ] ended %.2f s after keepalive(2000)\n", SecondsSince(keptAt));
     EXPECT_TRUE(server.Requested("/gone"));
     EXPECT_GE(SecondsSince(keptAt), 1.5);

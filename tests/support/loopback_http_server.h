@@ -1,6 +1,8 @@
-// A tiny HTTP server on 127.0.0.1 for tests of network clients. It serves one
-// connection at a time on a thread of its own and can misbehave on purpose:
-// stall, send a body without end, or close before the announced length.
+// A tiny HTTP server on 127.0.0.1 for tests of network clients, from the
+// version check to a web browser. Each connection is served on a thread of its
+// own, since a browser opens several at once and may open one it never uses.
+// It can misbehave on purpose: stall, send a body without end, or close
+// before the announced length. It keeps each request and when it came.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,9 +14,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -43,6 +47,21 @@ struct HttpReply {
     std::string extraHeaders;  // complete lines, each ending in CRLF
 };
 
+// The request target of a request head ("/a?b" of "GET /a?b HTTP/1.1"); empty
+// when the head has no request line.
+inline std::string RequestTarget(const std::string& head) {
+    const std::size_t space = head.find(' ');
+    if (space == std::string::npos) return {};
+    const std::size_t end = head.find_first_of(" \r\n", space + 1);
+    if (end == std::string::npos || head[end] != ' ') return {};
+    return head.substr(space + 1, end - space - 1);
+}
+
+struct ServedRequest {
+    std::string head;  // request line and headers
+    std::chrono::steady_clock::time_point at;
+};
+
 class LoopbackHttpServer {
   public:
     using Handler = std::function<HttpReply(const std::string& requestHead)>;
@@ -61,7 +80,7 @@ class LoopbackHttpServer {
             ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
             throw std::runtime_error("loopback server: bind");
         port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Serve(); });
+        acceptor_ = std::thread([this] { Accept(); });
     }
 
     explicit LoopbackHttpServer(HttpReply reply)
@@ -71,7 +90,9 @@ class LoopbackHttpServer {
         stopping_ = true;
         char byte = 1;
         [[maybe_unused]] ssize_t n = ::write(wake_[1], &byte, 1);
-        thread_.join();
+        acceptor_.join();
+        for (std::thread& connection : connections_)
+            connection.join();
         ::close(listener_);
         ::close(wake_[0]);
         ::close(wake_[1]);
@@ -86,7 +107,26 @@ class LoopbackHttpServer {
     // The heads (request line and headers) of the requests served so far.
     std::vector<std::string> Requests() const {
         std::lock_guard<std::mutex> guard(mutex_);
-        return requests_;
+        std::vector<std::string> heads;
+        for (const ServedRequest& request : requests_)
+            heads.push_back(request.head);
+        return heads;
+    }
+
+    // The first request whose target matches, waiting up to timeout for one.
+    std::optional<ServedRequest> FirstRequest(
+        const std::function<bool(const std::string& target)>& matches,
+        std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) const {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(mutex_);
+                for (const ServedRequest& request : requests_)
+                    if (matches(RequestTarget(request.head))) return request;
+            }
+            if (std::chrono::steady_clock::now() >= end) return std::nullopt;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
   private:
@@ -119,25 +159,28 @@ class LoopbackHttpServer {
         }
     }
 
-    void Serve() {
+    void Accept() {
         while (WaitFor(listener_, POLLIN)) {
             const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            std::string head;
-            char buffer[4096];
-            while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
-                   WaitFor(fd, POLLIN)) {
-                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-                if (n <= 0) break;
-                head.append(buffer, static_cast<std::size_t>(n));
-            }
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                requests_.push_back(head);
-            }
-            Answer(fd, handler_(head));
-            ::close(fd);
+            if (fd >= 0) connections_.emplace_back([this, fd] { Serve(fd); });
         }
+    }
+
+    void Serve(int fd) {
+        std::string head;
+        char buffer[4096];
+        while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536 &&
+               WaitFor(fd, POLLIN)) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            head.append(buffer, static_cast<std::size_t>(n));
+        }
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            requests_.push_back({head, std::chrono::steady_clock::now()});
+        }
+        Answer(fd, handler_(head));
+        ::close(fd);
     }
 
     void Answer(int fd, const HttpReply& reply) {
@@ -180,8 +223,9 @@ class LoopbackHttpServer {
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;
-    std::vector<std::string> requests_;
-    std::thread thread_;
+    std::vector<ServedRequest> requests_;
+    std::thread acceptor_;
+    std::vector<std::thread> connections_;  // touched by the acceptor only, until it ended
 };
 
 }  // namespace morix::testing
