@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "ui/logic/batch_rename_logic.h"
 #include "ui/logic/extra_win_receiver.h"
@@ -17,6 +18,7 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTableView;
+class QWidget;
 
 namespace morix {
 class SettingsStore;
@@ -24,6 +26,7 @@ class SettingsStore;
 
 namespace morix::ui {
 
+class DialogUnits;
 class PreviewModel;
 
 class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdateOwner {
@@ -78,8 +81,19 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    void BuildControls();
-    void RegisterLayout();
+    struct Control;
+    std::vector<Control> ControlTable();
+    QWidget* CreateControl(const Control& control, const DialogUnits& du);
+    // Creates the table's controls; the widgets in the table's order.
+    std::vector<QWidget*> BuildControls(const std::vector<Control>& table);
+    void SetUpTemplateField();
+    void FillTokenPicker();
+    void FillCaseModes();
+    void FillSortKeys();
+    void SetUpList();
+    void ConnectControls();
+    void RegisterLayout(const std::vector<Control>& table, const std::vector<QWidget*>& widgets);
+    void AddPickedToken();
     void ShowOptions();
     void SaveSettings();
     void ScheduleRefresh();
