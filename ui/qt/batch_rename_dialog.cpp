@@ -22,7 +22,7 @@
 #include <type_traits>
 #include <variant>
 
-#include "base/run_journal_folder.h"
+#include "base/journaled_run.h"
 #include "engine/file_info.h"
 #include "engine/rename_run.h"
 #include "engine/safe_move.h"
@@ -608,20 +608,40 @@ void CBatchRenameDlg::SaveSettings() {
     ui::SaveSettings(*settings_, logic_.Options(), entries);
 }
 
-bool CBatchRenameDlg::RunRename(bool& targetExists, QString& details) {
+CBatchRenameDlg::RunEnd CBatchRenameDlg::RunRename(QString& details) {
     // A run that cannot keep its journal does not start.
-    std::string journalError;
-    const std::string journalFolder = MakeRunJournalFolder(journalError);
-    if (journalFolder.empty()) {
-        details = QString::fromStdString(journalError);
-        return false;
+    PreparedRun prepared = PrepareJournaledRun(
+        BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()));
+    if (!prepared.ready) {
+        details = QString::fromStdString(prepared.error);
+        return RunEnd::kNotStarted;
     }
-    RealFileSystem fs;
-    RunJournal journal(journalFolder, fs);
-    RenameRun run(
-        BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()),
-        fs, RenameRunSettings{.journal = &journal});
-    if (!run.Start()) return false;
+    RenameRun& run = prepared.ready->run;
+    const RunJournal& journal = prepared.ready->journal;
+    if (!run.Start()) return RunEnd::kNotStarted;
+    FollowRun(run);
+    details = FailureDetails(run, journal);
+    if (run.Outcome() == RenameOutcome::kRenamed && journal.Unfinished()) {
+        QMessageBox box(QMessageBox::Warning, tr("Trelvo Renamer"),
+                        tr("The files were renamed, but the record of the run could not be "
+                           "closed. Remove it before the next start, or the next start puts the "
+                           "old names back."),
+                        QMessageBox::Ok, this);
+        box.setDetailedText(QString::fromStdString(journal.Path()) + QLatin1Char('\n') + details);
+        box.exec();
+    }
+    switch (run.Outcome()) {
+        case RenameOutcome::kRenamed:
+            return RunEnd::kRenamed;
+        case RenameOutcome::kTargetExists:
+            return RunEnd::kTargetExists;
+        case RenameOutcome::kRolledBack:
+            break;
+    }
+    return RunEnd::kFailed;
+}
+
+void CBatchRenameDlg::FollowRun(RenameRun& run) {
     runActive_ = true;
     {
         CProgressDlg progress(tr("Trelvo Renamer"), tr("Renaming..."), run.Progress(), this);
@@ -631,7 +651,9 @@ bool CBatchRenameDlg::RunRename(bool& targetExists, QString& details) {
     }
     run.Join();
     runActive_ = false;
-    targetExists = run.Outcome() == RenameOutcome::kTargetExists;
+}
+
+QString CBatchRenameDlg::FailureDetails(const RenameRun& run, const RunJournal& journal) {
     // The file that could not move and why, or the journal that could not
     // be closed, for the details of the message.
     QStringList lines;
@@ -643,17 +665,7 @@ bool CBatchRenameDlg::RunRename(bool& targetExists, QString& details) {
         }
     }
     if (!journal.Error().empty()) lines << QString::fromStdString(journal.Error());
-    details = lines.join(QLatin1Char('\n'));
-    if (run.Outcome() == RenameOutcome::kRenamed && journal.Unfinished()) {
-        QMessageBox box(QMessageBox::Warning, tr("Trelvo Renamer"),
-                        tr("The files were renamed, but the record of the run could not be "
-                           "closed. Remove it before the next start, or the next start puts the "
-                           "old names back."),
-                        QMessageBox::Ok, this);
-        box.setDetailedText(QString::fromStdString(journal.Path()) + QLatin1Char('\n') + details);
-        box.exec();
-    }
-    return run.Outcome() == RenameOutcome::kRenamed;
+    return lines.join(QLatin1Char('\n'));
 }
 
 void CBatchRenameDlg::OnCloseRequest() {
@@ -715,33 +727,42 @@ void CBatchRenameDlg::OnRename() {
     }
     GatherOptions();
     SaveSettings();
-    bool targetExists = false;
     QString details;
-    const bool renamed = RunRename(targetExists, details);
+    const RunEnd end = RunRename(details);
     if (closeHeld_) {
         closeHeld_ = false;
         EndForCloseRequest();
         return;
     }
-    if (renamed) {
-        CRenameCompleteDlg complete(this);
-        if (complete.exec() == CRenameCompleteDlg::kRestart) {
-            logic_.Restart();
-            AfterRowsChanged();
+    switch (end) {
+        case RunEnd::kRenamed:
+            OfferRestart();
             return;
-        }
-        done(QDialog::Accepted);
-        return;
-    }
-    if (targetExists) {
-        QMessageBox::critical(this, tr("Trelvo Renamer"),
-                              tr("There is already a file with the same name in this location."));
-        return;
+        case RunEnd::kTargetExists:
+            QMessageBox::critical(
+                this, tr("Trelvo Renamer"),
+                tr("There is already a file with the same name in this location."));
+            return;
+        case RunEnd::kFailed:
+        case RunEnd::kNotStarted:
+            break;
     }
     QMessageBox failed(QMessageBox::Critical, tr("Trelvo Renamer"),
                        tr("Unable to rename the file."), QMessageBox::Ok, this);
     if (!details.isEmpty()) failed.setDetailedText(details);
     failed.exec();
+    // Nothing was tried when the run could not start: the list stays for
+    // another go.
+    if (end == RunEnd::kFailed) done(QDialog::Accepted);
+}
+
+void CBatchRenameDlg::OfferRestart() {
+    CRenameCompleteDlg complete(this);
+    if (complete.exec() == CRenameCompleteDlg::kRestart) {
+        logic_.Restart();
+        AfterRowsChanged();
+        return;
+    }
     done(QDialog::Accepted);
 }
 

@@ -21,8 +21,10 @@ class QTableView;
 class QWidget;
 
 namespace morix {
+class RenameRun;
+class RunJournal;
 class SettingsStore;
-}
+}  // namespace morix
 
 namespace morix::ui {
 
@@ -103,8 +105,19 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void SelectionToView();
     void AddDroppedPaths(const QList<QByteArray>& paths);
     void DropRows(int target);
-    // details: what went wrong, for a person, when the run failed.
-    bool RunRename(bool& targetExists, QString& details);
+    enum class RunEnd {
+        kRenamed,
+        kTargetExists,
+        kFailed,      // tried and rolled back
+        kNotStarted,  // nothing was tried
+    };
+    // details: what went wrong, for a person, when the run failed or could
+    // not start.
+    RunEnd RunRename(QString& details);
+    // Shows the progress of the started run until it ends.
+    void FollowRun(RenameRun& run);
+    static QString FailureDetails(const RenameRun& run, const RunJournal& journal);
+    void OfferRestart();
     void OnTimer101();
     void OnUpdateResult(int result);
     void AddHandedPath(const std::u16string& path, bool isFolder);
