@@ -56,9 +56,9 @@ CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
     setWindowTitle(tr("Trelvo Renamer") + QStringLiteral(" 1.8"));
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     setAcceptDrops(true);
-    timer100_.setSingleShot(true);
-    timer100_.setInterval(kPreviewDelayMs);
-    connect(&timer100_, &QTimer::timeout, this, &CBatchRenameDlg::PreviewNow);
+    previewTimer_.setSingleShot(true);
+    previewTimer_.setInterval(kPreviewDelayMs);
+    connect(&previewTimer_, &QTimer::timeout, this, &CBatchRenameDlg::PreviewNow);
     const std::vector<Control> table = ControlTable();
     const std::vector<QWidget*> widgets = BuildControls(table);
     ShowOptions();
@@ -70,9 +70,10 @@ CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
 
     if (settings_ != nullptr) {
         checker_ = std::make_unique<CUpdateChecker>(*settings_);
-        timer101_.setSingleShot(true);
-        connect(&timer101_, &QTimer::timeout, this, &CBatchRenameDlg::OnTimer101);
-        timer101_.start(100);
+        versionCheckTimer_.setSingleShot(true);
+        connect(&versionCheckTimer_, &QTimer::timeout, this,
+                &CBatchRenameDlg::CheckVersionOnceConnected);
+        versionCheckTimer_.start(100);
     }
 }
 
@@ -83,11 +84,11 @@ CBatchRenameDlg::~CBatchRenameDlg() {
     }
 }
 
-void CBatchRenameDlg::OnTimer101() {
+void CBatchRenameDlg::CheckVersionOnceConnected() {
     // Wait up to ten ticks for a connection, then check either way.
     const bool connected = networkProbe_ ? networkProbe_() : HasUsableNetwork();
     if (updateRetries_++ < 10 && !connected) {
-        timer101_.start(3000);
+        versionCheckTimer_.start(3000);
         return;
     }
     checker_->SetOwner(this);
@@ -421,7 +422,7 @@ void CBatchRenameDlg::ShowOptions() {
         template_->lineEdit()->selectAll();
     }
     logic_.Options().nameTemplate = ToU16(template_->currentText());
-    timer100_.stop();  // filling the controls is not a change by the user
+    previewTimer_.stop();  // filling the controls is not a change by the user
 }
 
 void CBatchRenameDlg::RegisterLayout(const std::vector<Control>& table,
@@ -439,11 +440,11 @@ void CBatchRenameDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CBatchRenameDlg::ScheduleRefresh() {
-    timer100_.start();  // restarting replaces the pending preview
+    previewTimer_.start();  // restarting replaces the pending preview
 }
 
 void CBatchRenameDlg::PreviewNow() {
-    timer100_.stop();
+    previewTimer_.stop();
     GatherOptions();
     RefreshPreview();
 }

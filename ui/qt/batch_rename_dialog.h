@@ -118,7 +118,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void FollowRun(RenameRun& run);
     static QString FailureDetails(const RenameRun& run, const RunJournal& journal);
     void OfferRestart();
-    void OnTimer101();
+    void CheckVersionOnceConnected();
     void OnUpdateResult(int result);
     void AddHandedPath(const std::u16string& path, bool isFolder);
     void EndForCloseRequest();
@@ -133,8 +133,8 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     SettingsStore* settings_;
     PreviewModel* model_ = nullptr;
     CLayoutManager layout_;
-    QTimer timer100_;
-    QTimer timer101_;
+    QTimer previewTimer_;       // previews once the user pauses
+    QTimer versionCheckTimer_;  // waits for a connection, then checks the version
     int updateRetries_ = 0;
     std::function<bool()> networkProbe_;
     std::unique_ptr<CUpdateChecker> checker_;  // stopped and joined with the window
