@@ -19,6 +19,7 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QUrl>
+#include <iterator>
 #include <type_traits>
 #include <variant>
 
@@ -236,36 +237,26 @@ void FillMember(Owner& owner, const std::variant<Slots...>& member, QWidget* wid
         member);
 }
 
+template <typename Widget>
+QWidget* NewControl(const QString& text, QWidget* parent) {
+    if constexpr (std::is_constructible_v<Widget, const QString&, QWidget*>) {
+        return new Widget(text, parent);
+    } else {
+        return new Widget(parent);
+    }
+}
+
+// Makes a control of each kind, in the order of Control::Kind.
+constexpr QWidget* (*kNewControl[])(const QString&, QWidget*) = {
+    NewControl<QGroupBox>, NewControl<QLabel>,    NewControl<QPushButton>, NewControl<QCheckBox>,
+    NewControl<QLineEdit>, NewControl<QComboBox>, NewControl<QSpinBox>,    NewControl<QTableView>,
+};
+
 }  // namespace
 
 QWidget* CBatchRenameDlg::CreateControl(const Control& control, const DialogUnits& du) {
-    QWidget* widget = nullptr;
-    switch (control.kind) {
-        case Control::kGroup:
-            widget = new QGroupBox(control.text, this);
-            break;
-        case Control::kLabel:
-            widget = new QLabel(control.text, this);
-            break;
-        case Control::kButton:
-            widget = new QPushButton(control.text, this);
-            break;
-        case Control::kCheckBox:
-            widget = new QCheckBox(control.text, this);
-            break;
-        case Control::kLineEdit:
-            widget = new QLineEdit(this);
-            break;
-        case Control::kComboBox:
-            widget = new QComboBox(this);
-            break;
-        case Control::kSpinBox:
-            widget = new QSpinBox(this);
-            break;
-        case Control::kList:
-            widget = new QTableView(this);
-            break;
-    }
+    static_assert(std::size(kNewControl) == Control::kList + 1);
+    QWidget* widget = kNewControl[control.kind](control.text, this);
     FillMember(*this, control.member, widget);
     if (control.setUp != nullptr) control.setUp(*this);
     const QRect& p = control.place;
