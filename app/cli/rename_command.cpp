@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
-#include "base/run_journal_folder.h"
-#include "engine/file_system.h"
+#include "base/journaled_run.h"
 #include "engine/rename_run.h"
 #include "engine/safe_move.h"
 #include "engine/text.h"
@@ -54,21 +54,20 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     RenameList list;
     const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
     NameRegistry registry;
-    std::string journalError;
-    const std::string journalFolder = MakeRunJournalFolder(journalError);
-    if (journalFolder.empty()) {
-        std::fprintf(err, "morix: cannot keep a journal of the run: %s\nmorix: %s\n",
-                     journalError.c_str(), kUnableToRename);
-        return kRenameRolledBack;
-    }
-    RealFileSystem fs;
-    RunJournal journal(journalFolder, fs);
-    RenameRunSettings settings{.journal = &journal};
+    RenameRunSettings settings;
     settings.onWaitForFolder = [err](const std::string& folder) {
         std::fprintf(err, "morix: another rename run is working in %s; waiting for it to end\n",
                      folder.c_str());
     };
-    RenameRun run(BuildRenameJobs(list, rows, commandLine.options, registry), fs, settings);
+    PreparedRun prepared = PrepareJournaledRun(
+        BuildRenameJobs(list, rows, commandLine.options, registry), std::move(settings));
+    if (!prepared.ready) {
+        std::fprintf(err, "morix: cannot keep a journal of the run: %s\nmorix: %s\n",
+                     prepared.error.c_str(), kUnableToRename);
+        return kRenameRolledBack;
+    }
+    RenameRun& run = prepared.ready->run;
+    const RunJournal& journal = prepared.ready->journal;
     if (!run.Start()) {
         std::fprintf(err, "morix: %s\n", kUnableToRename);
         return kRenameRolledBack;

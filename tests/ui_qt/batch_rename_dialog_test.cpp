@@ -24,12 +24,14 @@
 #include "base/settings_file.h"
 #include "engine/text.h"
 #include "support/loopback_http_server.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
 #include "ui/qt/main_window_entry.h"
 #include "ui/qt/recovery_message.h"
 #include "ui/qt/secondary_dialogs.h"
 
+using morix::testing::ScopedEnv;
 using morix::testing::TempDir;
 using morix::ui::CBatchRenameDlg;
 
@@ -194,6 +196,39 @@ class BatchRenameDialogTest : public QObject {
         QVERIFY(QFile::exists(QString::fromStdString(dir.Path("a.txt"))));
         QCOMPARE(dialog.PreviewList()->model()->rowCount(), 1);
         QVERIFY(dialog.isVisible());
+    }
+
+    void runThatCannotKeepAJournalKeepsTheWindowAndItsList() {
+        TempDir dir;
+        dir.MakeFile("a.txt");
+        dir.MakeFile("b.txt");
+        TempDir state;
+        // A regular file where the journal folder would have to be made.
+        const ScopedEnv env("XDG_STATE_HOME", state.MakeFile("not-a-folder"));
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddFolder(dir.u16());
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("new_#");
+        QString text;
+        QString details;
+        AnswerNextDialog("Yes");
+        AnswerNextDialogLater("OK", [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            text = box->text();
+            details = box->detailedText();
+        });
+        dialog.OnRename();
+        QCOMPARE(text, QString("Unable to rename the file."));
+        // Why: the folder that could not be made, and the system's reason.
+        QVERIFY2(details.startsWith(QString::fromStdString(morix::RunJournalFolder() + ": ")),
+                 qPrintable(details));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.PreviewList()->model()->rowCount(), 2);
+        QCOMPARE(Cell(dialog, 1, 1), QString("new_2.txt"));
+        QVERIFY(dialog.RenameButton()->isEnabled());
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("a.txt"))));
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("b.txt"))));
     }
 
     void pickedTokenGoesWhereTheCaretWas() {
@@ -491,8 +526,9 @@ class BatchRenameDialogTest : public QObject {
 
   private:
     // For the second dialog of a command: waits until the first has gone.
-    static void AnswerNextDialogLater(const QString& buttonText) {
-        QTimer::singleShot(400, [buttonText] { AnswerNextDialog(buttonText); });
+    static void AnswerNextDialogLater(const QString& buttonText,
+                                      std::function<void()> check = {}) {
+        QTimer::singleShot(400, [buttonText, check] { AnswerNextDialog(buttonText, check); });
     }
 };
 

@@ -19,11 +19,14 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QUrl>
+#include <iterator>
+#include <type_traits>
+#include <variant>
 
-#include "base/run_journal_folder.h"
-#include "engine/safe_move.h"
+#include "base/journaled_run.h"
 #include "engine/file_info.h"
 #include "engine/rename_run.h"
+#include "engine/safe_move.h"
 #include "engine/text.h"
 #include "ui/logic/option_settings.h"
 #include "ui/qt/combo_box_edit.h"
@@ -54,12 +57,13 @@ CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
     setWindowTitle(tr("Trelvo Renamer") + QStringLiteral(" 1.8"));
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
     setAcceptDrops(true);
-    timer100_.setSingleShot(true);
-    timer100_.setInterval(kPreviewDelayMs);
-    connect(&timer100_, &QTimer::timeout, this, &CBatchRenameDlg::PreviewNow);
-    BuildControls();
+    previewTimer_.setSingleShot(true);
+    previewTimer_.setInterval(kPreviewDelayMs);
+    connect(&previewTimer_, &QTimer::timeout, this, &CBatchRenameDlg::PreviewNow);
+    const std::vector<Control> table = ControlTable();
+    const std::vector<QWidget*> widgets = BuildControls(table);
     ShowOptions();
-    RegisterLayout();
+    RegisterLayout(table, widgets);
     setMinimumSize(600, 380);
     // Rows added before the window existed are sorted once, then previewed.
     if (logic_.Rows().Count() > 0) logic_.SortList();
@@ -67,9 +71,10 @@ CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
 
     if (settings_ != nullptr) {
         checker_ = std::make_unique<CUpdateChecker>(*settings_);
-        timer101_.setSingleShot(true);
-        connect(&timer101_, &QTimer::timeout, this, &CBatchRenameDlg::OnTimer101);
-        timer101_.start(100);
+        versionCheckTimer_.setSingleShot(true);
+        connect(&versionCheckTimer_, &QTimer::timeout, this,
+                &CBatchRenameDlg::CheckVersionOnceConnected);
+        versionCheckTimer_.start(100);
     }
 }
 
@@ -80,11 +85,11 @@ CBatchRenameDlg::~CBatchRenameDlg() {
     }
 }
 
-void CBatchRenameDlg::OnTimer101() {
+void CBatchRenameDlg::CheckVersionOnceConnected() {
     // Wait up to ten ticks for a connection, then check either way.
     const bool connected = networkProbe_ ? networkProbe_() : HasUsableNetwork();
     if (updateRetries_++ < 10 && !connected) {
-        timer101_.start(3000);
+        versionCheckTimer_.start(3000);
         return;
     }
     checker_->SetOwner(this);
@@ -124,33 +129,175 @@ void CBatchRenameDlg::CloseWindow() {
     reject();
 }
 
-void CBatchRenameDlg::BuildControls() {
+// One control of the window: what it is, its text, its place in dialog units,
+// how it follows the window's size, the member that keeps it, what it needs
+// beyond its kind (done before it is placed, as a combo box's own field is
+// made then), and what a click on it does. The object name lets scripts and
+// tests find controls that have no member.
+struct CBatchRenameDlg::Control {
+    enum Kind { kGroup, kLabel, kButton, kCheckBox, kLineEdit, kComboBox, kSpinBox, kList };
+    template <typename Widget>
+    using Slot = Widget* CBatchRenameDlg::*;
+    using Member = std::variant<std::monostate, Slot<QComboBox>, Slot<QSpinBox>, Slot<QCheckBox>,
+                                Slot<QLineEdit>, Slot<QPushButton>, Slot<QTableView>>;
+
+    Kind kind;
+    QString text;
+    QRect place;
+    std::uint16_t anchors;
+    Member member = {};
+    void (*setUp)(CBatchRenameDlg&) = nullptr;
+    void (CBatchRenameDlg::*clicked)() = nullptr;
+    const char* name = nullptr;
+};
+
+std::vector<CBatchRenameDlg::Control> CBatchRenameDlg::ControlTable() {
+    // Stays where it is; stretches across; follows the right edge; moves
+    // with half the growth; follows the bottom; stretches both ways.
+    constexpr std::uint16_t kStays = AnchorTop | AnchorLeft;
+    constexpr std::uint16_t kWide = AnchorTop | AnchorLeft | AnchorRight;
+    constexpr std::uint16_t kRight = AnchorTop | AnchorRight;
+    constexpr std::uint16_t kCentred = AnchorTop;
+    constexpr std::uint16_t kLeftBottom = AnchorLeft | AnchorBottom;
+    constexpr std::uint16_t kRightBottom = AnchorRight | AnchorBottom;
+    constexpr std::uint16_t kAll = AnchorTop | AnchorLeft | AnchorRight | AnchorBottom;
+    using C = Control;
+    using D = CBatchRenameDlg;
+    // In the order of creation: the frames first, so the controls drawn over
+    // them stay on top; then the dialog's tab order.
+    // clang-format off
+    return {
+        {C::kGroup, tr("Name"), {7, 7, 223, 63}, kWide, {}, nullptr, nullptr, "group1006"},
+        {C::kGroup, tr("Extension"), {237, 7, 147, 29}, kRight, {}, nullptr, nullptr, "group1005"},
+        {C::kGroup, tr("Change Case"), {237, 39, 147, 31}, kRight, {}, nullptr, nullptr,
+            "group1004"},
+        {C::kGroup, tr("Replace"), {7, 74, 377, 45}, kWide, {}, nullptr, nullptr, "group1003"},
+        {C::kComboBox, {}, {12, 18, 213, 14}, kWide, &D::template_,
+            [](D& d) { d.SetUpTemplateField(); }},
+        {C::kComboBox, {}, {12, 34, 178, 14}, kWide, &D::picker_,
+            [](D& d) { d.FillTokenPicker(); }},
+        {C::kButton, tr("Add"), {192, 33, 34, 14}, kRight, {}, nullptr, &D::AddPickedToken,
+            "button1169"},
+        {C::kLabel, tr("Start Num:"), {24, 53, 40, 8}, kCentred, {}, nullptr, nullptr, "label1007"},
+        {C::kSpinBox, {}, {68, 51, 46, 14}, kCentred, &D::start_,
+            [](D& d) { d.start_->setRange(0, BatchRenameLogic::kMaxNumber); }},
+        {C::kLabel, tr("Increment:"), {120, 53, 39, 8}, kCentred, {}, nullptr, nullptr,
+            "label1008"},
+        {C::kSpinBox, {}, {163, 51, 43, 14}, kCentred, &D::step_,
+            [](D& d) { d.step_->setRange(1, BatchRenameLogic::kMaxNumber); }},
+        {C::kCheckBox, tr("Change"), {246, 19, 48, 10}, kRight, &D::changeExtension_},
+        {C::kLineEdit, {}, {300, 18, 48, 12}, kRight, &D::extension_},
+        {C::kComboBox, {}, {244, 52, 133, 14}, kRight, &D::case_,
+            [](D& d) { d.FillCaseModes(); }},
+        {C::kLabel, tr("Find what:"), {13, 87, 49, 8}, kStays},
+        {C::kLineEdit, {}, {66, 85, 90, 12}, kStays, &D::find_},
+        {C::kLabel, tr("Replace with:"), {13, 102, 49, 8}, kStays},
+        {C::kLineEdit, {}, {66, 101, 90, 12}, kStays, &D::replace_},
+        {C::kCheckBox, tr("Case Sensitive"), {167, 87, 66, 10}, kStays, &D::caseSensitive_},
+        {C::kCheckBox, tr("Normalize unicode (Mac filenames)"), {246, 87, 136, 10}, kStays,
+            &D::normalize_},
+        {C::kComboBox, {}, {7, 125, 76, 14}, kStays, &D::sortKey_,
+            [](D& d) { d.FillSortKeys(); }},
+        {C::kCheckBox, tr("Descending"), {90, 126, 53, 10}, kStays, &D::descending_},
+        {C::kButton, tr("Sort"), {147, 124, 56, 14}, kStays, {}, nullptr, &D::SortList},
+        {C::kButton, tr("&Add Files"), {250, 124, 65, 14}, kRight, {}, nullptr,
+            &D::AddFilesCommand, "button1000"},
+        {C::kButton, tr("Add &Folder"), {319, 124, 65, 14}, kRight, {}, nullptr,
+            &D::AddFolderCommand, "button1002"},
+        {C::kList, {}, {7, 144, 377, 127}, kAll, &D::list_, [](D& d) { d.SetUpList(); }},
+        {C::kButton, QStringLiteral("\u25B2"), {7, 276, 30, 14}, kLeftBottom, {}, nullptr,
+            &D::MoveSelectionUp, "button1183"},
+        {C::kButton, QStringLiteral("\u25BC"), {41, 276, 30, 14}, kLeftBottom, {}, nullptr,
+            &D::MoveSelectionDown, "button1184"},
+        {C::kButton, tr("&Copy to Clipboard"), {80, 276, 90, 14}, kLeftBottom, &D::copy_, nullptr,
+            &D::CopyNewNames},
+        {C::kButton, tr("&Rename"), {214, 276, 61, 14}, kRightBottom, &D::rename_,
+            [](D& d) { d.rename_->setDefault(true); }, &D::OnRename},
+        {C::kButton, tr("&Quit"), {280, 276, 50, 14}, kRightBottom, {}, nullptr, &D::reject,
+            "button2"},
+        {C::kButton, tr("&Help"), {334, 276, 50, 14}, kRightBottom, {}, nullptr, &D::OpenHelpPage,
+            "button9"},
+    };
+    // clang-format on
+}
+
+namespace {
+
+// Stores widget in the member that member points to, if any.
+template <typename Owner, typename... Slots>
+void FillMember(Owner& owner, const std::variant<Slots...>& member, QWidget* widget) {
+    std::visit(
+        [&](auto slot) {
+            if constexpr (!std::is_same_v<decltype(slot), std::monostate>) {
+                using Widget = std::remove_reference_t<decltype(*(owner.*slot))>;
+                owner.*slot = qobject_cast<Widget*>(widget);
+                Q_ASSERT(owner.*slot != nullptr);  // the kind matches the member's type
+            }
+        },
+        member);
+}
+
+template <typename Widget>
+QWidget* NewControl(const QString& text, QWidget* parent) {
+    if constexpr (std::is_constructible_v<Widget, const QString&, QWidget*>) {
+        return new Widget(text, parent);
+    } else {
+        return new Widget(parent);
+    }
+}
+
+// Makes a control of each kind, in the order of Control::Kind.
+constexpr QWidget* (*kNewControl[])(const QString&, QWidget*) = {
+    NewControl<QGroupBox>, NewControl<QLabel>,    NewControl<QPushButton>, NewControl<QCheckBox>,
+    NewControl<QLineEdit>, NewControl<QComboBox>, NewControl<QSpinBox>,    NewControl<QTableView>,
+};
+
+}  // namespace
+
+QWidget* CBatchRenameDlg::CreateControl(const Control& control, const DialogUnits& du) {
+    static_assert(std::size(kNewControl) == Control::kList + 1);
+    QWidget* widget = kNewControl[control.kind](control.text, this);
+    FillMember(*this, control.member, widget);
+    if (control.setUp != nullptr) control.setUp(*this);
+    const QRect& p = control.place;
+    QRect place = du.Rect(p.x(), p.y(), p.width(), p.height());
+    // Labels get room above and below, so that no font cuts their text.
+    if (control.kind == Control::kLabel) place.adjust(0, -2, 0, 2);
+    widget->setGeometry(place);
+    if (control.name != nullptr) widget->setObjectName(QLatin1String(control.name));
+    if (control.clicked != nullptr) {
+        connect(qobject_cast<QPushButton*>(widget), &QPushButton::clicked, this, control.clicked);
+    }
+    return widget;
+}
+
+std::vector<QWidget*> CBatchRenameDlg::BuildControls(const std::vector<Control>& table) {
     const DialogUnits du(font());
     resize(du.X(391), du.Y(297));
+    std::vector<QWidget*> widgets;
+    for (const Control& control : table)
+        widgets.push_back(CreateControl(control, du));
+    // A label names the field that follows it.
+    for (std::size_t i = 0; i + 1 < table.size(); ++i) {
+        if (table[i].kind == Control::kLabel) {
+            static_cast<QLabel*>(widgets[i])->setBuddy(widgets[i + 1]);
+        }
+    }
+    // Tab order follows the order of creation; the template field comes
+    // first and has the focus.
+    template_->setFocus();
+    ConnectControls();
+    return widgets;
+}
 
-    // Frames first, so the controls drawn over them stay on top.
-    auto group = [&](const QString& title, QRect r) {
-        auto* box = new QGroupBox(title, this);
-        box->setGeometry(r);
-        return box;
-    };
-    QGroupBox* nameGroup = group(tr("Name"), du.Rect(7, 7, 223, 63));
-    QGroupBox* extGroup = group(tr("Extension"), du.Rect(237, 7, 147, 29));
-    QGroupBox* caseGroup = group(tr("Change Case"), du.Rect(237, 39, 147, 31));
-    QGroupBox* replaceGroup = group(tr("Replace"), du.Rect(7, 74, 377, 45));
-    nameGroup->setObjectName("group1006");
-    extGroup->setObjectName("group1005");
-    caseGroup->setObjectName("group1004");
-    replaceGroup->setObjectName("group1003");
-
-    template_ = new QComboBox(this);
+void CBatchRenameDlg::SetUpTemplateField() {
     template_->setEditable(true);
     template_->setInsertPolicy(QComboBox::NoInsert);
     template_->lineEdit()->setMaxLength(kTemplateLimit);
     new CMyComboBoxEdit(template_->lineEdit());
-    template_->setGeometry(du.Rect(12, 18, 213, 14));
+}
 
-    picker_ = new QComboBox(this);
+void CBatchRenameDlg::FillTokenPicker() {
     picker_->addItems({
         tr("Select a template to add."),
         tr("Original File Name <N>"),
@@ -174,72 +321,23 @@ void CBatchRenameDlg::BuildControls() {
         tr("Current Time <THHmmss> - 031045"),
         tr("Current Time <THH_mm_ss> - 03_10_45"),
     });
-    picker_->setGeometry(du.Rect(12, 34, 178, 14));
-    auto* addToken = new QPushButton(tr("Add"), this);
-    addToken->setGeometry(du.Rect(192, 33, 34, 14));
-    addToken->setObjectName("button1169");
+}
 
-    auto* startLabel = new QLabel(tr("Start Num:"), this);
-    startLabel->setGeometry(du.Rect(24, 53, 40, 8).adjusted(0, -2, 0, 2));
-    startLabel->setObjectName("label1007");
-    start_ = new QSpinBox(this);
-    start_->setRange(0, BatchRenameLogic::kMaxNumber);
-    start_->setGeometry(du.Rect(68, 51, 46, 14));
-    startLabel->setBuddy(start_);
-    auto* stepLabel = new QLabel(tr("Increment:"), this);
-    stepLabel->setGeometry(du.Rect(120, 53, 39, 8).adjusted(0, -2, 0, 2));
-    stepLabel->setObjectName("label1008");
-    step_ = new QSpinBox(this);
-    step_->setRange(1, BatchRenameLogic::kMaxNumber);
-    step_->setGeometry(du.Rect(163, 51, 43, 14));
-    stepLabel->setBuddy(step_);
-
-    changeExtension_ = new QCheckBox(tr("Change"), this);
-    changeExtension_->setGeometry(du.Rect(246, 19, 48, 10));
-    extension_ = new QLineEdit(this);
-    extension_->setGeometry(du.Rect(300, 18, 48, 12));
-
-    case_ = new QComboBox(this);
+void CBatchRenameDlg::FillCaseModes() {
     case_->addItems({tr("No Change"), tr("Change all to uppercase"), tr("Change all to lowercase"),
                      tr("Change the name to uppercase"), tr("Change the name to lowercase"),
                      tr("Change the extension to uppercase"),
                      tr("Change the extension to lowercase"),
                      tr("Change the first letter to uppercase")});
-    case_->setGeometry(du.Rect(244, 52, 133, 14));
+}
 
-    auto* findLabel = new QLabel(tr("Find what:"), this);
-    findLabel->setGeometry(du.Rect(13, 87, 49, 8).adjusted(0, -2, 0, 2));
-    find_ = new QLineEdit(this);
-    find_->setGeometry(du.Rect(66, 85, 90, 12));
-    findLabel->setBuddy(find_);
-    auto* replaceLabel = new QLabel(tr("Replace with:"), this);
-    replaceLabel->setGeometry(du.Rect(13, 102, 49, 8).adjusted(0, -2, 0, 2));
-    replace_ = new QLineEdit(this);
-    replace_->setGeometry(du.Rect(66, 101, 90, 12));
-    replaceLabel->setBuddy(replace_);
-    caseSensitive_ = new QCheckBox(tr("Case Sensitive"), this);
-    caseSensitive_->setGeometry(du.Rect(167, 87, 66, 10));
-    normalize_ = new QCheckBox(tr("Normalize unicode (Mac filenames)"), this);
-    normalize_->setGeometry(du.Rect(246, 87, 136, 10));
-
-    sortKey_ = new QComboBox(this);
+void CBatchRenameDlg::FillSortKeys() {
     sortKey_->addItems({tr("Name"), tr("Extension"), tr("Modified Time"), tr("File Size")});
-    sortKey_->setGeometry(du.Rect(7, 125, 76, 14));
-    descending_ = new QCheckBox(tr("Descending"), this);
-    descending_->setGeometry(du.Rect(90, 126, 53, 10));
-    auto* sort = new QPushButton(tr("Sort"), this);
-    sort->setGeometry(du.Rect(147, 124, 56, 14));
-    auto* addFiles = new QPushButton(tr("&Add Files"), this);
-    addFiles->setGeometry(du.Rect(250, 124, 65, 14));
-    addFiles->setObjectName("button1000");
-    auto* addFolder = new QPushButton(tr("Add &Folder"), this);
-    addFolder->setGeometry(du.Rect(319, 124, 65, 14));
-    addFolder->setObjectName("button1002");
+}
 
+void CBatchRenameDlg::SetUpList() {
     model_ = new PreviewModel(logic_, this);
-    list_ = new QTableView(this);
     list_->setModel(model_);
-    list_->setGeometry(du.Rect(7, 144, 377, 127));
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setShowGrid(false);
@@ -256,29 +354,10 @@ void CBatchRenameDlg::BuildControls() {
     list_->setDropIndicatorShown(true);
     list_->setDragDropMode(QAbstractItemView::DragDrop);
     list_->setDefaultDropAction(Qt::MoveAction);
+}
 
-    auto* up = new QPushButton(QStringLiteral("\u25B2"), this);
-    up->setGeometry(du.Rect(7, 276, 30, 14));
-    up->setObjectName("button1183");
-    auto* down = new QPushButton(QStringLiteral("\u25BC"), this);
-    down->setGeometry(du.Rect(41, 276, 30, 14));
-    down->setObjectName("button1184");
-    copy_ = new QPushButton(tr("&Copy to Clipboard"), this);
-    copy_->setGeometry(du.Rect(80, 276, 90, 14));
-    rename_ = new QPushButton(tr("&Rename"), this);
-    rename_->setGeometry(du.Rect(214, 276, 61, 14));
-    rename_->setDefault(true);
-    auto* quit = new QPushButton(tr("&Quit"), this);
-    quit->setGeometry(du.Rect(280, 276, 50, 14));
-    quit->setObjectName("button2");
-    auto* help = new QPushButton(tr("&Help"), this);
-    help->setGeometry(du.Rect(334, 276, 50, 14));
-    help->setObjectName("button9");
-
-    // Tab order follows the order of creation, which is the dialog's order;
-    // the template field comes first and has the focus.
-    template_->setFocus();
-
+// Every change of an option previews again, once typing pauses.
+void CBatchRenameDlg::ConnectControls() {
     connect(template_, &QComboBox::editTextChanged, this, &CBatchRenameDlg::ScheduleRefresh);
     connect(template_, qOverload<int>(&QComboBox::activated), this,
             &CBatchRenameDlg::ScheduleRefresh);
@@ -299,20 +378,14 @@ void CBatchRenameDlg::BuildControls() {
         templatePick_ = index;
         InsertTemplateToken(index);
     });
-    connect(addToken, &QPushButton::clicked, this, [this] { InsertTemplateToken(templatePick_); });
-    connect(sort, &QPushButton::clicked, this, &CBatchRenameDlg::SortList);
-    connect(addFiles, &QPushButton::clicked, this, &CBatchRenameDlg::AddFilesCommand);
-    connect(addFolder, &QPushButton::clicked, this, &CBatchRenameDlg::AddFolderCommand);
-    connect(up, &QPushButton::clicked, this, &CBatchRenameDlg::MoveSelectionUp);
-    connect(down, &QPushButton::clicked, this, &CBatchRenameDlg::MoveSelectionDown);
-    connect(copy_, &QPushButton::clicked, this, &CBatchRenameDlg::CopyNewNames);
-    connect(rename_, &QPushButton::clicked, this, &CBatchRenameDlg::OnRename);
-    connect(quit, &QPushButton::clicked, this, &QDialog::reject);
-    connect(help, &QPushButton::clicked, this, &CBatchRenameDlg::OpenHelpPage);
     connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
             &CBatchRenameDlg::OpenHelpPage);
     connect(model_, &PreviewModel::rowsDropped, this, &CBatchRenameDlg::DropRows);
     connect(model_, &PreviewModel::pathsDropped, this, &CBatchRenameDlg::AddDroppedPaths);
+}
+
+void CBatchRenameDlg::AddPickedToken() {
+    InsertTemplateToken(templatePick_);
 }
 
 void CBatchRenameDlg::ShowOptions() {
@@ -340,41 +413,15 @@ void CBatchRenameDlg::ShowOptions() {
         template_->lineEdit()->selectAll();
     }
     logic_.Options().nameTemplate = ToU16(template_->currentText());
-    timer100_.stop();  // filling the controls is not a change by the user
+    previewTimer_.stop();  // filling the controls is not a change by the user
 }
 
-void CBatchRenameDlg::RegisterLayout() {
+void CBatchRenameDlg::RegisterLayout(const std::vector<Control>& table,
+                                     const std::vector<QWidget*>& widgets) {
     layout_.SetInitialRect(Rect{0, 0, width(), height()});
-    const auto add = [&](QWidget* widget, std::uint16_t anchors) {
-        layout_.Add(std::make_unique<CWndLayout>(widget, anchors, DockNone));
-    };
-    const std::uint16_t rightBottom = AnchorRight | AnchorBottom;
-    const std::uint16_t leftBottom = AnchorLeft | AnchorBottom;
-    const std::uint16_t topRight = AnchorTop | AnchorRight;
-    const std::uint16_t topWide = AnchorTop | AnchorLeft | AnchorRight;
-    add(rename_, rightBottom);
-    add(findChild<QPushButton*>("button2"), rightBottom);
-    add(findChild<QPushButton*>("button9"), rightBottom);
-    add(findChild<QPushButton*>("button1183"), leftBottom);
-    add(findChild<QPushButton*>("button1184"), leftBottom);
-    add(copy_, leftBottom);
-    add(list_, AnchorTop | AnchorLeft | AnchorRight | AnchorBottom);
-    add(findChild<QPushButton*>("button1000"), topRight);
-    add(findChild<QPushButton*>("button1002"), topRight);
-    add(findChild<QGroupBox*>("group1003"), topWide);
-    add(findChild<QGroupBox*>("group1004"), topRight);
-    add(case_, topRight);
-    add(findChild<QGroupBox*>("group1005"), topRight);
-    add(changeExtension_, topRight);
-    add(extension_, topRight);
-    add(findChild<QGroupBox*>("group1006"), topWide);
-    add(template_, topWide);
-    add(picker_, topWide);
-    add(findChild<QPushButton*>("button1169"), topRight);
-    add(findChild<QLabel*>("label1007"), AnchorTop);
-    add(start_, AnchorTop);
-    add(findChild<QLabel*>("label1008"), AnchorTop);
-    add(step_, AnchorTop);
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        layout_.Add(std::make_unique<CWndLayout>(widgets[i], table[i].anchors, DockNone));
+    }
 }
 
 void CBatchRenameDlg::resizeEvent(QResizeEvent* event) {
@@ -384,11 +431,11 @@ void CBatchRenameDlg::resizeEvent(QResizeEvent* event) {
 }
 
 void CBatchRenameDlg::ScheduleRefresh() {
-    timer100_.start();  // restarting replaces the pending preview
+    previewTimer_.start();  // restarting replaces the pending preview
 }
 
 void CBatchRenameDlg::PreviewNow() {
-    timer100_.stop();
+    previewTimer_.stop();
     GatherOptions();
     RefreshPreview();
 }
@@ -553,20 +600,40 @@ void CBatchRenameDlg::SaveSettings() {
     ui::SaveSettings(*settings_, logic_.Options(), entries);
 }
 
-bool CBatchRenameDlg::RunRename(bool& targetExists, QString& details) {
+CBatchRenameDlg::RunEnd CBatchRenameDlg::RunRename(QString& details) {
     // A run that cannot keep its journal does not start.
-    std::string journalError;
-    const std::string journalFolder = MakeRunJournalFolder(journalError);
-    if (journalFolder.empty()) {
-        details = QString::fromStdString(journalError);
-        return false;
+    PreparedRun prepared = PrepareJournaledRun(
+        BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()));
+    if (!prepared.ready) {
+        details = QString::fromStdString(prepared.error);
+        return RunEnd::kNotStarted;
     }
-    RealFileSystem fs;
-    RunJournal journal(journalFolder, fs);
-    RenameRun run(
-        BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()),
-        fs, RenameRunSettings{.journal = &journal});
-    if (!run.Start()) return false;
+    RenameRun& run = prepared.ready->run;
+    const RunJournal& journal = prepared.ready->journal;
+    if (!run.Start()) return RunEnd::kNotStarted;
+    FollowRun(run);
+    details = FailureDetails(run, journal);
+    if (run.Outcome() == RenameOutcome::kRenamed && journal.Unfinished()) {
+        QMessageBox box(QMessageBox::Warning, tr("Trelvo Renamer"),
+                        tr("The files were renamed, but the record of the run could not be "
+                           "closed. Remove it before the next start, or the next start puts the "
+                           "old names back."),
+                        QMessageBox::Ok, this);
+        box.setDetailedText(QString::fromStdString(journal.Path()) + QLatin1Char('\n') + details);
+        box.exec();
+    }
+    switch (run.Outcome()) {
+        case RenameOutcome::kRenamed:
+            return RunEnd::kRenamed;
+        case RenameOutcome::kTargetExists:
+            return RunEnd::kTargetExists;
+        case RenameOutcome::kRolledBack:
+            break;
+    }
+    return RunEnd::kFailed;
+}
+
+void CBatchRenameDlg::FollowRun(RenameRun& run) {
     runActive_ = true;
     {
         CProgressDlg progress(tr("Trelvo Renamer"), tr("Renaming..."), run.Progress(), this);
@@ -576,7 +643,9 @@ bool CBatchRenameDlg::RunRename(bool& targetExists, QString& details) {
     }
     run.Join();
     runActive_ = false;
-    targetExists = run.Outcome() == RenameOutcome::kTargetExists;
+}
+
+QString CBatchRenameDlg::FailureDetails(const RenameRun& run, const RunJournal& journal) {
     // The file that could not move and why, or the journal that could not
     // be closed, for the details of the message.
     QStringList lines;
@@ -588,17 +657,7 @@ bool CBatchRenameDlg::RunRename(bool& targetExists, QString& details) {
         }
     }
     if (!journal.Error().empty()) lines << QString::fromStdString(journal.Error());
-    details = lines.join(QLatin1Char('\n'));
-    if (run.Outcome() == RenameOutcome::kRenamed && journal.Unfinished()) {
-        QMessageBox box(QMessageBox::Warning, tr("Trelvo Renamer"),
-                        tr("The files were renamed, but the record of the run could not be "
-                           "closed. Remove it before the next start, or the next start puts the "
-                           "old names back."),
-                        QMessageBox::Ok, this);
-        box.setDetailedText(QString::fromStdString(journal.Path()) + QLatin1Char('\n') + details);
-        box.exec();
-    }
-    return run.Outcome() == RenameOutcome::kRenamed;
+    return lines.join(QLatin1Char('\n'));
 }
 
 void CBatchRenameDlg::OnCloseRequest() {
@@ -660,33 +719,42 @@ void CBatchRenameDlg::OnRename() {
     }
     GatherOptions();
     SaveSettings();
-    bool targetExists = false;
     QString details;
-    const bool renamed = RunRename(targetExists, details);
+    const RunEnd end = RunRename(details);
     if (closeHeld_) {
         closeHeld_ = false;
         EndForCloseRequest();
         return;
     }
-    if (renamed) {
-        CRenameCompleteDlg complete(this);
-        if (complete.exec() == CRenameCompleteDlg::kRestart) {
-            logic_.Restart();
-            AfterRowsChanged();
+    switch (end) {
+        case RunEnd::kRenamed:
+            OfferRestart();
             return;
-        }
-        done(QDialog::Accepted);
-        return;
+        case RunEnd::kTargetExists:
+            QMessageBox::critical(
+                this, tr("Trelvo Renamer"),
+                tr("There is already a file with the same name in this location."));
+            return;
+        case RunEnd::kFailed:
+        case RunEnd::kNotStarted:
+            break;
     }
-    if (targetExists) {
-        QMessageBox::critical(this, tr("Trelvo Renamer"),
-                              tr("There is already a file with the same name in this location."));
-        return;
-    }
-    QMessageBox failed(QMessageBox::Critical, tr("Trelvo Renamer"), tr("Unable to rename the file."),
-                       QMessageBox::Ok, this);
+    QMessageBox failed(QMessageBox::Critical, tr("Trelvo Renamer"),
+                       tr("Unable to rename the file."), QMessageBox::Ok, this);
     if (!details.isEmpty()) failed.setDetailedText(details);
     failed.exec();
+    // Nothing was tried when the run could not start: the list stays for
+    // another go.
+    if (end == RunEnd::kFailed) done(QDialog::Accepted);
+}
+
+void CBatchRenameDlg::OfferRestart() {
+    CRenameCompleteDlg complete(this);
+    if (complete.exec() == CRenameCompleteDlg::kRestart) {
+        logic_.Restart();
+        AfterRowsChanged();
+        return;
+    }
     done(QDialog::Accepted);
 }
 

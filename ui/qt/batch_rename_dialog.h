@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "ui/logic/batch_rename_logic.h"
 #include "ui/logic/extra_win_receiver.h"
@@ -17,13 +18,17 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTableView;
+class QWidget;
 
 namespace morix {
+class RenameRun;
+class RunJournal;
 class SettingsStore;
-}
+}  // namespace morix
 
 namespace morix::ui {
 
+class DialogUnits;
 class PreviewModel;
 
 class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdateOwner {
@@ -78,8 +83,19 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void resizeEvent(QResizeEvent* event) override;
 
   private:
-    void BuildControls();
-    void RegisterLayout();
+    struct Control;
+    std::vector<Control> ControlTable();
+    QWidget* CreateControl(const Control& control, const DialogUnits& du);
+    // Creates the table's controls; the widgets in the table's order.
+    std::vector<QWidget*> BuildControls(const std::vector<Control>& table);
+    void SetUpTemplateField();
+    void FillTokenPicker();
+    void FillCaseModes();
+    void FillSortKeys();
+    void SetUpList();
+    void ConnectControls();
+    void RegisterLayout(const std::vector<Control>& table, const std::vector<QWidget*>& widgets);
+    void AddPickedToken();
     void ShowOptions();
     void SaveSettings();
     void ScheduleRefresh();
@@ -89,9 +105,20 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void SelectionToView();
     void AddDroppedPaths(const QList<QByteArray>& paths);
     void DropRows(int target);
-    // details: what went wrong, for a person, when the run failed.
-    bool RunRename(bool& targetExists, QString& details);
-    void OnTimer101();
+    enum class RunEnd {
+        kRenamed,
+        kTargetExists,
+        kFailed,      // tried and rolled back
+        kNotStarted,  // nothing was tried
+    };
+    // details: what went wrong, for a person, when the run failed or could
+    // not start.
+    RunEnd RunRename(QString& details);
+    // Shows the progress of the started run until it ends.
+    void FollowRun(RenameRun& run);
+    static QString FailureDetails(const RenameRun& run, const RunJournal& journal);
+    void OfferRestart();
+    void CheckVersionOnceConnected();
     void OnUpdateResult(int result);
     void AddHandedPath(const std::u16string& path, bool isFolder);
     void EndForCloseRequest();
@@ -106,8 +133,8 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     SettingsStore* settings_;
     PreviewModel* model_ = nullptr;
     CLayoutManager layout_;
-    QTimer timer100_;
-    QTimer timer101_;
+    QTimer previewTimer_;       // previews once the user pauses
+    QTimer versionCheckTimer_;  // waits for a connection, then checks the version
     int updateRetries_ = 0;
     std::function<bool()> networkProbe_;
     std::unique_ptr<CUpdateChecker> checker_;  // stopped and joined with the window

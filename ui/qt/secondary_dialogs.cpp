@@ -56,12 +56,12 @@ CNameRangeDlg::CNameRangeDlg(const QString& name, QWidget* parent) : QDialog(par
         accept();
     });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(&timer_, &QTimer::timeout, this, &CNameRangeDlg::OnTimer);
-    timer_.start(100);
+    connect(&selectionPoll_, &QTimer::timeout, this, &CNameRangeDlg::FollowNameSelection);
+    selectionPoll_.start(100);
     startEdit_->setFocus();
 }
 
-void CNameRangeDlg::OnTimer() {
+void CNameRangeDlg::FollowNameSelection() {
     if (!name_->hasFocus() || !name_->hasSelectedText()) return;
     const int s = name_->selectionStart();
     const int e = s + static_cast<int>(name_->selectedText().size());

@@ -29,7 +29,7 @@ class CNameRangeDlg : public QDialog {
     QString Length() const { return length_; }
 
   private:
-    void OnTimer();
+    void FollowNameSelection();
 
     QLineEdit* name_ = nullptr;
     QLineEdit* startEdit_ = nullptr;
@@ -38,7 +38,7 @@ class CNameRangeDlg : public QDialog {
     QString length_;
     int lastStart_ = 0;
     int lastEnd_ = 0;
-    QTimer timer_;
+    QTimer selectionPoll_;  // copies the selection of the name into the fields
 };
 
 // Follows a run ten times a second; shown only once the run has taken a
