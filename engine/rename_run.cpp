@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <future>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -69,15 +70,13 @@ constexpr std::uint32_t kNone = kNoItem;
 // query per target.
 constexpr std::size_t kListFolderFrom = 64;
 
-// Phase 1: whether a target is taken by something that is not a file of the
-// run, or shared by two files (which can never both arrive). A target that differs from the file's
-// own name in letter case only is the file itself when the folder does not list the target's exact
-// name (a case-insensitive volume found the file under its old spelling).
 enum class Targets { kFree, kTaken, kShared };
 
-Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
-                     const std::vector<std::string>& newPaths,
-                     const std::vector<std::uint32_t>& targetJob) {
+// The jobs whose targets are not names of the run's own files, by the
+// target's folder (with its final "/").
+std::unordered_map<std::string_view, std::vector<std::uint32_t>> OutsideTargetsByFolder(
+    const std::vector<std::string>& oldPaths, const std::vector<std::string>& newPaths,
+    const std::vector<std::uint32_t>& targetJob) {
     std::unordered_map<std::string_view, std::vector<std::uint32_t>> byFolder;
     std::vector<std::uint32_t>* last = nullptr;
     std::string_view lastFolder;
@@ -92,8 +91,41 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
             last->push_back(j);
         }
     }
+    return byFolder;
+}
+
+// The targets of one folder, checked against one listing of it (a volume
+// that keeps names exactly).
+Targets CheckAgainstListing(const std::vector<std::string>& names,
+                            const std::vector<std::uint32_t>& jobs,
+                            const std::function<std::string_view(std::uint32_t)>& nameOf) {
+    // Ids below names.size() are the folder's entries, the others the
+    // targets in job order.
+    const auto listed = static_cast<std::uint32_t>(names.size());
+    const auto keyOf = [&](std::uint32_t id) -> std::string_view {
+        return id < listed ? std::string_view(names[id]) : nameOf(jobs[id - listed]);
+    };
+    FlatHashIndex seen;
+    seen.Reserve(names.size() + jobs.size());
+    for (std::uint32_t id = 0; id < listed + jobs.size(); ++id) {
+        const std::string_view key = keyOf(id);
+        const std::uint32_t first = seen.Insert(
+            HashBytes(key), id, [&](std::uint32_t other) { return keyOf(other) == key; });
+        if (first != id && id >= listed) return first < listed ? Targets::kTaken : Targets::kShared;
+    }
+    return Targets::kFree;
+}
+
+// Whether a target is taken by something that is not a file of the run, or
+// shared by two files (which can never both arrive). A target that differs
+// from the file's own name in letter case only is the file itself when the
+// folder does not list the target's exact name (a case-insensitive volume
+// found the file under its old spelling).
+Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
+                     const std::vector<std::string>& newPaths,
+                     const std::vector<std::uint32_t>& targetJob) {
     std::vector<std::string> names;
-    for (const auto& entry : byFolder) {
+    for (const auto& entry : OutsideTargetsByFolder(oldPaths, newPaths, targetJob)) {
         // Named references, not a structured binding: clang before 16 lets
         // no lambda capture a binding.
         const std::string_view folderWithSlash = entry.first;
@@ -117,25 +149,9 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
         // spellings a name covers.
         const bool exact = fs.KeepsExactNames(folder);
         if (jobs.size() >= kListFolderFrom && exact) {
-            if (!listFolder()) {
-                return Targets::kTaken;
-            }
-            // Ids below names.size() are the folder's entries, the others
-            // the targets in job order.
-            const auto listed = static_cast<std::uint32_t>(names.size());
-            const auto keyOf = [&](std::uint32_t id) -> std::string_view {
-                return id < listed ? std::string_view(names[id]) : nameOf(jobs[id - listed]);
-            };
-            FlatHashIndex seen;
-            seen.Reserve(names.size() + jobs.size());
-            for (std::uint32_t id = 0; id < listed + jobs.size(); ++id) {
-                const std::string_view key = keyOf(id);
-                const std::uint32_t first = seen.Insert(
-                    HashBytes(key), id, [&](std::uint32_t other) { return keyOf(other) == key; });
-                if (first != id && id >= listed) {
-                    return first < listed ? Targets::kTaken : Targets::kShared;
-                }
-            }
+            if (!listFolder()) return Targets::kTaken;
+            if (const Targets t = CheckAgainstListing(names, jobs, nameOf); t != Targets::kFree)
+                return t;
             continue;
         }
         std::unordered_set<std::string_view> targets;
@@ -259,241 +275,293 @@ bool RunByDepth(Relocator& relocator, std::vector<RelocationItem>& items,
 
 }  // namespace
 
-RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
-                            const RenameRunSettings& settings) {
-    const auto count = static_cast<std::uint32_t>(jobs.size());
-    const auto giveUp = [&](RenameOutcome outcome) {
-        progress.SetFinished();
-        return outcome;
-    };
-    std::vector<std::string> oldPaths(count), newPaths(count);
-    ParallelFor(count, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) {
-            oldPaths[j] = EncodeFileName(jobs[j].oldPath);
-            newPaths[j] = EncodeFileName(jobs[j].newPath);
-        }
-    });
-    FlatHashIndex runFiles;  // job ids by old path
-    runFiles.Reserve(count);
-    for (std::uint32_t j = 0; j < count; ++j) {
-        const std::string& path = oldPaths[j];
-        if (runFiles.Insert(HashBytes(path), j,
-                            [&](std::uint32_t other) { return oldPaths[other] == path; }) != j) {
-            // Two jobs for one file can never both succeed; touch nothing.
-            return giveUp(RenameOutcome::kRolledBack);
-        }
+namespace {
+
+// One run, phase by phase: each phase either leads on to the next or ends
+// the run with an outcome.
+class RenameRunner {
+  public:
+    RenameRunner(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
+                 const RenameRunSettings& settings)
+        : jobs_(jobs),
+          progress_(progress),
+          fs_(fs),
+          settings_(settings),
+          count_(static_cast<std::uint32_t>(jobs.size())),
+          mover_(fs),
+          useExchange_(settings.useExchange),
+          relocator_(mover_, useExchange_, oldPaths_, pathStore_) {}
+
+    RenameOutcome Run() {
+        if (!Plan() || !LockFolders() || !Identify()) return GiveUp(RenameOutcome::kRolledBack);
+        if (const std::optional<RenameOutcome> refused = RecordAndCheckTargets())
+            return GiveUp(*refused);
+        const bool complete = MoveForward();
+        if (!complete) MoveBack();
+        Settle(complete);
+        progress_.SetFinished();
+        return complete ? RenameOutcome::kRenamed : RenameOutcome::kRolledBack;
     }
-    // The job whose file stands at each target, if any. A file of the run
-    // can make way for one other file only, and not at all when it keeps its
-    // name: such a run could never finish, so nothing moves.
-    std::vector<std::uint32_t> targetJob(count, kNone);
-    std::vector<bool> madeWay(count, false);
-    for (std::uint32_t j = 0; j < count; ++j) {
-        const std::string& path = newPaths[j];
-        const std::uint32_t k = runFiles.Find(
-            HashBytes(path), [&](std::uint32_t other) { return oldPaths[other] == path; });
-        targetJob[j] = k;
-        if (k == kNone || k == j) {
-            continue;
+
+  private:
+    RenameOutcome GiveUp(RenameOutcome outcome) {
+        progress_.SetFinished();
+        return outcome;
+    }
+
+    // The paths as bytes, and the job whose file stands at each target. Two
+    // jobs for one file, a file that keeps its name while another needs
+    // it, or one that must make way for two: such a run could never finish,
+    // so nothing moves.
+    bool Plan() {
+        oldPaths_.resize(count_);
+        newPaths_.resize(count_);
+        ParallelFor(count_, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t j = begin; j < end; ++j) {
+                oldPaths_[j] = EncodeFileName(jobs_[j].oldPath);
+                newPaths_[j] = EncodeFileName(jobs_[j].newPath);
+            }
+        });
+        FlatHashIndex runFiles;  // job ids by old path
+        runFiles.Reserve(count_);
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            const std::string& path = oldPaths_[j];
+            if (runFiles.Insert(HashBytes(path), j, [&](std::uint32_t other) {
+                    return oldPaths_[other] == path;
+                }) != j) {
+                return false;
+            }
         }
-        if (oldPaths[k] == newPaths[k] || madeWay[k]) {
-            return giveUp(RenameOutcome::kRolledBack);
+        targetJob_.assign(count_, kNone);
+        madeWay_.assign(count_, false);
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            const std::string& path = newPaths_[j];
+            const std::uint32_t k = runFiles.Find(
+                HashBytes(path), [&](std::uint32_t other) { return oldPaths_[other] == path; });
+            targetJob_[j] = k;
+            if (k == kNone || k == j) continue;
+            if (oldPaths_[k] == newPaths_[k] || madeWay_[k]) return false;
+            madeWay_[k] = true;
         }
-        madeWay[k] = true;
+        return true;
     }
 
     // No other run renames in these folders until this one has ended.
-    std::vector<UniqueFd> locks;
-    std::string lockedFolder;
-    if (const int error = LockFolders(fs, oldPaths, newPaths, settings, locks, lockedFolder);
-        error != 0) {
-        for (RenameJob& job : jobs) {
+    bool LockFolders() {
+        std::string lockedFolder;
+        const int error =
+            morix::LockFolders(fs_, oldPaths_, newPaths_, settings_, locks_, lockedFolder);
+        if (error == 0) return true;
+        for (RenameJob& job : jobs_) {
             if (job.oldPath != job.newPath && EncodeFileName(Folder(job.oldPath)) == lockedFolder) {
                 job.error = error;
                 break;
             }
         }
-        return giveUp(RenameOutcome::kRolledBack);
+        return false;
     }
 
     // Who each file is, checked again before each of its moves; and on
     // volumes whose inode numbers cannot be trusted later, the parking name
     // of every file whose move depends on others.
-    SafeMover mover(fs);
-    std::vector<FileIdentity> identities(count);
-    std::vector<std::uint8_t> stable(count, 1);
-    std::vector<std::string> parkNames(count);
-    std::vector<std::uint32_t> parked;  // jobs that pass through their parking names, in order
-    {
+    bool Identify() {
+        identities_.resize(count_);
+        stable_.assign(count_, 1);
+        parkNames_.resize(count_);
         std::vector<int> errors;
         {
-            std::vector<const std::string*> sources(count);
-            for (std::uint32_t j = 0; j < count; ++j) {
-                if (oldPaths[j] != newPaths[j]) sources[j] = &oldPaths[j];
+            std::vector<const std::string*> sources(count_);
+            for (std::uint32_t j = 0; j < count_; ++j) {
+                if (oldPaths_[j] != newPaths_[j]) sources[j] = &oldPaths_[j];
             }
-            fs.IdentifyAll(sources, identities, errors);
+            fs_.IdentifyAll(sources, identities_, errors);
         }
         std::string lastFolder;
         bool lastStable = true;
         std::unordered_set<std::string> promised;
-        for (std::uint32_t j = 0; j < count; ++j) {
-            if (oldPaths[j] == newPaths[j]) continue;
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            if (oldPaths_[j] == newPaths_[j]) continue;
             if (errors[j] != 0) {
-                jobs[j].error = errors[j];  // gone, or unreadable: the run cannot finish
-                return giveUp(RenameOutcome::kRolledBack);
+                jobs_[j].error = errors[j];  // gone, or unreadable: the run cannot finish
+                return false;
             }
-            const std::string_view folder = FolderView(oldPaths[j]);
+            const std::string_view folder = FolderView(oldPaths_[j]);
             if (j == 0 || folder != lastFolder) {
                 lastFolder.assign(folder);
-                lastStable = fs.KeepsInodeNumbers(lastFolder.empty() ? "/" : lastFolder);
+                lastStable = fs_.KeepsInodeNumbers(lastFolder.empty() ? "/" : lastFolder);
             }
-            stable[j] = lastStable;
-            if (!lastStable && Entangled(j, oldPaths, newPaths, targetJob, madeWay)) {
+            stable_[j] = lastStable;
+            if (!lastStable && Entangled(j, oldPaths_, newPaths_, targetJob_, madeWay_)) {
                 const std::string park =
-                    mover.TempPath(lastFolder, ExtensionOf(oldPaths[j]), &promised);
+                    mover_.TempPath(lastFolder, ExtensionOf(oldPaths_[j]), &promised);
                 if (park.empty()) {
-                    jobs[j].error = EEXIST;
-                    return giveUp(RenameOutcome::kRolledBack);
+                    jobs_[j].error = EEXIST;
+                    return false;
                 }
-                parkNames[j] = NameOf(park);
+                parkNames_[j] = NameOf(park);
                 promised.insert(park);
-                parked.push_back(j);
+                parked_.push_back(j);
             }
         }
+        return true;
     }
 
     // The journal takes what identifies the volumes beside the check of the
-    // targets; both only read.
-    std::future<bool> journalPrepared;
-    if (settings.journal != nullptr) {
-        // On a thread of its own where one can start, else when asked for.
-        journalPrepared = std::async(std::launch::async | std::launch::deferred, [&] {
-            return settings.journal->Prepare({oldPaths, newPaths, identities, parkNames, stable});
+    // targets; both only read. Then the journal goes on disk. An outcome
+    // when the run must not start.
+    std::optional<RenameOutcome> RecordAndCheckTargets() {
+        RunJournal* journal = settings_.journal;
+        std::future<bool> journalPrepared;
+        if (journal != nullptr) {
+            // On a thread of its own where one can start, else when asked for.
+            journalPrepared = std::async(std::launch::async | std::launch::deferred, [&] {
+                return journal->Prepare({oldPaths_, newPaths_, identities_, parkNames_, stable_});
+            });
+        }
+        const Targets targets = CheckTargets(fs_, oldPaths_, newPaths_, targetJob_);
+        const bool recorded = !journalPrepared.valid() || journalPrepared.get();
+        switch (targets) {
+            case Targets::kFree:
+                break;
+            case Targets::kTaken:
+                progress_.SetTargetExists();
+                return RenameOutcome::kTargetExists;
+            case Targets::kShared:
+                return RenameOutcome::kRolledBack;
+        }
+        if (!recorded || (journal != nullptr && !journal->Commit()))
+            return RenameOutcome::kRolledBack;
+        return std::nullopt;
+    }
+
+    bool MarkStage(int stage) {
+        return settings_.journal == nullptr || settings_.journal->MarkStage(stage);
+    }
+
+    // Moves item j's file to its parking name.
+    bool Park(std::uint32_t j) {
+        RelocationItem& item = items_[j];
+        item.error = relocator_.Park(j, item.cur, parkPaths_[j]);
+        if (item.error != 0) return false;
+        item.cur = parkPaths_[j];
+        return true;
+    }
+
+    // Every file to its new name. Files whose names depend on each other on
+    // a volume that does not keep inode numbers all go to their parking
+    // names first (then each name they held is free), and the journal says
+    // so before any goes on.
+    bool MoveForward() {
+        relocator_.CheckIdentities(identities_, stable_);
+        items_.resize(count_);
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            items_[j].cur = oldPaths_[j];
+            items_[j].dst = newPaths_[j];
+            if (oldPaths_[j] == newPaths_[j]) {
+                items_[j].state = RelocationItem::State::kArrived;
+                jobs_[j].done = true;
+                progress_.JobDone();
+            }
+        }
+        parkPaths_.resize(count_);
+        for (const std::uint32_t j : parked_)
+            parkPaths_[j] = std::string(FolderView(oldPaths_[j])) + '/' + parkNames_[j];
+        for (const std::uint32_t j : parked_) {
+            if (!Park(j)) return false;
+        }
+        if (!parked_.empty()) {
+            if (!MarkStage(1)) return false;
+            stage_ = 1;
+        }
+        std::vector<std::uint32_t> standing = targetJob_;
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            if (standing[j] != kNone && !parkPaths_[standing[j]].empty()) standing[j] = kNone;
+        }
+        return RunByDepth(relocator_, items_, standing, oldPaths_, true, [&](std::uint32_t j) {
+            jobs_[j].done = true;
+            progress_.JobDone();
         });
     }
-    const Targets targets = CheckTargets(fs, oldPaths, newPaths, targetJob);
-    const bool recorded = !journalPrepared.valid() || journalPrepared.get();
-    switch (targets) {
-        case Targets::kFree:
-            break;
-        case Targets::kTaken:
-            progress.SetTargetExists();
-            return giveUp(RenameOutcome::kTargetExists);
-        case Targets::kShared:
-            return giveUp(RenameOutcome::kRolledBack);
-    }
-    if (!recorded || (settings.journal != nullptr && !settings.journal->Commit())) {
-        return giveUp(RenameOutcome::kRolledBack);
-    }
-    const auto markStage = [&](int stage) {
-        return settings.journal == nullptr || settings.journal->MarkStage(stage);
-    };
 
-    // Phase 2: forward.
-    bool useExchange = settings.useExchange;
-    std::deque<std::string> pathStore;
-    Relocator relocator(mover, useExchange, oldPaths, pathStore);
-    relocator.CheckIdentities(identities, stable);
-    std::vector<RelocationItem> items(count);
-    for (std::uint32_t j = 0; j < count; ++j) {
-        items[j].cur = oldPaths[j];
-        items[j].dst = newPaths[j];
-        if (oldPaths[j] == newPaths[j]) {
-            items[j].state = RelocationItem::State::kArrived;
-            jobs[j].done = true;
-            progress.JobDone();
-        }
-    }
-    std::vector<std::string> parkPaths(count);
-    for (const std::uint32_t j : parked)
-        parkPaths[j] = std::string(FolderView(oldPaths[j])) + '/' + parkNames[j];
-    // Files whose names depend on each other all go to their parking names
-    // first; then each name they held is free.
-    const auto park = [&](std::uint32_t j) {
-        RelocationItem& item = items[j];
-        item.error = relocator.Park(j, item.cur, parkPaths[j]);
-        if (item.error != 0) {
-            return false;
-        }
-        item.cur = parkPaths[j];
-        return true;
-    };
-    bool complete = true;
-    for (const std::uint32_t j : parked) {
-        if (!park(j)) {
-            complete = false;
-            break;
-        }
-    }
-    int stage = 0;
-    if (complete && !parked.empty()) {
-        complete = markStage(1);
-        stage = complete ? 1 : 0;
-    }
-    const std::function<void(std::uint32_t)> forwardArrived = [&](std::uint32_t j) {
-        jobs[j].done = true;
-        progress.JobDone();
-    };
-    if (complete) {
-        std::vector<std::uint32_t> standing = targetJob;
-        for (std::uint32_t j = 0; j < count; ++j) {
-            if (standing[j] != kNone && !parkPaths[standing[j]].empty()) standing[j] = kNone;
-        }
-        complete = RunByDepth(relocator, items, standing, oldPaths, true, forwardArrived);
-    }
-
-    if (!complete) {
-        // Phase 3: every file that left its old name goes back. Parked
-        // files that arrived are parked again first, so that the journal
-        // can say where all of them are; they go on to their old names only
-        // once it says so.
+    // Every file that left its old name goes back. Parked files that
+    // arrived are parked again first, so that the journal can say where all
+    // of them are; they go on to their old names only once it says so.
+    void MoveBack() {
         bool unpark = true;
-        if (stage == 1) {
-            for (const std::uint32_t j : parked) {
-                if (items[j].cur == newPaths[j] && !park(j)) unpark = false;
+        if (stage_ == 1) {
+            for (const std::uint32_t j : parked_) {
+                if (items_[j].cur == newPaths_[j] && !Park(j)) unpark = false;
             }
-            unpark = unpark && markStage(2);
+            unpark = unpark && MarkStage(2);
         }
         PathIndex occupants;
-        for (std::uint32_t j = 0; j < count; ++j) {
-            RelocationItem& item = items[j];
-            item.dst = oldPaths[j];
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            RelocationItem& item = items_[j];
+            item.dst = oldPaths_[j];
             if (item.cur == item.dst) {
                 item.state = RelocationItem::State::kArrived;
             } else {
-                item.state = !unpark && !parkPaths[j].empty() ? RelocationItem::State::kStuck
-                                                              : RelocationItem::State::kPending;
+                item.state = !unpark && !parkPaths_[j].empty() ? RelocationItem::State::kStuck
+                                                               : RelocationItem::State::kPending;
                 occupants.emplace(item.cur, j);
             }
         }
-        std::vector<std::uint32_t> standing(count, kNone);
-        for (std::uint32_t j = 0; j < count; ++j) {
-            if (items[j].state == RelocationItem::State::kPending) {
-                const auto found = occupants.find(items[j].dst);
-                if (found != occupants.end()) {
-                    standing[j] = found->second;
-                }
+        std::vector<std::uint32_t> standing(count_, kNone);
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            if (items_[j].state == RelocationItem::State::kPending) {
+                const auto found = occupants.find(items_[j].dst);
+                if (found != occupants.end()) standing[j] = found->second;
             }
         }
-        RunByDepth(relocator, items, standing, oldPaths, false, [](std::uint32_t) {});
+        RunByDepth(relocator_, items_, standing, oldPaths_, false, [](std::uint32_t) {});
     }
 
-    bool settled = true;  // every file under its old or its new name
-    for (std::uint32_t j = 0; j < count; ++j) {
-        const std::string_view at = items[j].cur;
-        jobs[j].done = at == newPaths[j] && (complete || at != oldPaths[j]);
-        jobs[j].tempPath.clear();
-        if (at != oldPaths[j] && at != newPaths[j]) {
-            jobs[j].tempPath = DecodeFileName(at);
+    // Tells each job where its file ended, and closes the journal when every
+    // file is under its old or its new name.
+    void Settle(bool complete) {
+        bool settled = true;
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            const std::string_view at = items_[j].cur;
+            jobs_[j].done = at == newPaths_[j] && (complete || at != oldPaths_[j]);
+            jobs_[j].tempPath.clear();
+            if (at != oldPaths_[j] && at != newPaths_[j]) {
+                jobs_[j].tempPath = DecodeFileName(at);
+            }
+            if (jobs_[j].error == 0) jobs_[j].error = items_[j].error;
+            settled = settled && (complete ? at == newPaths_[j] : at == oldPaths_[j]);
         }
-        if (jobs[j].error == 0) jobs[j].error = items[j].error;
-        settled = settled && (complete ? at == newPaths[j] : at == oldPaths[j]);
+        if (settled && !mover_.SecondNameLeft() && settings_.journal != nullptr) {
+            settings_.journal->Finish();
+        }
     }
-    if (settled && !mover.SecondNameLeft() && settings.journal != nullptr) {
-        settings.journal->Finish();
-    }
-    progress.SetFinished();
-    return complete ? RenameOutcome::kRenamed : RenameOutcome::kRolledBack;
+
+    std::vector<RenameJob>& jobs_;
+    RenameProgress& progress_;
+    FileSystem& fs_;
+    const RenameRunSettings& settings_;
+    const std::uint32_t count_;
+    std::vector<std::string> oldPaths_, newPaths_;
+    std::vector<std::uint32_t> targetJob_;  // the job whose file stands at each target
+    std::vector<bool> madeWay_;             // the file makes way for another
+    std::vector<UniqueFd> locks_;
+    std::vector<FileIdentity> identities_;
+    std::vector<std::uint8_t> stable_;  // per job: the volume keeps inode numbers
+    std::vector<std::string> parkNames_;
+    std::vector<std::uint32_t> parked_;  // jobs that pass through their parking names, in order
+    std::vector<std::string> parkPaths_;
+    SafeMover mover_;
+    bool useExchange_;
+    std::deque<std::string> pathStore_;
+    Relocator relocator_;
+    std::vector<RelocationItem> items_;
+    int stage_ = 0;  // the last stage the journal records
+};
+
+}  // namespace
+
+RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
+                            const RenameRunSettings& settings) {
+    return RenameRunner(jobs, progress, fs, settings).Run();
 }
 
 RenameRun::RenameRun(std::vector<RenameJob> jobs, FileSystem& fs, RenameRunSettings settings)

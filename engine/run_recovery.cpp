@@ -138,6 +138,9 @@ class RunRestorer {
     }
 
   private:
+    using Candidates = std::unordered_set<std::string>;
+    using ByInode = std::unordered_multimap<std::uint64_t, const std::string*>;
+
     // Finds where each file of folder g is now. False when the folder is not
     // there (yet): a folder of the run above it may still be away.
     bool LocateFolder(std::size_t g) {
@@ -148,25 +151,13 @@ class RunRestorer {
                 items_[i].error = error;
             return true;
         };
-        UniqueFd fd;
-        if (const int error = fs_.OpenFolder(folder.path, fd); error != 0)
+        if (const int error = TakeFolder(folder); error != 0)
             return error == ENOENT ? false : failAll(error);
-        FileIdentity self;
-        if (const int error = fs_.IdentifyOpen(fd.Get(), self); error != 0) return failAll(error);
-        // Another volume mounted there now has names and numbers of its own.
-        std::string volume;
-        const bool sameVolume =
-            folder.volume.empty()
-                ? self.device == folder.device
-                : fs_.VolumeOf(folder.path, volume) == 0 && volume == folder.volume;
-        if (!sameVolume) return failAll(kOtherVolume);
-        UniqueFd lock;
-        if (const int error = fs_.LockFolder(folder.path.empty() ? "/" : folder.path, false, lock);
-            error != 0) {
-            return failAll(error == EWOULDBLOCK ? EBUSY : error);
-        }
-        locks_.push_back(std::move(lock));
         FolderFiles here(fs_, folder.path, record_.started);
+        Candidates candidates;
+        ByInode byInode;
+        if (const int error = FindCandidates(folder, here, candidates, byInode); error != 0)
+            return failAll(error);
         std::unordered_set<std::string> claimed;
         const auto place = [&](std::size_t f, const std::string& name) {
             RelocationItem& item = items_[first + f];
@@ -179,56 +170,98 @@ class RunRestorer {
                 item.state = RelocationItem::State::kPending;
             }
         };
-        // Every name where a file of the run may stand, by the number the
-        // volume gives its file now: the run's old, new and parking names,
-        // and any parking name in the folder.
-        std::unordered_set<std::string> candidates;
+        if (folder.stableInodes) {
+            LocateByInode(folder, here, byInode, claimed, place);
+        } else {
+            LocateByNames(folder, here, claimed, place);
+        }
+        RemoveReservations(folder, here, candidates, claimed);
+        RemoveSecondNames(g, here, byInode, claimed);
+        return true;
+    }
+
+    // Opens folder, makes sure it is still the run's volume, and takes its
+    // lock: 0, ENOENT when the folder is not there, or why it cannot be
+    // used now (kOtherVolume, EBUSY for a live run, an errno value).
+    int TakeFolder(const JournalFolder& folder) {
+        UniqueFd fd;
+        if (const int error = fs_.OpenFolder(folder.path, fd); error != 0) return error;
+        FileIdentity self;
+        if (const int error = fs_.IdentifyOpen(fd.Get(), self); error != 0) return error;
+        // Another volume mounted there now has names and numbers of its own.
+        std::string volume;
+        const bool sameVolume =
+            folder.volume.empty()
+                ? self.device == folder.device
+                : fs_.VolumeOf(folder.path, volume) == 0 && volume == folder.volume;
+        if (!sameVolume) return kOtherVolume;
+        UniqueFd lock;
+        if (const int error = fs_.LockFolder(folder.path.empty() ? "/" : folder.path, false, lock);
+            error != 0) {
+            return error == EWOULDBLOCK ? EBUSY : error;
+        }
+        locks_.push_back(std::move(lock));
+        return 0;
+    }
+
+    // Every name where a file of the run may stand, by the number the
+    // volume gives its file now: the run's old, new and parking names, and
+    // any parking name in the folder. 0, or why the folder cannot be read:
+    // a name that cannot be looked at may hold any of the files.
+    int FindCandidates(const JournalFolder& folder, FolderFiles& here, Candidates& candidates,
+                       ByInode& byInode) {
         for (const JournalFile& file : folder.files) {
             candidates.insert(file.oldName);
             candidates.insert(file.newName);
             if (!file.parkName.empty()) candidates.insert(file.parkName);
         }
         std::vector<std::string> names;
-        if (const int error = fs_.ListNames(folder.path, names); error != 0) return failAll(error);
+        if (const int error = fs_.ListNames(folder.path, names); error != 0) return error;
         const std::string prefix = ParkingPrefix();
         for (std::string& name : names) {
             if (name.compare(0, prefix.size(), prefix) == 0) candidates.insert(std::move(name));
         }
-        std::unordered_multimap<std::uint64_t, const std::string*> byInode;
         for (const std::string& name : candidates) {
             const auto& entry = here.Look(name);
-            // A name that cannot be looked at may hold any of the files.
-            if (entry.error != 0) return failAll(entry.error);
+            if (entry.error != 0) return entry.error;
             if (entry.present) byInode.emplace(entry.identity.inode, &name);
         }
-        if (folder.stableInodes) {
-            LocateByInode(folder, here, byInode, claimed, place);
-        } else {
-            // Each file is where the order of the run's moves says it can be:
-            // a file that passes through its parking name stands there, or
-            // at its new name after "stage 1" and at its old name otherwise;
-            // any other file at its old or its new name.
-            for (std::size_t f = 0; f < folder.files.size(); ++f) {
-                const JournalFile& file = folder.files[f];
-                std::vector<const std::string*> names;
-                if (!file.parkName.empty()) {
-                    names = {&file.parkName, stage_ == 1 ? &file.newName : &file.oldName};
-                } else {
-                    names = {&file.oldName, &file.newName};
-                }
-                for (const std::string* name : names) {
-                    if (!claimed.contains(*name) && here.Holds(*name, file, false)) {
-                        place(f, *name);
-                        break;
-                    }
+        return 0;
+    }
+
+    // On volumes whose inode numbers mean nothing now: each file is where
+    // the order of the run's moves says it can be. A file that passes
+    // through its parking name stands there, or at its new name after
+    // "stage 1" and at its old name otherwise; any other file at its old or
+    // its new name.
+    template <typename Place>
+    void LocateByNames(const JournalFolder& folder, FolderFiles& here,
+                       const std::unordered_set<std::string>& claimed, const Place& place) {
+        for (std::size_t f = 0; f < folder.files.size(); ++f) {
+            const JournalFile& file = folder.files[f];
+            std::vector<const std::string*> names;
+            if (!file.parkName.empty()) {
+                names = {&file.parkName, stage_ == 1 ? &file.newName : &file.oldName};
+            } else {
+                names = {&file.oldName, &file.newName};
+            }
+            for (const std::string* name : names) {
+                if (!claimed.contains(*name) && here.Holds(*name, file, false)) {
+                    place(f, *name);
+                    break;
                 }
             }
         }
-        // Where a volume can neither rename without replacing nor link, a
-        // move first reserves its target as an empty file (or folder); a run
-        // cut between the two leaves it. An empty one made since the run
-        // started under a name of the run, or a parking name, that holds
-        // none of its files is one (a folder goes only while empty).
+    }
+
+    // Where a volume can neither rename without replacing nor link, a move
+    // first reserves its target as an empty file (or folder); a run cut
+    // between the two leaves it. An empty one made since the run started
+    // under a name of the run, or a parking name, that holds none of its
+    // files is one (a folder goes only while empty).
+    void RemoveReservations(const JournalFolder& folder, FolderFiles& here,
+                            const Candidates& candidates,
+                            const std::unordered_set<std::string>& claimed) {
         for (const std::string& name : candidates) {
             if (claimed.contains(name)) continue;
             const FolderFiles::Entry& entry = here.Look(name);
@@ -242,10 +275,16 @@ class RunRestorer {
                 }
             }
         }
-        // Second names of files (a move by link cut short between its two
-        // steps): another name of the run that is a link to the same file,
-        // as the volume numbers its files now. Each goes before anything
-        // moves, as it may stand where a file has to go.
+    }
+
+    // Second names of files of folder g (a move by link cut short between
+    // its two steps): another name of the run that is a link to the same
+    // file, as the volume numbers its files now. Each goes before anything
+    // moves, as it may stand where a file has to go.
+    void RemoveSecondNames(std::size_t g, FolderFiles& here, const ByInode& byInode,
+                           const std::unordered_set<std::string>& claimed) {
+        const JournalFolder& folder = record_.folders[g];
+        const std::uint32_t first = firstItem_[g];
         for (std::size_t f = 0; f < folder.files.size(); ++f) {
             const RelocationItem& item = items_[first + f];
             if (item.state == RelocationItem::State::kStuck) continue;
@@ -270,7 +309,6 @@ class RunRestorer {
                 }
             }
         }
-        return true;
     }
 
     // On volumes that keep inode numbers: a file is found by its number under
