@@ -70,28 +70,23 @@ FileFacts ReadFileFacts(std::u16string_view path) {
     return FactsOf(st);
 }
 
-FileFactsReader::~FileFactsReader() {
-    if (folderFd_ >= 0) ::close(folderFd_);
-}
-
 FileFacts FileFactsReader::Read(std::u16string_view path) {
     const std::u16string_view folder = Folder(path);
     // A path that ends in "/" names the folder itself, which no name inside
     // the open folder does.
     if (folder.empty() || FileName(path).empty()) return ReadFileFacts(path);
-    if (folder != folder_ || folderFd_ < 0) {
-        if (folderFd_ >= 0) ::close(folderFd_);
+    if (folder != folder_) {
         folder_.assign(folder);
-        bytes_.clear();
-        AppendFileNameBytes(bytes_, folder);
-        folderFd_ = ::open(bytes_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        folderBytes_.clear();
+        AppendFileNameBytes(folderBytes_, folder);
     }
-    if (folderFd_ < 0) return ReadFileFacts(path);
+    const int folderFd = held_.Open(folderBytes_);
+    if (folderFd < 0) return ReadFileFacts(path);
     bytes_.clear();
     AppendFileNameBytes(bytes_, FileName(path));
     struct stat st;
-    if (::fstatat(folderFd_, bytes_.c_str(), &st, 0) == 0 ||
-        ::fstatat(folderFd_, bytes_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(folderFd, bytes_.c_str(), &st, 0) == 0 ||
+        ::fstatat(folderFd, bytes_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         return FactsOf(st);
     }
     return {};

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "os/held_folder.h"
+
 namespace morix {
 
 // Broken-down local time, month 1-12.
@@ -37,16 +39,12 @@ FileFacts ReadFileFacts(std::u16string_view path);
 // folder, the folder stays open and only the name is looked up in it.
 class FileFactsReader {
   public:
-    FileFactsReader() = default;
-    ~FileFactsReader();
-    FileFactsReader(const FileFactsReader&) = delete;
-    FileFactsReader& operator=(const FileFactsReader&) = delete;
-
     FileFacts Read(std::u16string_view path);
 
   private:
     std::u16string folder_;
-    int folderFd_ = -1;
+    std::string folderBytes_;  // folder_ as bytes
+    HeldFolder held_;
     std::string bytes_;
 };
 

@@ -87,29 +87,16 @@ bool TypeKeepsInodeNumbers(long filesystemType) {
     }
 }
 
-RealFileSystem::~RealFileSystem() {
-    if (folderFd_ >= 0) {
-        close(folderFd_);
-    }
-}
-
 RealFileSystem::Place RealFileSystem::At(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
         return {AT_FDCWD, path.c_str()};
     }
-    const std::string_view folder(path.data(), slash == 0 ? 1 : slash);
-    if (folderFd_ < 0 || folder != folder_) {
-        if (folderFd_ >= 0) {
-            close(folderFd_);
-        }
-        folder_.assign(folder);
-        folderFd_ = open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (folderFd_ < 0) {
-            return {AT_FDCWD, path.c_str()};
-        }
+    const int fd = folder_.Open(std::string_view(path.data(), slash == 0 ? 1 : slash));
+    if (fd < 0) {
+        return {AT_FDCWD, path.c_str()};
     }
-    return {folderFd_, path.c_str() + slash + 1};
+    return {fd, path.c_str() + slash + 1};
 }
 
 void RealFileSystem::At(const std::string& a, const std::string& b, Place& pa, Place& pb) {

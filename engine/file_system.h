@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "os/held_folder.h"
 #include "os/unique_fd.h"
 
 namespace morix {
@@ -124,7 +125,6 @@ class FileSystem {
 class RealFileSystem final : public FileSystem {
   public:
     RealFileSystem() = default;
-    ~RealFileSystem() override;
     RealFileSystem(const RealFileSystem&) = delete;
     RealFileSystem& operator=(const RealFileSystem&) = delete;
 
@@ -161,8 +161,7 @@ class RealFileSystem final : public FileSystem {
     // else both whole.
     void At(const std::string& a, const std::string& b, Place& pa, Place& pb);
 
-    std::string folder_;  // the folder that folderFd_ is open on
-    int folderFd_ = -1;
+    HeldFolder folder_;
 };
 
 }  // namespace morix

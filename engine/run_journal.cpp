@@ -324,8 +324,8 @@ RunJournal::RunJournal(std::string folder, FileSystem& fs) : folder_(std::move(f
 
 RunJournal::~RunJournal() = default;  // an unfinished record stays on disk for recovery
 
-bool RunJournal::Fail(const std::string& what, int error) {
-    error_ = what + ": " + std::strerror(error);
+bool RunJournal::Fail(const char* operation, const std::string& path, int error) {
+    error_ = OsError{operation, path, error};
     return false;
 }
 
@@ -344,7 +344,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
     const auto& oldPaths = plan.oldPaths;
     const auto& newPaths = plan.newPaths;
     text_.clear();
-    error_.clear();
+    error_ = {};
     runFolders_.clear();
     const std::int64_t pid = getpid();
     const std::int64_t started = std::time(nullptr);
@@ -385,7 +385,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
         if (volume == volumes.end()) {
             std::string identity;
             if (const int error = fs_.VolumeOf(group.folder, identity); error != 0)
-                return Fail(group.folder.empty() ? "/" : group.folder, error);
+                return Fail("open", group.folder.empty() ? "/" : group.folder, error);
             volume = volumes.emplace(device, std::move(identity)).first;
         }
         AppendFolderLine(text, device, plan.stableInodes[first] != 0, group.jobs.size(),
@@ -406,41 +406,42 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
 }
 
 bool RunJournal::Commit() {
-    if (text_.empty()) return error_.empty();  // nothing moves, or Prepare failed
+    if (text_.empty()) return !error_.Failed();  // nothing moves, or Prepare failed
     if (const int error = fs_.OpenFolder(folder_, folderFd_); error != 0)
-        return Fail(folder_, error);
+        return Fail("open", folder_, error);
     // Written under a name that recovery passes over, locked, flushed, and
     // only then given its real name: a journal is never seen half written.
     std::string temp;
     for (int n = 0; !fd_.Valid(); ++n) {
-        if (n == 1000) return Fail(folder_, EEXIST);
+        if (n == 1000) return Fail("create", folder_, EEXIST);
         path_ = base_ + std::to_string(n) + std::string(kJournalSuffix);
         temp = base_ + std::to_string(n) + std::string(kUnfinishedJournalSuffix);
         if (fs_.Lstat(path_) == 0) continue;
         if (const int error = fs_.OpenFile(temp, true, fd_); error != 0 && error != EEXIST)
-            return Fail(folder_, error);
+            return Fail("create", folder_, error);
     }
     name_ = path_.substr(folder_.size() + 1);
-    const auto abandon = [&](int error) {
+    const auto abandon = [&](const char* operation, int error) {
         fs_.Unlink(temp);
         fd_.Reset();
-        return Fail(path_, error);
+        return Fail(operation, path_, error);
     };
-    int error = fs_.LockFile(fd_.Get());
-    if (error == 0) error = fs_.WriteAt(fd_.Get(), text_, 0);
-    if (error == 0) error = fs_.Sync(fd_.Get(), false);
-    if (error == 0) error = fs_.Rename(temp, path_, RenameMode::kNoReplace);
+    if (const int error = fs_.LockFile(fd_.Get()); error != 0) return abandon("lock", error);
+    if (const int error = fs_.WriteAt(fd_.Get(), text_, 0); error != 0)
+        return abandon("write", error);
+    if (const int error = fs_.Sync(fd_.Get(), false); error != 0) return abandon("flush", error);
+    int error = fs_.Rename(temp, path_, RenameMode::kNoReplace);
     if (error == EINVAL || error == ENOSYS) {
         // A volume without no-replace renames: the name carries this
         // process's number and was free a moment ago, so no other process
         // takes it meanwhile.
         error = fs_.Rename(temp, path_, RenameMode::kPlain);
     }
-    if (error != 0) return abandon(error);
+    if (error != 0) return abandon("rename", error);
     if (error = fs_.Sync(folderFd_.Get(), false); error != 0) {
         fs_.Unlink(path_);
         fd_.Reset();
-        return Fail(folder_, error);
+        return Fail("flush", folder_, error);
     }
     size_ = text_.size();
     text_.clear();
@@ -464,7 +465,7 @@ int AppendStageLine(FileSystem& fs, int fd, std::size_t size, int stage) {
 
 bool RunJournal::Append(std::string_view line) {
     if (const int error = AppendLine(fs_, fd_.Get(), size_, line); error != 0)
-        return Fail(path_, error);
+        return Fail("write", path_, error);
     size_ += line.size();
     return true;
 }
@@ -486,12 +487,12 @@ bool RunJournal::Finish() {
     const bool removed = removeError == 0;
     if (removed) fs_.Sync(folderFd_.Get(), false);
     if (!marked && !removed) {
-        Fail(path_, removeError);
+        Fail("remove", path_, removeError);
         return false;
     }
     fd_.Reset();
     folderFd_.Reset();
-    error_.clear();
+    error_ = {};
     return true;
 }
 

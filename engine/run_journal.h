@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "engine/file_system.h"
+#include "os/os_error.h"
 #include "os/unique_fd.h"
 #include "engine/volume_identity.h"
 
@@ -128,16 +129,18 @@ class RunJournal {
     // Begun and not finished: the record stays on disk after this object.
     bool Unfinished() const { return fd_.Valid(); }
     const std::string& Path() const { return path_; }
-    const std::string& Error() const { return error_; }
+    // Why the journal failed, as "path: reason"; empty when nothing failed.
+    std::string Error() const { return error_.Failed() ? error_.Text() : std::string(); }
+    const OsError& Failure() const { return error_; }
 
   private:
-    bool Fail(const std::string& what, int error);
+    bool Fail(const char* operation, const std::string& path, int error);
     bool Append(std::string_view line);
 
     std::string folder_;
     FileSystem& fs_;
     std::string path_;
-    std::string error_;
+    OsError error_;
     std::vector<std::string> runFolders_;
     std::string text_;  // prepared and not yet on disk
     std::string base_;  // the journal's name without its number and suffix

@@ -145,8 +145,30 @@ Case MakeCase(std::mt19937& rng) {
     return c;
 }
 
+std::string Shown(const std::vector<std::pair<std::string, std::string>>& renames) {
+    std::string text;
+    for (const auto& [from, to] : renames)
+        text += " " + from + "->" + to;
+    return text;
+}
+
+// The case's files: the run's and those beside them, each with a content
+// of its own.
+void Populate(const TempDir& dir, const Case& c) {
+    for (const std::string& name : c.runFiles)
+        std::ofstream(dir.Path(name)) << "run " << name;
+    for (const std::string& name : c.outsiders)
+        std::ofstream(dir.Path(name)) << "other " << name;
+}
+
 struct VolumeKind {
     bool useExchange, noReplaceUnsupported, linksRefused, namesUnchecked;
+
+    void PretendOn(TestFileSystem& fs) const {
+        fs.noReplaceUnsupported = noReplaceUnsupported;
+        fs.linksRefused = linksRefused;
+        fs.namesUnchecked = namesUnchecked;
+    }
 };
 constexpr VolumeKind kKinds[] = {
     {true, false, false, false},   // native
@@ -171,26 +193,19 @@ TEST(RenameRunProperties, EveryRandomRunEndsAllRenamedOrAllAsBefore) {
 
         std::string described = "volume kind " + std::to_string(&kind - kKinds) +
                                 ", failing call " + std::to_string(failAt) + ", renames:";
-        for (const auto& [from, to] : c.renames)
-            described += " " + from + "->" + to;
-        described += ", outside:";
+        described += Shown(c.renames) + ", outside:";
         for (const std::string& name : c.outsiders)
             described += " " + name;
         SCOPED_TRACE(described);
 
         TempDir dir(TempDir::InMemory()), journals(TempDir::InMemory());
-        for (const std::string& name : c.runFiles)
-            std::ofstream(dir.Path(name)) << "run " << name;
-        for (const std::string& name : c.outsiders)
-            std::ofstream(dir.Path(name)) << "other " << name;
+        Populate(dir, c);
         const Listing before = Read(dir);
         const Listing after = Applied(before, c.renames);
 
         std::vector<RenameJob> jobs = JobsOf(dir, c.renames);
         TestFileSystem fs;
-        fs.noReplaceUnsupported = kind.noReplaceUnsupported;
-        fs.linksRefused = kind.linksRefused;
-        fs.namesUnchecked = kind.namesUnchecked;
+        kind.PretendOn(fs);
         fs.failAt = failAt;
         RenameProgress progress;
         progress.Begin(static_cast<int>(jobs.size()));
@@ -253,24 +268,17 @@ TEST(RenameRunProperties, EveryRunCutShortComesBackWholeAlsoAfterTheVolumeRenumb
         const long cutAt = std::uniform_int_distribution<long>(1, 40)(rng);
         std::string described = "volume kind " + std::to_string(&kind - kKinds) +
                                 (unstable ? ", inode numbers not kept" : "") + ", cut at call " +
-                                std::to_string(cutAt) + ", renames:";
-        for (const auto& [from, to] : c.renames)
-            described += " " + from + "->" + to;
+                                std::to_string(cutAt) + ", renames:" + Shown(c.renames);
         SCOPED_TRACE(described);
 
         TempDir dir(TempDir::InMemory()), journals(TempDir::InMemory());
-        for (const std::string& name : c.runFiles)
-            std::ofstream(dir.Path(name)) << "run " << name;
-        for (const std::string& name : c.outsiders)
-            std::ofstream(dir.Path(name)) << "other " << name;
+        Populate(dir, c);
         const Listing before = Read(dir);
         const Listing after = Applied(before, c.renames);
 
         std::vector<RenameJob> jobs = JobsOf(dir, c.renames);
         TestFileSystem fs;
-        fs.noReplaceUnsupported = kind.noReplaceUnsupported;
-        fs.linksRefused = kind.linksRefused;
-        fs.namesUnchecked = kind.namesUnchecked;
+        kind.PretendOn(fs);
         fs.inodesUnstable = unstable;
         fs.onCall = [&] {
             if (fs.calls + 1 == cutAt) throw Cut{};
@@ -302,9 +310,7 @@ TEST(RenameRunProperties, EveryRunCutShortComesBackWholeAlsoAfterTheVolumeRenumb
         // Recovery, on the volume as it is now: where inode numbers are not
         // kept, every file has a new one.
         TestFileSystem later;
-        later.noReplaceUnsupported = kind.noReplaceUnsupported;
-        later.linksRefused = kind.linksRefused;
-        later.namesUnchecked = kind.namesUnchecked;
+        kind.PretendOn(later);
         later.inodesUnstable = unstable;
         later.inodeShift = unstable ? 7919 : 0;
         renumbered += unstable;
@@ -357,18 +363,11 @@ TEST(RenameRunProperties, TwoRunsOverOneFolderAtOnceEndAsOneAfterTheOther) {
         const long holdAt = std::uniform_int_distribution<long>(1, 30)(rng);
         std::string described = std::string(unstable ? "inode numbers not kept, " : "") +
                                 "first run held at call " + std::to_string(holdAt) + ", first:";
-        for (const auto& [from, to] : first.renames)
-            described += " " + from + "->" + to;
-        described += ", second:";
-        for (const auto& [from, to] : second)
-            described += " " + from + "->" + to;
+        described += Shown(first.renames) + ", second:" + Shown(second);
         SCOPED_TRACE(described);
 
         TempDir dir(TempDir::InMemory()), journals1(TempDir::InMemory()), journals2(TempDir::InMemory());
-        for (const std::string& name : first.runFiles)
-            std::ofstream(dir.Path(name)) << "run " << name;
-        for (const std::string& name : first.outsiders)
-            std::ofstream(dir.Path(name)) << "other " << name;
+        Populate(dir, first);
         const Listing before = Read(dir);
 
         std::vector<RenameJob> jobs1 = JobsOf(dir, first.renames);
