@@ -45,6 +45,45 @@ void WaitForRun(RenameRun& run, std::FILE* err) {
     }
 }
 
+// Why a run was rolled back: the file that could not move and the reason,
+// every file that could not be put back, and the journal kept for them.
+void ReportRolledBack(const RenameRun& run, const RunJournal& journal, std::FILE* err) {
+    std::fprintf(err, "morix: %s\n", kUnableToRename);
+    for (const RenameJob& job : run.Jobs()) {
+        if (job.error != 0) {
+            std::fprintf(err, "morix: cannot rename %s to %s: %s\n",
+                         EncodeFileName(job.oldPath).c_str(), EncodeFileName(job.newPath).c_str(),
+                         MoveFailureText(job.error).c_str());
+        }
+    }
+    for (const RenameJob& job : run.Jobs()) {
+        const std::u16string& at = job.done ? job.newPath : job.tempPath;
+        if ((job.done && job.oldPath != job.newPath) || !job.tempPath.empty()) {
+            std::fprintf(err, "morix: left at %s (was %s)\n", EncodeFileName(at).c_str(),
+                         EncodeFileName(job.oldPath).c_str());
+        }
+    }
+    if (journal.Unfinished()) {
+        std::fprintf(err, "morix: the run's journal stays at %s; morix --recover tries again\n",
+                     journal.Path().c_str());
+    }
+}
+
+// "old -> new" for every renamed file; false when out could not take it.
+bool ListRenamed(const RenameRun& run, std::FILE* out) {
+    std::string buffer;
+    for (const RenameJob& job : run.Jobs()) {
+        if (job.oldPath != job.newPath) {
+            buffer += EncodeFileName(job.oldPath);
+            buffer += " -> ";
+            buffer += EncodeFileName(job.newPath);
+            buffer += '\n';
+        }
+    }
+    std::fwrite(buffer.data(), 1, buffer.size(), out);
+    return std::fflush(out) == 0 && !std::ferror(out);
+}
+
 }  // namespace
 
 int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
@@ -84,29 +123,7 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
             std::fprintf(err, "morix: %s\n", kAlreadyExists);
             return kRenameTargetTaken;
         case RenameOutcome::kRolledBack:
-            std::fprintf(err, "morix: %s\n", kUnableToRename);
-            // Why: the file that could not move, and the reason.
-            for (const RenameJob& job : run.Jobs()) {
-                if (job.error != 0) {
-                    std::fprintf(err, "morix: cannot rename %s to %s: %s\n",
-                                 EncodeFileName(job.oldPath).c_str(),
-                                 EncodeFileName(job.newPath).c_str(),
-                                 MoveFailureText(job.error).c_str());
-                }
-            }
-            // Say where every file is that could not be put back.
-            for (const RenameJob& job : run.Jobs()) {
-                const std::u16string& at = job.done ? job.newPath : job.tempPath;
-                if ((job.done && job.oldPath != job.newPath) || !job.tempPath.empty()) {
-                    std::fprintf(err, "morix: left at %s (was %s)\n", EncodeFileName(at).c_str(),
-                                 EncodeFileName(job.oldPath).c_str());
-                }
-            }
-            if (journal.Unfinished()) {
-                std::fprintf(err,
-                             "morix: the run's journal stays at %s; morix --recover tries again\n",
-                             journal.Path().c_str());
-            }
+            ReportRolledBack(run, journal, err);
             return kRenameRolledBack;
     }
 
@@ -120,21 +137,7 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
                      journal.Path().c_str(), journal.Error().c_str());
         return kRenameRolledBack;
     }
-    if (commandLine.verbose) {
-        std::string buffer;
-        for (const RenameJob& job : run.Jobs()) {
-            if (job.oldPath != job.newPath) {
-                buffer += EncodeFileName(job.oldPath);
-                buffer += " -> ";
-                buffer += EncodeFileName(job.newPath);
-                buffer += '\n';
-            }
-        }
-        std::fwrite(buffer.data(), 1, buffer.size(), out);
-        if (std::fflush(out) != 0 || std::ferror(out)) {
-            return kRenameRolledBack;
-        }
-    }
+    if (commandLine.verbose && !ListRenamed(run, out)) return kRenameRolledBack;
     return kRenameDone;
 }
 
