@@ -38,9 +38,9 @@
 #include <vector>
 
 #include "engine/file_system.h"
+#include "engine/volume_identity.h"
 #include "os/os_error.h"
 #include "os/unique_fd.h"
-#include "engine/volume_identity.h"
 
 namespace morix {
 
