@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -471,7 +472,16 @@ TEST_P(ReusedInode, ANewFileIsNeverTakenForADeletedOne) {
         const std::string parking = run.folder + "/" + kParking + std::to_string(n) + ".";
         if (!std::filesystem::exists(parking)) newcomer = parking;
     }
-    std::ofstream(newcomer, std::ios::binary) << "a new file";
+    // A FUSE volume just mounted again may refuse the first files for a
+    // moment.
+    int made = -1;
+    for (int attempt = 0; attempt < 50 && made < 0; ++attempt) {
+        made = open(newcomer.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (made < 0) Nap(100);
+    }
+    ASSERT_GE(made, 0) << newcomer << ": " << std::strerror(errno);
+    ASSERT_EQ(write(made, "a new file", 10), 10);
+    close(made);
     ASSERT_EQ(stat(newcomer.c_str(), &st), 0);
     ASSERT_EQ(st.st_ino, freed) << "the new file did not get the freed inode number";
 
