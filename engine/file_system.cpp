@@ -165,19 +165,19 @@ void RealFileSystem::IdentifyAll(const std::vector<const std::string*>& paths,
 
 int RealFileSystem::Reserve(const std::string& path, bool folder, FileIdentity& identity) {
     const Place p = At(path);
-    int fd = -1;
-    if (folder ? mkdirat(p.dirFd, p.name, 0700) != 0
-               : (fd = openat(p.dirFd, p.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                              0600)) < 0) {
+    UniqueFd fd;
+    if (!folder) {
+        fd.Reset(openat(p.dirFd, p.name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0600));
+    }
+    if (folder ? mkdirat(p.dirFd, p.name, 0700) != 0 : !fd.Valid()) {
         return errno;
     }
     struct statx st;
     const int error =
-        Result(fd >= 0 ? statx(fd, "", AT_EMPTY_PATH, kIdentityMask, &st)
-                       : statx(p.dirFd, p.name, AT_SYMLINK_NOFOLLOW, kIdentityMask, &st));
-    if (fd >= 0) {
-        close(fd);
-    }
+        Result(fd.Valid() ? statx(fd.Get(), "", AT_EMPTY_PATH, kIdentityMask, &st)
+                          : statx(p.dirFd, p.name, AT_SYMLINK_NOFOLLOW, kIdentityMask, &st));
+    fd.Reset();
     if (error != 0) {
         // Not known, so never to be recognised as ours: gone again.
         unlinkat(p.dirFd, p.name, folder ? AT_REMOVEDIR : 0);
@@ -225,15 +225,13 @@ bool RealFileSystem::KeepsExactNames(const std::string& folder) {
         return false;  // vfat, exfat, ntfs3, FUSE, network volumes, ...
     }
     // ext4 and tmpfs can fold case per folder.
-    const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.Valid()) {
         return false;
     }
     int attributes = 0;
-    const bool casefold =
-        ioctl(fd, FS_IOC_GETFLAGS, &attributes) == 0 && (attributes & FS_CASEFOLD_FL) != 0;
-    close(fd);
-    return !casefold;
+    return !(ioctl(fd.Get(), FS_IOC_GETFLAGS, &attributes) == 0 &&
+             (attributes & FS_CASEFOLD_FL) != 0);
 }
 
 int RealFileSystem::OpenFolder(const std::string& folder, UniqueFd& fd) {
