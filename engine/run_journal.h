@@ -131,7 +131,6 @@ class RunJournal {
     const std::string& Path() const { return path_; }
     // Why the journal failed, as "path: reason"; empty when nothing failed.
     std::string Error() const { return error_.Failed() ? error_.Text() : std::string(); }
-    const OsError& Failure() const { return error_; }
 
   private:
     bool Fail(const char* operation, const std::string& path, int error);
