@@ -157,7 +157,7 @@ void RealFileSystem::IdentifyAll(const std::vector<const std::string*>& paths,
     identities.resize(paths.size());
     errors.resize(paths.size());
     ParallelFor(paths.size(), [&](std::size_t begin, std::size_t end) {
-        RealFileSystem slice;  // a folder kept open per thread
+        RealFileSystem slice;  // a folder kept open per thread, as ForAnotherThread gives
         for (std::size_t i = begin; i < end; ++i)
             errors[i] = paths[i] == nullptr ? 0 : slice.Identify(*paths[i], identities[i]);
     });
@@ -292,6 +292,10 @@ int RealFileSystem::VolumeOf(const std::string& folder, std::string& volume) {
     if (const int error = OpenFolder(folder, fd); error != 0) return error;
     volume = VolumeIdentity(fd.Get());
     return 0;
+}
+
+std::unique_ptr<FileSystem> RealFileSystem::ForAnotherThread() {
+    return std::make_unique<RealFileSystem>();
 }
 
 }  // namespace morix

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,6 +118,11 @@ class FileSystem {
     // What identifies the volume that folder is on (see VolumeIdentity). It
     // only reads, and may be asked beside other calls (on another thread).
     virtual int VolumeOf(const std::string& folder, std::string& volume) = 0;
+
+    // An instance of the same file system for another thread, sharing no
+    // state with this one, or null when every call has to stay on the
+    // caller's thread (and in the caller's order).
+    virtual std::unique_ptr<FileSystem> ForAnotherThread() { return nullptr; }
 };
 
 // The running system's file system. Calls name files relative to their
@@ -149,6 +155,7 @@ class RealFileSystem final : public FileSystem {
     int IdentifyOpen(int fd, FileIdentity& identity) override;
     int UnlinkAt(int folderFd, const std::string& name) override;
     int VolumeOf(const std::string& folder, std::string& volume) override;
+    std::unique_ptr<FileSystem> ForAnotherThread() override;
 
   private:
     struct Place {

@@ -10,11 +10,18 @@ bool CannotExchange(int error) {
     return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == ENOTTY;
 }
 
+// Runs shorter than this check in line: a thread costs more than it saves.
+constexpr std::size_t kCheckAheadFrom = 256;
+
 }  // namespace
 
 bool Relocator::IsItsFile(std::uint32_t i, const std::string& path) {
-    return identities_ == nullptr ||
-           (mover_.Fs().Identify(path, seen_) == 0 &&
+    if (identities_ == nullptr) return true;
+    if (ahead_ != nullptr) {
+        const CheckAhead::Verdict verdict = ahead_->At(i, path);
+        if (verdict != CheckAhead::Verdict::kUnknown) return verdict == CheckAhead::Verdict::kItsFile;
+    }
+    return (mover_.Fs().Identify(path, seen_) == 0 &&
             SameFile((*identities_)[i], seen_, (*stableInodes_)[i] != 0));
 }
 
@@ -34,6 +41,13 @@ bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::u
     stopOnFailure_ = stopOnFailure;
     onArrived_ = &onArrived;
     failed_ = false;
+    const bool done = RunAll(items, standing);
+    ahead_.reset();
+    return done;
+}
+
+bool Relocator::RunAll(std::vector<RelocationItem>& items,
+                       const std::vector<std::uint32_t>& standing) {
     ready_.clear();
     const auto count = static_cast<std::uint32_t>(items.size());
     blocker_.assign(count, kNoItem);
@@ -50,6 +64,14 @@ bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::u
             waiter_[other] = i;
         } else if (!Fail(i, 0, {})) {
             return false;  // two files bound for one name
+        }
+    }
+    // Forward, the checks can go ahead of the moves; back, every move has to
+    // be tried whatever happened before it, and is checked in line.
+    if (identities_ != nullptr && stopOnFailure_ && count >= kCheckAheadFrom) {
+        if (std::unique_ptr<FileSystem> fs = mover_.Fs().ForAnotherThread()) {
+            ahead_ = std::make_unique<CheckAhead>(std::move(fs), ExpectedLooks(), *identities_,
+                                                  *stableInodes_, count);
         }
     }
     if (!Drain()) {
@@ -101,6 +123,45 @@ bool Relocator::Run(std::vector<RelocationItem>& items, const std::vector<std::u
     return !failed_;
 }
 
+// The checks of the moves in the order Drain and CloseCycle will ask for
+// them when every move succeeds.
+std::vector<CheckAhead::Look> Relocator::ExpectedLooks() const {
+    const auto& items = *items_;
+    const auto count = static_cast<std::uint32_t>(items.size());
+    std::vector<CheckAhead::Look> looks;
+    std::vector<bool> seen(count, false);
+    const auto look = [&](std::uint32_t i) {
+        seen[i] = true;
+        looks.push_back({i, items[i].cur});
+    };
+    // Free targets in order, then the chains behind them as each move frees
+    // a name.
+    std::vector<std::uint32_t> queue = ready_;
+    for (std::size_t k = 0; k < queue.size(); ++k) {
+        const std::uint32_t i = queue[k];
+        if (seen[i] || items[i].state != RelocationItem::State::kPending) continue;
+        look(i);
+        if (waiter_[i] != kNoItem) queue.push_back(waiter_[i]);
+    }
+    // Then the cycles, each from its first item: by swaps, each file checked
+    // where it stands before the swap that brings it in; by parking, the
+    // first item parked and the others moving after it.
+    for (std::uint32_t start = 0; start < count; ++start) {
+        if (seen[start] || items[start].state != RelocationItem::State::kPending) continue;
+        std::uint32_t x = start;
+        while (x != kNoItem && !seen[x]) {
+            seen[x] = true;
+            x = blocker_[x];
+        }
+        if (x != start) continue;  // not a cycle: it fails
+        looks.push_back({start, items[start].cur});
+        const std::vector<std::uint32_t>& next = useExchange_ ? blocker_ : waiter_;
+        for (x = next[start]; x != start && x != kNoItem; x = next[x])
+            looks.push_back({x, items[x].cur});
+    }
+    return looks;
+}
+
 bool Relocator::Drain() {
     auto& items = *items_;
     // In the order the files became free: the row order for free targets,
@@ -139,12 +200,15 @@ bool Relocator::Drain() {
 bool Relocator::CloseCycle(std::uint32_t start) {
     auto& items = *items_;
     std::uint32_t x = start;
+    // After the first swap, x stands where that swap just put it: it was
+    // checked before that swap, and is not looked at again.
+    bool xChecked = false;
     while (useExchange_) {
         RelocationItem& item = items[x];
         const std::uint32_t other = blocker_[x];
         from_.assign(item.cur);
         to_.assign(item.dst);
-        if (!IsItsFile(x, from_) || !IsItsFile(other, to_)) {
+        if ((!xChecked && !IsItsFile(x, from_)) || !IsItsFile(other, to_)) {
             return Fail(x, kNotThePlannedFile, {});
         }
         const int error = mover_.Exchange(from_, to_);
@@ -171,6 +235,7 @@ bool Relocator::CloseCycle(std::uint32_t start) {
             blocker_[w] = other;
         }
         x = other;
+        xChecked = true;
     }
     RelocationItem& item = items[x];
     from_.assign(item.cur);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/check_ahead.h"
 #include "engine/safe_move.h"
 
 namespace morix {
@@ -55,6 +56,8 @@ class Relocator {
     // Before each move, the file at an item's place is checked against
     // identities[i] (see SameFile; stableInodes[i] per item) and not moved
     // when it is another (error kNotThePlannedFile). Both outlive the work.
+    // Where the file system allows, the checks of a long forward Run are
+    // taken on another thread, a bounded number of moves ahead (CheckAhead).
     void CheckIdentities(const std::vector<FileIdentity>& identities,
                          const std::vector<std::uint8_t>& stableInodes) {
         identities_ = &identities;
@@ -70,6 +73,8 @@ class Relocator {
     int Park(std::uint32_t i, std::string_view from, const std::string& parkPath);
 
   private:
+    bool RunAll(std::vector<RelocationItem>& items, const std::vector<std::uint32_t>& standing);
+    std::vector<CheckAhead::Look> ExpectedLooks() const;
     bool Drain();
     bool CloseCycle(std::uint32_t start);
     bool Fail(std::uint32_t i, int error, std::string strandedAt);
@@ -91,6 +96,7 @@ class Relocator {
     std::vector<std::uint32_t> waiter_;   // the item bound for where I stand
     std::vector<std::uint32_t> ready_;
     std::string from_, to_;
+    std::unique_ptr<CheckAhead> ahead_;
 };
 
 }  // namespace morix

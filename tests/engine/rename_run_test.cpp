@@ -634,6 +634,93 @@ TEST(RenameRunRaces, AFileAppearingAtATargetDuringTheRunIsNeverReplaced) {
               (Listing{{"a", "a"}, {"b", "b"}, {"c", "c"}, {planted, "foreign"}}));
 }
 
+// Long runs look at their files from another thread, ahead of the moves:
+// every shape of run still ends renamed, and a file replaced by another well
+// ahead of the moves is caught before it would move.
+struct AheadShape {
+    const char* name;
+    bool useExchange;
+    int (*target)(int i, int count);  // the number file i goes to; -1: a free name
+    int late;                         // a file among the last to move
+};
+
+const AheadShape kAheadShapes[] = {
+    {"FreeTargets", true, [](int, int) { return -1; }, 997},
+    {"Chain", true, [](int i, int) { return i + 1; }, 2},
+    {"RotationBySwaps", true, [](int i, int count) { return (i + 1) % count; }, 997},
+    {"RotationByParking", false, [](int i, int count) { return (i + 1) % count; }, 2},
+    {"PairsBySwaps", true, [](int i, int count) { return count - 1 - i; }, 497},
+};
+
+class RunCheckedAhead : public ::testing::TestWithParam<AheadShape> {
+  protected:
+    static constexpr int kCount = 1000;
+
+    static Scenario Make() {
+        const std::vector<std::string> names = Numbered("n", kCount + 1);
+        Scenario s{GetParam().name,
+                   {names.begin(), names.begin() + kCount},
+                   {},
+                   RenameOutcome::kRenamed};
+        for (int i = 0; i < kCount; ++i) {
+            const int to = GetParam().target(i, kCount);
+            s.renames.emplace_back(names[i], to < 0 ? "free" + names[i] : names[to]);
+        }
+        return s;
+    }
+};
+
+TEST_P(RunCheckedAhead, RenamesEveryFileWithTheLooksTakenElsewhere) {
+    const Scenario s = Make();
+    long calls[2] = {};
+    for (const bool ahead : {false, true}) {
+        TempDir dir(TempDir::InMemory());
+        const Listing before = Populate(dir, s);
+        std::vector<RenameJob> jobs = Jobs(dir, s);
+        TestFileSystem fs;
+        fs.checksAhead = ahead;
+        RenameProgress progress;
+        progress.Begin(kCount);
+        ASSERT_EQ(RunRenameJobs(jobs, progress, fs, RenameRunSettings{GetParam().useExchange}),
+                  RenameOutcome::kRenamed);
+        EXPECT_EQ(ReadListing(dir), Renamed(before, s));
+        calls[ahead] = fs.calls;
+    }
+    // Nearly every look before a move went to the other thread.
+    EXPECT_LT(calls[true], calls[false] - kCount * 9 / 10);
+}
+
+TEST_P(RunCheckedAhead, AFileReplacedFarAheadOfTheMovesStaysWhereItIs) {
+    TempDir dir(TempDir::InMemory());
+    const Scenario s = Make();
+    const Listing before = Populate(dir, s);
+    std::vector<RenameJob> jobs = Jobs(dir, s);
+    TestFileSystem fs;
+    fs.checksAhead = true;
+    // After a few moves, another program puts a file of its own in the place
+    // of one of the run's files that is still far from its turn.
+    const std::string victim = s.files[GetParam().late];
+    fs.beforeRename = [&](const std::string&) {
+        if (fs.renames == 4) {
+            std::ofstream(dir.Path("intruder")) << "intruder";
+            ASSERT_EQ(std::rename(dir.Path("intruder").c_str(), dir.Path(victim).c_str()), 0);
+        }
+    };
+    RenameProgress progress;
+    progress.Begin(kCount);
+    ASSERT_EQ(RunRenameJobs(jobs, progress, fs, RenameRunSettings{GetParam().useExchange}),
+              RenameOutcome::kRolledBack);
+    Listing expected = before;
+    expected[victim] = "intruder";
+    EXPECT_EQ(ReadListing(dir), expected);
+    int refused = 0;
+    for (const RenameJob& job : jobs) refused += job.error == kNotThePlannedFile ? 1 : 0;
+    EXPECT_EQ(refused, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, RunCheckedAhead, ::testing::ValuesIn(kAheadShapes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(RenameRunWorker, RunsOnAThreadWithProgressThatNeverGoesDown) {
     TempDir dir;
     const Scenario s = BigRotation();

@@ -23,6 +23,9 @@ class TestFileSystem final : public FileSystem {
     bool inodesUnstable = false;        // KeepsInodeNumbers false, as on FAT and FUSE volumes
     std::uint64_t inodeShift = 0;       // added to every inode number: a volume mounted again
                                         // that numbers its files anew
+    bool checksAhead = false;           // the run may look at files from another thread,
+                                        // through a real file system: not counted, never
+                                        // failed, inodeShift not applied
     long failAt = 0;                    // 0: never
     int failWith = EIO;                 // the error of the failing call
     long calls = 0;
@@ -125,6 +128,9 @@ class TestFileSystem final : public FileSystem {
     // Asked beside the other calls, on another thread: never failed, not counted.
     int VolumeOf(const std::string& folder, std::string& volume) override {
         return real_.VolumeOf(folder, volume);
+    }
+    std::unique_ptr<FileSystem> ForAnotherThread() override {
+        return checksAhead ? real_.ForAnotherThread() : nullptr;
     }
 
   private:
