@@ -479,9 +479,13 @@ bool RunJournal::Finish() {
     if (!fd_.Valid()) return true;
     // The new names reach the disk before the record says they are final;
     // the mark makes the record harmless even where it cannot be removed
-    // (an unwritable folder) or its removal does not reach the disk.
-    for (const std::string& folder : runFolders_)
-        SyncFolder(fs_, folder);
+    // (an unwritable folder) or its removal does not reach the disk. Names
+    // that may not have reached it keep the record as it is: after a power
+    // cut, the next start then puts every file back, never half of them.
+    for (const std::string& folder : runFolders_) {
+        if (const int error = SyncFolder(fs_, folder); error != 0)
+            return Fail("flush", folder.empty() ? "/" : folder, error);
+    }
     const bool marked = Append(kFinishedLine);
     const int removeError = fs_.UnlinkAt(folderFd_.Get(), name_);
     const bool removed = removeError == 0;

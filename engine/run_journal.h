@@ -122,8 +122,9 @@ class RunJournal {
 
     // The run has ended with every file under its old or its new name: the
     // names are flushed to disk, the record is marked finished and goes.
-    // False, with Error() saying why, when it could neither be marked nor
-    // removed: the next start would then take the run for one cut short.
+    // False, with Error() saying why, when a folder could not be flushed
+    // (the record stays as it is) or the record could neither be marked nor
+    // removed: the next start then takes the run for one cut short.
     bool Finish();
 
     // Begun and not finished: the record stays on disk after this object.

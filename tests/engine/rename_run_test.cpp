@@ -338,10 +338,11 @@ TEST_P(FailingCall, LeavesEverythingOrNothingRenamed) {
             fs.failAt = k;
             fs.failWith = error;
             RunResult r;
+            bool unfinished = false;
             {
                 RunJournal journal(journals.bytes(), fs);
                 r = RunOn(jobs, fs, volume, &journal);
-                EXPECT_FALSE(journal.Unfinished()) << journal.Error();
+                unfinished = journal.Unfinished();
             }
             ExpectNeverDecreases(r.positions);
             EXPECT_TRUE(r.finished);
@@ -357,9 +358,11 @@ TEST_P(FailingCall, LeavesEverythingOrNothingRenamed) {
                     EXPECT_TRUE(job.tempPath.empty());
                 }
             }
+            // Only names that may not have reached the disk keep the journal
+            // of a run that ended: the next start then puts every file back.
             RealFileSystem real;
             EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), real).Complete());
-            EXPECT_EQ(ReadListing(dir), after);
+            EXPECT_EQ(ReadListing(dir), unfinished ? before : after);
             EXPECT_EQ(journals.CountEnding(kJournalSuffix), 0u);
         }
     }

@@ -10,11 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/temp_dir.h"
+#include "support/test_file_system.h"
 
 namespace morix {
 namespace {
@@ -257,6 +259,21 @@ TEST(RunJournal, AJournalThatCannotBeRemovedIsMarkedFinishedInstead) {
     const auto parsed = ParseJournal(text);
     ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed));
     EXPECT_TRUE(std::get<JournalRecord>(parsed).finished);
+}
+
+TEST(RunJournal, NamesThatCannotBeFlushedKeepTheRecordUnfinished) {
+    TempDir files, journals;
+    testing::TestFileSystem fs;
+    RunJournal journal(journals.bytes(), fs);
+    ASSERT_TRUE(journal.Begin({files.MakeFile("a")}, {files.Path("b")})) << journal.Error();
+    // Finish opens the run's folder, then flushes it: the flush fails.
+    fs.failAt = fs.calls + 2;
+    EXPECT_FALSE(journal.Finish());
+    EXPECT_EQ(journal.Error(), files.bytes() + ": " + std::strerror(EIO));
+    EXPECT_TRUE(journal.Unfinished());
+    const auto parsed = ParseJournal(TempDir::Read(journal.Path()));
+    ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed));
+    EXPECT_FALSE(std::get<JournalRecord>(parsed).finished);
 }
 
 TEST(RunJournal, AMissingFileIsLeftOutAndAMissingJournalFolderStopsTheRun) {
