@@ -90,16 +90,20 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     // A file that is not there would only make the run fail and roll back
     // after moving others; refuse the command line before anything moves.
     if (!CheckSources(commandLine, err)) return kRenameBadSource;
-    RenameList list;
-    const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
-    NameRegistry registry;
+    std::vector<RenameJob> jobs;
+    {
+        // The list and its names go before the run needs memory of its own.
+        RenameList list;
+        const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
+        NameRegistry registry;
+        jobs = BuildRenameJobs(list, rows, commandLine.options, registry);
+    }
     RenameRunSettings settings;
     settings.onWaitForFolder = [err](const std::string& folder) {
         std::fprintf(err, "morix: another rename run is working in %s; waiting for it to end\n",
                      folder.c_str());
     };
-    PreparedRun prepared = PrepareJournaledRun(
-        BuildRenameJobs(list, rows, commandLine.options, registry), std::move(settings));
+    PreparedRun prepared = PrepareJournaledRun(std::move(jobs), std::move(settings));
     if (!prepared.ready) {
         std::fprintf(err, "morix: cannot keep a journal of the run: %s\nmorix: %s\n",
                      prepared.error.c_str(), kUnableToRename);
