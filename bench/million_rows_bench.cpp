@@ -1,15 +1,17 @@
 // A list of 1,000,000 rows: the time to fill it, to compute every new name
 // and to sort it, and the memory the process needs at its peak.
 //
-//   build/bench/million_rows_bench
+//   build/bench/million_rows_bench [rows]     (1,000,000 when not given)
 // The rows name files that do not exist: names and numbers need no file, and
 // the sorts by time and size meet a missing file on every row (its time and
 // size count as zero), which is their slowest path.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,7 @@
 
 namespace {
 
-constexpr int kRows = 1000000;
+int kRows = 1000000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -40,9 +42,10 @@ void Step(const char* what, Work&& work) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc > 1) kRows = std::max(1, std::atoi(argv[1]));
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    std::printf("1,000,000 rows; peak = the process's largest resident size so far\n");
+    std::printf("%d rows; peak = the process's largest resident size so far\n", kRows);
     morix::RenameList list;
     Step("fill the list", [&] {
         char name[96];
