@@ -235,7 +235,8 @@ TEST_F(DesktopIntegrationTest, TheInstallationsFilesValidateAndStartTheInstalled
         if (file.path.ends_with(".svg")) continue;
         int execs = 0;
         for (std::size_t at = 0; (at = file.text.find("\nExec=", at)) != std::string::npos; ++at) {
-            const std::string exec = file.text.substr(at + 6, file.text.find('\n', at + 1) - at - 6);
+            const std::string exec =
+                file.text.substr(at + 6, file.text.find('\n', at + 1) - at - 6);
             EXPECT_TRUE(exec.starts_with("\"/usr/bin/morix\" ") ||
                         exec.starts_with("'/usr/bin/morix' "))
                 << file.path << ": " << exec;
@@ -276,10 +277,10 @@ TEST_F(DesktopIntegrationTest, WhatTheInstallationProvidesIsNotRegisteredAgain) 
         if (item.is_regular_file()) left.push_back(item.path().string().substr(data.size() + 1));
     }
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"applications/mimeinfo.cache",
-                                              "nautilus/scripts/Trelvo Renamer",
-                                              "nemo/actions/trelvo-renamer-files.nemo_action",
-                                              "trelvo-renamer/created"}));
+    EXPECT_EQ(left,
+              (std::vector<std::string>{
+                  "applications/mimeinfo.cache", "nautilus/scripts/Trelvo Renamer",
+                  "nemo/actions/trelvo-renamer-files.nemo_action", "trelvo-renamer/created"}));
     EXPECT_NE(TempDir::Read(Data("nautilus/scripts/Trelvo Renamer")).find("/morix'\n"),
               std::string::npos);
 

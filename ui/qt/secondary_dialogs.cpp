@@ -26,7 +26,8 @@ QString HelpPageAddress() {
         return QString::fromUtf8(root) + language + QStringLiteral("/morix/1.0/help");
     }
     const QString pages = QFile::decodeName(ProgramFilesFolder(ProgramFiles::kData).c_str());
-    return QUrl::fromLocalFile(pages + QStringLiteral("/help/") + language + QStringLiteral(".html"))
+    return QUrl::fromLocalFile(pages + QStringLiteral("/help/") + language +
+                               QStringLiteral(".html"))
         .toString();
 }
 
