@@ -33,8 +33,9 @@ bool IsFolder(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-// folder/relative with every ".." step taken off the text, so the result
-// names the folder itself whether or not the program's folder is a link.
+// folder/relative with its "." and ".." steps taken off the text, so the
+// result is a plain path to compare with others and to show. The program's
+// path comes with every link resolved, so a ".." here is the real parent.
 std::string Resolve(std::string folder, std::string_view relative) {
     while (!relative.empty()) {
         const std::size_t slash = relative.find('/');
