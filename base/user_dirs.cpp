@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 namespace morix {
@@ -41,6 +42,22 @@ std::string UserDataHome() {
 
 std::string UserStateHome() {
     return FolderFromEnvironment("XDG_STATE_HOME", ".local/state");
+}
+
+std::vector<std::string> SystemDataDirs() {
+    std::vector<std::string> folders;
+    const char* value = std::getenv("XDG_DATA_DIRS");
+    std::string_view rest = value != nullptr ? value : "";
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        std::string_view folder = rest.substr(0, colon);
+        rest.remove_prefix(colon == std::string_view::npos ? rest.size() : colon + 1);
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.remove_suffix(1);
+        if (!folder.empty() && folder.front() == '/') folders.emplace_back(folder);
+    }
+    if (folders.empty()) folders = {"/usr/local/share", "/usr/share"};
+    return folders;
 }
 
 }  // namespace morix

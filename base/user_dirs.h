@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace morix {
 
@@ -12,5 +13,9 @@ std::string UserConfigHome();
 std::string UserDataHome();
 // $XDG_STATE_HOME, or ~/.local/state, with the same rules.
 std::string UserStateHome();
+// The desktop's system-wide data folders: each absolute entry of
+// $XDG_DATA_DIRS, or /usr/local/share and /usr/share when it has none; each
+// without a trailing '/'.
+std::vector<std::string> SystemDataDirs();
 
 }  // namespace morix

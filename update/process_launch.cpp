@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "base/program_files.h"
 #include "base/program_path.h"
 #include "engine/paths.h"
 #include "engine/text.h"
@@ -80,6 +81,10 @@ std::u16string GetModulePath() {
 
 std::u16string GetModuleFolder() {
     return std::u16string(Folder(GetModulePath()));
+}
+
+std::u16string GetHelperFolder() {
+    return DecodeFileName(ProgramFilesFolder(ProgramFiles::kHelpers));
 }
 
 bool AppendPath(std::u16string& path, const char16_t* name) {

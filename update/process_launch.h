@@ -29,6 +29,9 @@ bool IsProtectedModeUrl(std::u16string_view url);
 std::u16string GetModulePath();
 // Its folder.
 std::u16string GetModuleFolder();
+// The folder of the programs it starts (the notice popup): where the
+// installation or the build folder puts them, relative to the program.
+std::u16string GetHelperFolder();
 
 // path becomes CombinePath(path, name); false (and no change) for a null name.
 bool AppendPath(std::u16string& path, const char16_t* name);

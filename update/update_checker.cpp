@@ -305,7 +305,7 @@ bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, SettingsS
 }
 
 bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title) {
-    return LaunchNotice(notice, title, Settings(), GetModuleFolder());
+    return LaunchNotice(notice, title, Settings(), GetHelperFolder());
 }
 
 bool SetBrowserEmulation(std::u16string_view) {

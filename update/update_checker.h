@@ -151,7 +151,7 @@ bool SendInstallPing(std::u16string_view type, std::u16string_view add,
 // there, setting "AdSupport" is 0, or the start fails.
 bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title, SettingsStore& settings,
                   std::u16string_view programFolder);
-// The same with the program's settings and its own folder.
+// The same with the program's settings and its helper folder.
 bool LaunchNotice(const NoticeInfo& notice, std::u16string_view title);
 
 // The popup's web view needs no registration here: always false.

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/desktop/program_icon.h"
+#include "base/program_files.h"
 #include "base/program_path.h"
 #include "base/user_dirs.h"
 #include "os/files.h"
@@ -39,18 +40,20 @@ struct Artifact {
     Group group;
     mode_t mode;
     bool applicationEntry;  // the entry whose presence means the group is registered
+    bool systemWide;        // an installation provides it for every user
 };
 
-// Dolphin wants its local service menus executable.
+// Dolphin wants its local service menus executable. Files reads scripts from
+// the user's folder only.
 constexpr Artifact kArtifacts[] = {
-    {"icons/hicolor/scalable/apps/trelvo-renamer.svg", kShared, 0644, false},
-    {"applications/trelvo-renamer.desktop", kFiles, 0644, true},
-    {"kio/servicemenus/trelvo-renamer-files.desktop", kFiles, 0755, false},
-    {"nautilus/scripts/Trelvo Renamer", kFiles, 0755, false},
-    {"nemo/actions/trelvo-renamer-files.nemo_action", kFiles, 0644, false},
-    {"applications/trelvo-renamer-folder.desktop", kFolders, 0644, true},
-    {"kio/servicemenus/trelvo-renamer-folders.desktop", kFolders, 0755, false},
-    {"nemo/actions/trelvo-renamer-folders.nemo_action", kFolders, 0644, false},
+    {"icons/hicolor/scalable/apps/trelvo-renamer.svg", kShared, 0644, false, true},
+    {"applications/trelvo-renamer.desktop", kFiles, 0644, true, true},
+    {"kio/servicemenus/trelvo-renamer-files.desktop", kFiles, 0755, false, true},
+    {"nautilus/scripts/Trelvo Renamer", kFiles, 0755, false, false},
+    {"nemo/actions/trelvo-renamer-files.nemo_action", kFiles, 0644, false, true},
+    {"applications/trelvo-renamer-folder.desktop", kFolders, 0644, true, true},
+    {"kio/servicemenus/trelvo-renamer-folders.desktop", kFolders, 0755, false, true},
+    {"nemo/actions/trelvo-renamer-folders.nemo_action", kFolders, 0644, false, true},
 };
 
 // A program path that every launcher format below can carry unchanged:
@@ -229,6 +232,13 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// Whether the installation in installedData (empty: none the desktop sees)
+// provides the artifact for every user.
+bool IsInstalled(const Artifact& artifact, const std::string& installedData) {
+    return artifact.systemWide && !installedData.empty() &&
+           Exists(Join(installedData, artifact.path));
+}
+
 // GLib finds the "Open With" programs of a file type only through this cache
 // of the applications folder, so registering makes or refreshes it; KDE reads
 // the entries themselves.
@@ -252,7 +262,8 @@ std::vector<std::string> RegisteredFiles() {
     return files;
 }
 
-bool RegisterContextMenu(const std::string& dataHome, const std::string& programPath) {
+bool RegisterContextMenu(const std::string& dataHome, const std::string& programPath,
+                         const std::string& installedData) {
     if (!IsUsableDataHome(dataHome) || !IsUsableProgramPath(programPath)) return false;
     bool ok[kGroupCount] = {true, true, true};
     std::vector<std::string> created;
@@ -261,6 +272,13 @@ bool RegisterContextMenu(const std::string& dataHome, const std::string& program
     for (const Artifact& artifact : kArtifacts) {
         const std::string path = Join(dataHome, artifact.path);
         bool& groupOk = ok[artifact.group];
+        if (IsInstalled(artifact, installedData)) {
+            // A copy of ours would hide the installation's file from the
+            // desktop, and it may point at a program that has gone since.
+            if (Check(path) == Presence::kOurs && ::unlink(path.c_str()) != 0 && errno != ENOENT)
+                groupOk = false;
+            continue;
+        }
         if (!MakeFolders(ParentOf(path), 0700, &created) || Check(path) == Presence::kForeign) {
             groupOk = false;
             continue;
@@ -295,7 +313,7 @@ bool RegisterContextMenu(const std::string& dataHome, const std::string& program
     return ok[kShared] && ok[kFiles] && ok[kFolders];
 }
 
-bool UnregisterContextMenu(const std::string& dataHome) {
+bool UnregisterContextMenu(const std::string& dataHome, const std::string& installedData) {
     if (!IsUsableDataHome(dataHome)) return false;
     bool ok[kGroupCount] = {true, true, true};
     for (const Artifact& artifact : kArtifacts) {
@@ -303,7 +321,7 @@ bool UnregisterContextMenu(const std::string& dataHome) {
         const Presence presence = Check(path);
         if (presence == Presence::kOurs) {
             if (::unlink(path.c_str()) != 0 && errno != ENOENT) ok[artifact.group] = false;
-        } else if (artifact.applicationEntry) {
+        } else if (artifact.applicationEntry && !IsInstalled(artifact, installedData)) {
             ok[artifact.group] = false;  // this group was not registered
         }
     }
@@ -330,12 +348,33 @@ bool UnregisterContextMenu(const std::string& dataHome) {
     return ok[kShared] && ok[kFiles] && ok[kFolders];
 }
 
+std::vector<DesktopFile> SystemDesktopFiles(const std::string& programPath) {
+    std::vector<DesktopFile> files;
+    if (!IsUsableProgramPath(programPath)) return files;
+    for (const Artifact& artifact : kArtifacts) {
+        if (!artifact.systemWide) continue;
+        // The installation's files are not the user's registration: no mark.
+        std::string text = ContentsOf(artifact, programPath);
+        const std::string markLine = "\n" + std::string(kMarker) + "=true\n";
+        if (const std::size_t at = text.find(markLine); at != std::string::npos)
+            text.erase(at + 1, markLine.size() - 1);
+        files.push_back({artifact.path, std::move(text)});
+    }
+    return files;
+}
+
+std::string InstalledDesktopData() {
+    const std::string shared = ProgramFilesFolder(ProgramFiles::kShared);
+    const std::vector<std::string> seen = SystemDataDirs();
+    return std::find(seen.begin(), seen.end(), shared) != seen.end() ? shared : std::string();
+}
+
 bool RegisterContextMenu() {
-    return RegisterContextMenu(UserDataHome(), CurrentProgramPath());
+    return RegisterContextMenu(UserDataHome(), CurrentProgramPath(), InstalledDesktopData());
 }
 
 bool UnregisterContextMenu() {
-    return UnregisterContextMenu(UserDataHome());
+    return UnregisterContextMenu(UserDataHome(), InstalledDesktopData());
 }
 
 }  // namespace morix

@@ -14,13 +14,35 @@ namespace morix {
 
 // Both write (or remove) the entries for files and then those for folders and
 // are true only when both succeeded; both are always attempted. The first pair
-// uses the running program and the user's data folder.
+// uses the running program, the user's data folder and the installation the
+// program belongs to.
+//
+// A file that the installation in installedData provides for every user
+// (installedData empty: no installation the desktop sees) is not written: a
+// copy written by an earlier registration is removed instead, as it would
+// hide the installation's. Such a file counts as registered.
 bool RegisterContextMenu();
 bool UnregisterContextMenu();
-bool RegisterContextMenu(const std::string& dataHome, const std::string& programPath);
-bool UnregisterContextMenu(const std::string& dataHome);
+bool RegisterContextMenu(const std::string& dataHome, const std::string& programPath,
+                         const std::string& installedData = {});
+bool UnregisterContextMenu(const std::string& dataHome, const std::string& installedData = {});
 
 // The files registering writes, relative to the data folder.
 std::vector<std::string> RegisteredFiles();
+
+// What an installation puts in the shared data folder for every user: each
+// file that registering would write for the program at programPath, without
+// the mark of a registration, save the per-user script of Files. Empty for a
+// path that the entries cannot carry.
+struct DesktopFile {
+    std::string path;  // relative to the data folder
+    std::string text;
+};
+std::vector<DesktopFile> SystemDesktopFiles(const std::string& programPath);
+
+// The running program's shared data folder when it is one of the desktop's
+// system-wide data folders, where an installation's entries are seen; else
+// empty.
+std::string InstalledDesktopData();
 
 }  // namespace morix

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -220,6 +221,76 @@ TEST_F(DesktopIntegrationTest, BothKindsAreAlwaysAttemptedAndBothMustSucceed) {
     EXPECT_FALSE(UnregisterContextMenu(data));
     EXPECT_FALSE(fs::exists(Data("applications/trelvo-renamer.desktop")));
     EXPECT_FALSE(fs::exists(Data("nemo/actions/trelvo-renamer-files.nemo_action")));
+}
+
+// An installation's files for every user are those registering writes, less
+// the per-user script of Files and the mark of a registration.
+TEST_F(DesktopIntegrationTest, TheInstallationsFilesValidateAndStartTheInstalledProgram) {
+    const std::string installed = dir.MakeFolder("usr/share");
+    const std::vector<DesktopFile> files = SystemDesktopFiles("/usr/bin/morix");
+    std::vector<std::string> paths;
+    for (const DesktopFile& file : files) {
+        paths.push_back(file.path);
+        EXPECT_EQ(file.text.find("X-Trelvo-Renamer-Generated="), std::string::npos) << file.path;
+        if (file.path.ends_with(".svg")) continue;
+        int execs = 0;
+        for (std::size_t at = 0; (at = file.text.find("\nExec=", at)) != std::string::npos; ++at) {
+            const std::string exec =
+                file.text.substr(at + 6, file.text.find('\n', at + 1) - at - 6);
+            EXPECT_TRUE(exec.starts_with("\"/usr/bin/morix\" ") ||
+                        exec.starts_with("'/usr/bin/morix' "))
+                << file.path << ": " << exec;
+            ++execs;
+        }
+        EXPECT_GT(execs, 0) << file.path;
+        const std::string path = installed + "/" + file.path;
+        fs::create_directories(fs::path(path).parent_path());
+        std::ofstream(path) << file.text;
+        if (!file.path.ends_with(".desktop")) continue;
+        const auto result = RunProcess({"/usr/bin/desktop-file-validate", path});
+        EXPECT_EQ(result.exitCode, 0) << path << "\n" << result.out << result.err;
+    }
+    std::vector<std::string> expected = RegisteredFiles();
+    std::erase(expected, "nautilus/scripts/Trelvo Renamer");
+    EXPECT_EQ(paths, expected);
+    EXPECT_TRUE(SystemDesktopFiles("relative/morix").empty());
+}
+
+// With the package installed, registering writes only what the package
+// cannot provide, and takes away earlier copies that would hide its files.
+TEST_F(DesktopIntegrationTest, WhatTheInstallationProvidesIsNotRegisteredAgain) {
+    const std::string installed = dir.MakeFolder("usr/share");
+    for (const DesktopFile& file : SystemDesktopFiles("/usr/bin/morix")) {
+        fs::create_directories(fs::path(installed + "/" + file.path).parent_path());
+        std::ofstream(installed + "/" + file.path) << file.text;
+    }
+    const auto before = Snapshot(data);
+    // Registered once from a build folder, then the user put an own action
+    // in place of one of ours.
+    ASSERT_TRUE(RegisterContextMenu(data, program));
+    const std::string own = Data("nemo/actions/trelvo-renamer-files.nemo_action");
+    std::ofstream(own) << "[Nemo Action]\nName=mine\n";
+
+    ASSERT_TRUE(RegisterContextMenu(data, program, installed));
+    std::vector<std::string> left;
+    for (const auto& item : fs::recursive_directory_iterator(data)) {
+        if (item.is_regular_file()) left.push_back(item.path().string().substr(data.size() + 1));
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{
+                  "applications/mimeinfo.cache", "nautilus/scripts/Trelvo Renamer",
+                  "nemo/actions/trelvo-renamer-files.nemo_action", "trelvo-renamer/created"}));
+    EXPECT_NE(TempDir::Read(Data("nautilus/scripts/Trelvo Renamer")).find("/morix'\n"),
+              std::string::npos);
+
+    // Provided files count as registered; removal takes only the user's, and
+    // the folder that holds the user's own action stays.
+    EXPECT_TRUE(UnregisterContextMenu(data, installed));
+    EXPECT_EQ(TempDir::Read(own), "[Nemo Action]\nName=mine\n");
+    fs::remove_all(Data("nemo"));
+    EXPECT_EQ(Snapshot(data), before);
+    EXPECT_FALSE(UnregisterContextMenu(data)) << "without the package nothing is registered";
 }
 
 TEST_F(DesktopIntegrationTest, ProgramPathsTheLaunchersCannotCarryWriteNothing) {

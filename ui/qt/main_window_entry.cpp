@@ -65,7 +65,7 @@ int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths,
     }  // the window's version check has ended here
     // After the window has closed, the notice of the last version answer (if
     // any) goes to the popup notifier, which runs on its own.
-    LaunchNotice(GlobalNoticeInfo(), kNoticeTitle, settings, GetModuleFolder());
+    LaunchNotice(GlobalNoticeInfo(), kNoticeTitle, settings, GetHelperFolder());
     return result;
 }
 

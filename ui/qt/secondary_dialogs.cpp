@@ -1,6 +1,7 @@
 #include "ui/qt/secondary_dialogs.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "base/program_files.h"
 #include "engine/rename_run.h"
 #include "ui/qt/dialog_units.h"
 
@@ -23,7 +25,8 @@ QString HelpPageAddress() {
     if (!root.isEmpty()) {
         return QString::fromUtf8(root) + language + QStringLiteral("/morix/1.0/help");
     }
-    return QUrl::fromLocalFile(QStringLiteral(MORIX_HELP_DIR "/") + language +
+    const QString pages = QFile::decodeName(ProgramFilesFolder(ProgramFiles::kData).c_str());
+    return QUrl::fromLocalFile(pages + QStringLiteral("/help/") + language +
                                QStringLiteral(".html"))
         .toString();
 }

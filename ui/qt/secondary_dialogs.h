@@ -15,8 +15,8 @@ class RenameProgress;
 namespace morix::ui {
 
 // The address of the help page in the user-interface language: the vendor
-// site when TRELVO_HELP_ROOT names one, else the page shipped with the
-// program.
+// site when TRELVO_HELP_ROOT names one, else the page installed with the
+// program (found relative to the program, as its build folder has it too).
 QString HelpPageAddress();
 
 // Selecting part of the name fills its start and length.
