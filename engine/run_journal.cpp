@@ -346,6 +346,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
     text_.clear();
     error_ = {};
     runFolders_.clear();
+    renamedFolders_.clear();
     const std::int64_t pid = getpid();
     const std::int64_t started = std::time(nullptr);
     // The files that move, by folder in order of appearance.
@@ -370,6 +371,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
             last = at->second;
         }
         groups[last].jobs.push_back(j);
+        if (plan.identities[j].folder) renamedFolders_.emplace(oldPaths[j], newPaths[j]);
     }
     if (groups.empty()) return true;  // nothing moves
 
@@ -475,6 +477,25 @@ bool RunJournal::MarkStage(int stage) {
     return Append(kStageLines[stage - 1]);
 }
 
+// The path of a folder of the run after every folder the run renamed took
+// its new name: each step of the path as the run left it.
+std::string RunJournal::RenamedPath(const std::string& folder) const {
+    std::string now;
+    std::size_t end = 0;
+    while (end < folder.size()) {
+        const std::size_t next = std::min(folder.find('/', end + 1), folder.size());
+        now.append(folder, end, next - end);
+        const auto renamed = renamedFolders_.find(folder.substr(0, next));
+        if (renamed != renamedFolders_.end()) {
+            const std::string& newPath = renamed->second;
+            now.resize(now.rfind('/') + 1);
+            now.append(newPath, newPath.rfind('/') + 1);
+        }
+        end = next;
+    }
+    return now;
+}
+
 bool RunJournal::Finish() {
     if (!fd_.Valid()) return true;
     // The new names reach the disk before the record says they are final;
@@ -483,7 +504,13 @@ bool RunJournal::Finish() {
     // that may not have reached it keep the record as it is: after a power
     // cut, the next start then puts every file back, never half of them.
     for (const std::string& folder : runFolders_) {
-        if (const int error = SyncFolder(fs_, folder); error != 0)
+        int error = SyncFolder(fs_, folder);
+        // A folder the run renamed, or one inside it, is under its new path.
+        if (error == ENOENT || error == ENOTDIR) error = SyncFolder(fs_, RenamedPath(folder));
+        // One that is nowhere to be found any more (someone moved it) cannot
+        // be flushed by this process; only the disk's own failure keeps the
+        // record.
+        if (error != 0 && error != ENOENT && error != ENOTDIR)
             return Fail("flush", folder.empty() ? "/" : folder, error);
     }
     const bool marked = Append(kFinishedLine);

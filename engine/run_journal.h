@@ -34,6 +34,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <variant>
 #include <vector>
 
@@ -136,12 +137,14 @@ class RunJournal {
   private:
     bool Fail(const char* operation, const std::string& path, int error);
     bool Append(std::string_view line);
+    std::string RenamedPath(const std::string& folder) const;
 
     std::string folder_;
     FileSystem& fs_;
     std::string path_;
     OsError error_;
     std::vector<std::string> runFolders_;
+    std::unordered_map<std::string, std::string> renamedFolders_;  // new paths by old
     std::string text_;  // prepared and not yet on disk
     std::string base_;  // the journal's name without its number and suffix
     std::string name_;  // the journal's file name in folder_

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -274,6 +275,31 @@ TEST(RunJournal, NamesThatCannotBeFlushedKeepTheRecordUnfinished) {
     const auto parsed = ParseJournal(TempDir::Read(journal.Path()));
     ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed));
     EXPECT_FALSE(std::get<JournalRecord>(parsed).finished);
+}
+
+TEST(RunJournal, AFolderTheRunRenamedIsFlushedUnderItsNewName) {
+    TempDir files, journals;
+    const std::string dir = files.MakeFolder("dir1");
+    const std::string inside = files.MakeFile("dir1/a");
+    for (const bool flushFails : {false, true}) {
+        SCOPED_TRACE(flushFails ? "the flush fails" : "undisturbed");
+        testing::TestFileSystem fs;
+        RunJournal journal(journals.bytes(), fs);
+        ASSERT_TRUE(journal.Begin({dir, inside}, {files.Path("dir2"), files.Path("dir1/b")}))
+            << journal.Error();
+        ASSERT_EQ(std::rename(inside.c_str(), files.Path("dir1/b").c_str()), 0);
+        ASSERT_EQ(std::rename(dir.c_str(), files.Path("dir2").c_str()), 0);
+        // Finish opens and flushes the top folder, misses dir1, then opens
+        // and flushes dir2.
+        if (flushFails) fs.failAt = fs.calls + 5;
+        EXPECT_EQ(journal.Finish(), !flushFails) << journal.Error();
+        EXPECT_EQ(journal.Unfinished(), flushFails);
+        if (flushFails) {
+            EXPECT_EQ(journal.Error(), dir + ": " + std::strerror(EIO));
+        }
+        ASSERT_EQ(std::rename(files.Path("dir2").c_str(), dir.c_str()), 0);
+        ASSERT_EQ(std::rename(files.Path("dir1/b").c_str(), inside.c_str()), 0);
+    }
 }
 
 TEST(RunJournal, AMissingFileIsLeftOutAndAMissingJournalFolderStopsTheRun) {
