@@ -12,13 +12,18 @@
 
 namespace morix {
 
-// Both write (or remove) the entries for files and then those for folders and
-// are true only when both succeeded; both are always attempted. The first pair
-// uses the running program and the user's data folder.
+// What removing the entries came to: every entry was there and went; some
+// were not there (never registered, or removed by the user) and the rest
+// went; or a removal failed.
+enum class Removal { kRemoved, kNotRegistered, kFailed };
+
+// Both write (or remove) the entries for files and then those for folders;
+// both are always attempted. Registering is true only when both succeeded.
+// The first pair uses the running program and the user's data folder.
 bool RegisterContextMenu();
-bool UnregisterContextMenu();
+Removal UnregisterContextMenu();
 bool RegisterContextMenu(const std::string& dataHome, const std::string& programPath);
-bool UnregisterContextMenu(const std::string& dataHome);
+Removal UnregisterContextMenu(const std::string& dataHome);
 
 // The files registering writes, relative to the data folder.
 std::vector<std::string> RegisteredFiles();

@@ -147,7 +147,9 @@ int CarryOut(StartPlan plan, InstanceLock& lock, const std::optional<std::string
             QCoreApplication app(qtArgc, qtArgv);
             CloseRunningInstances(*runtimeFolder);
         }
-        if (std::holds_alternative<UninstallCommand>(plan) && !UnregisterContextMenu()) {
+        // Nothing to remove is no failure: the entries are gone either way.
+        if (std::holds_alternative<UninstallCommand>(plan) &&
+            UnregisterContextMenu() == Removal::kFailed) {
             std::fputs("morix: could not remove the desktop registration\n", stderr);
             return 1;
         }

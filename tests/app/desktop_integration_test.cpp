@@ -104,7 +104,7 @@ TEST_F(DesktopIntegrationTest, OpenWithOffersTheRenamerWhileRegistered) {
               std::string::npos);
     EXPECT_NE(offered("inode/directory").find("trelvo-renamer-folder.desktop"), std::string::npos);
 
-    ASSERT_TRUE(UnregisterContextMenu(data));
+    ASSERT_EQ(UnregisterContextMenu(data), Removal::kRemoved);
     EXPECT_EQ(offered("application/octet-stream").find("trelvo-renamer"), std::string::npos);
     EXPECT_TRUE(fs::is_empty(data));
 }
@@ -184,9 +184,9 @@ TEST_F(DesktopIntegrationTest, RegisterTwiceThenRemoveLeavesTheFoldersAsTheyWere
     ASSERT_TRUE(RegisterContextMenu(data, program));
     EXPECT_EQ(Snapshot(data), once);
 
-    EXPECT_TRUE(UnregisterContextMenu(data));
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kRemoved);
     EXPECT_EQ(Snapshot(data), before);
-    EXPECT_FALSE(UnregisterContextMenu(data)) << "nothing left to remove";
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kNotRegistered) << "nothing left to remove";
     EXPECT_EQ(Snapshot(data), before);
 }
 
@@ -201,7 +201,7 @@ TEST_F(DesktopIntegrationTest, FilesOfTheSameNameThatAreNotOursStay) {
     EXPECT_TRUE(fs::exists(Data("applications/trelvo-renamer.desktop")));
     EXPECT_TRUE(fs::exists(Data("nemo/actions/trelvo-renamer-folders.nemo_action")));
 
-    EXPECT_TRUE(UnregisterContextMenu(data));
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kRemoved);
     EXPECT_EQ(TempDir::Read(mine), "#!/bin/sh\necho my own script\n");
     EXPECT_FALSE(fs::exists(Data("applications")));
 }
@@ -217,7 +217,7 @@ TEST_F(DesktopIntegrationTest, BothKindsAreAlwaysAttemptedAndBothMustSucceed) {
     // Folders were removed by hand: removal still clears the file entries.
     ASSERT_TRUE(RegisterContextMenu(data, program));
     fs::remove(Data("applications/trelvo-renamer-folder.desktop"));
-    EXPECT_FALSE(UnregisterContextMenu(data));
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kNotRegistered);
     EXPECT_FALSE(fs::exists(Data("applications/trelvo-renamer.desktop")));
     EXPECT_FALSE(fs::exists(Data("nemo/actions/trelvo-renamer-files.nemo_action")));
 }
