@@ -1,11 +1,11 @@
 #include "popup/pop_window.h"
 
+#include <QtGui/qguiapplication_platform.h>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
-#include <QtGui/qguiapplication_platform.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QScreen>

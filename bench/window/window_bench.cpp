@@ -77,9 +77,8 @@ int main(int argc, char** argv) {
     // All rows but the first selected, as with Shift+End from the second row.
     QTableView* list = dialog.PreviewList();
     QAbstractItemModel* model = list->model();
-    list->selectionModel()->select(
-        QItemSelection(model->index(1, 0), model->index(kFiles - 1, 2)),
-        QItemSelectionModel::ClearAndSelect);
+    list->selectionModel()->select(QItemSelection(model->index(1, 0), model->index(kFiles - 1, 2)),
+                                   QItemSelectionModel::ClearAndSelect);
     std::printf("selection of %d rows (target: each at most 100 ms):\n", kFiles - 1);
     std::printf("  down, at the bottom already: %.1f ms\n",
                 TimeCommand([&] { dialog.MoveSelectionDown(); }));
@@ -104,9 +103,10 @@ int main(int argc, char** argv) {
         started.AddStartPaths(start);
         started.show();
         QApplication::processEvents();
-        std::printf("start with %d paths until the preview shows (template <YYYYMMDD>_###): "
-                    "%.1f ms, %d name pass(es)\n",
-                    kStartPaths, Ms(Clock::now() - startedAt), started.PreviewPasses());
+        std::printf(
+            "start with %d paths until the preview shows (template <YYYYMMDD>_###): "
+            "%.1f ms, %d name pass(es)\n",
+            kStartPaths, Ms(Clock::now() - startedAt), started.PreviewPasses());
     }
     return 0;
 }

@@ -213,9 +213,9 @@ TEST_F(PopupTest, ComesToTheFrontLeavesTheTopLayerAndEndsOnAWindowManagersClose)
 
     // Mapped on top, so a window manager brings it to the front (none runs
     // here to change the state afterwards) ...
-    EXPECT_NE(Capture({"/usr/bin/xprop", "-id", *window, "_NET_WM_STATE"})
-                  .find("_NET_WM_STATE_ABOVE"),
-              std::string::npos);
+    EXPECT_NE(
+        Capture({"/usr/bin/xprop", "-id", *window, "_NET_WM_STATE"}).find("_NET_WM_STATE_ABOVE"),
+        std::string::npos);
     // ... then it asks to be on top no longer.
     bool left = false;
     for (int i = 0; i < 40 && !left; ++i) {

@@ -283,8 +283,7 @@ class BatchRenameDialogTest : public QObject {
         QCOMPARE(edit->text(), QString("photo_<z><zKB>trip"));
         // The wheel over the picker picks nothing.
         QWheelEvent wheel(QPointF(5, 5), picker->mapToGlobal(QPointF(5, 5)), QPoint(),
-                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                          false);
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         for (int notch = 0; notch < 3; ++notch)
             QApplication::sendEvent(picker, &wheel);
         QCOMPARE(edit->text(), QString("photo_<z><zKB>trip"));

@@ -144,9 +144,8 @@ class WindowUseTest : public QObject {
         QTableView* list = dialog.PreviewList();
         QAbstractItemModel* model = list->model();
         // All but the first row (f0), as a user selects with Shift.
-        list->selectionModel()->select(
-            QItemSelection(model->index(1, 0), model->index(1999, 2)),
-            QItemSelectionModel::ClearAndSelect);
+        list->selectionModel()->select(QItemSelection(model->index(1, 0), model->index(1999, 2)),
+                                       QItemSelectionModel::ClearAndSelect);
         dialog.MoveSelectionDown();  // the block is at the bottom: nothing moves
         dialog.MoveSelectionUp();
         QCOMPARE(Cell(dialog, 1999, 0), QString("f0"));
@@ -213,10 +212,10 @@ class WindowUseTest : public QObject {
         dialog.show();
         dialog.TemplateCombo()->setEditText("<N>");
         QWidget* targets[] = {
-            dialog.findChild<QGroupBox*>("group1006"),         // a frame
-            dialog.findChild<QPushButton*>("button1000"),      // a button
-            dialog.TemplateCombo()->lineEdit(),                // a field that takes text
-            &dialog,                                           // the window's own background
+            dialog.findChild<QGroupBox*>("group1006"),     // a frame
+            dialog.findChild<QPushButton*>("button1000"),  // a button
+            dialog.TemplateCombo()->lineEdit(),            // a field that takes text
+            &dialog,                                       // the window's own background
         };
         QMimeData one;
         one.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.Path("one.txt")))});
@@ -262,7 +261,8 @@ class WindowUseTest : public QObject {
     void helpOpensOnlyWebAddressesOfTheVendor() {
         {
             ScopedEnv root("TRELVO_HELP_ROOT", "https://help.example/");
-            QCOMPARE(morix::ui::HelpPageAddress(), QString("https://help.example/en/morix/1.0/help"));
+            QCOMPARE(morix::ui::HelpPageAddress(),
+                     QString("https://help.example/en/morix/1.0/help"));
         }
         for (const char* bad : {"file:///etc/", "javascript:alert(1)//", "ftp://help.example/"}) {
             ScopedEnv root("TRELVO_HELP_ROOT", bad);
@@ -335,9 +335,8 @@ class WindowUseTest : public QObject {
         dialog.TemplateCombo()->setEditText("file_#");
         // The answer arrives while the question is open.
         QTimer::singleShot(1500, [] { AnswerNextDialog("Yes"); });
-        QTimer::singleShot(1500, [&] {
-            AnswerNextDialogLater("Restart", [&] { restartAnswered = true; });
-        });
+        QTimer::singleShot(
+            1500, [&] { AnswerNextDialogLater("Restart", [&] { restartAnswered = true; }); });
         dialog.OnRename();
         QCOMPARE(service.Requests().size(), std::size_t{1});
         QVERIFY(QFile::exists(QString::fromStdString(dir.Path("file_1.txt"))));

@@ -470,10 +470,10 @@ TEST(UpdateCheckerTest, LanguagesAndServiceRootComeFromTheEnvironment) {
         const char* list;
         const char16_t* ui;
     } lists[] = {
-        {"en_US.UTF-8", "ko", u"ko"},      {"ko_KR.UTF-8", "en", u"en"},
-        {"en_US.UTF-8", "de:ko", u"en"},   {"en_US.UTF-8", ":ko", u"en"},
-        {"C.UTF-8", "ko_KR", u"ko"},       {"C", "ko", u"en"},
-        {"POSIX", "ko", u"en"},            {nullptr, "ko", u"en"},
+        {"en_US.UTF-8", "ko", u"ko"},    {"ko_KR.UTF-8", "en", u"en"},
+        {"en_US.UTF-8", "de:ko", u"en"}, {"en_US.UTF-8", ":ko", u"en"},
+        {"C.UTF-8", "ko_KR", u"ko"},     {"C", "ko", u"en"},
+        {"POSIX", "ko", u"en"},          {nullptr, "ko", u"en"},
         {"de_DE.UTF-8", "kor", u"ko"},
     };
     for (const ListCase& c : lists) {

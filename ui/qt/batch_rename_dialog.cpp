@@ -4,8 +4,8 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDropEvent>
 #include <QDesktopServices>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -533,7 +533,8 @@ void CBatchRenameDlg::SortList() {
     SelectionFromView();
     const QModelIndex current = list_->currentIndex();
     std::optional<std::uint32_t> focusItem;
-    if (current.isValid()) focusItem = logic_.Rows().ItemAt(static_cast<std::size_t>(current.row()));
+    if (current.isValid())
+        focusItem = logic_.Rows().ItemAt(static_cast<std::size_t>(current.row()));
     logic_.SortList();
     AfterRowsChanged(focusItem);
 }

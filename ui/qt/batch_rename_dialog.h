@@ -161,7 +161,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     bool renameCommand_ = false;  // from the question until the last message
     bool runActive_ = false;      // the worker may read the list
     bool closeHeld_ = false;
-    std::vector<StartPath> heldPaths_;  // handed over during the command
+    std::vector<StartPath> heldPaths_;     // handed over during the command
     std::optional<int> heldUpdateResult_;  // the version answer, shown after the command
 
     QComboBox* template_ = nullptr;

@@ -33,8 +33,7 @@ int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths,
     // The program's own texts: Korean when the user interface is Korean, else
     // the English source texts.
     QTranslator translator;
-    if (UiLanguageCode() == u"ko" &&
-        translator.load(QStringLiteral(":/i18n/morix_ko.qm"))) {
+    if (UiLanguageCode() == u"ko" && translator.load(QStringLiteral(":/i18n/morix_ko.qm"))) {
         QApplication::installTranslator(&translator);
     }
 
