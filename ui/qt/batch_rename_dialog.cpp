@@ -105,15 +105,15 @@ void CBatchRenameDlg::PostCheckResult(int result) {
 
 void CBatchRenameDlg::OnUpdateResult(int result) {
     if (result != CUpdateChecker::kAnswered || !checker_) return;
+    if (!checker_->ApplyAnswer() || !checker_->NeedsUpdate(kProgramVersion, false)) return;
     // The prompt would open over the rename command, and its answer may end
     // the window in the middle of the run: it waits for the command's end.
+    // The answer itself (the notice among it) is taken at once.
     if (renameCommand_) {
-        heldUpdateResult_ = result;
+        updatePromptHeld_ = true;
         return;
     }
-    if (checker_->ApplyAnswer() && checker_->NeedsUpdate(kProgramVersion, false)) {
-        checker_->PromptUpdate();
-    }
+    checker_->PromptUpdate();
 }
 
 bool CBatchRenameDlg::ConfirmUpdate(const std::u16string& display) {
@@ -795,11 +795,11 @@ void CBatchRenameDlg::OnRename() {
         renameCommand_ = false;
         std::vector<StartPath> held = std::move(heldPaths_);
         heldPaths_.clear();
-        const std::optional<int> update = std::exchange(heldUpdateResult_, std::nullopt);
+        const bool prompt = std::exchange(updatePromptHeld_, false);
         if (!isVisible()) return;  // the window has ended
         for (const StartPath& h : held)
             AddHandedPath(h.path, h.isFolder);
-        if (update) OnUpdateResult(*update);
+        if (prompt) checker_->PromptUpdate();
     });
     if (QMessageBox::question(
             this, tr("Trelvo Renamer"), tr("Do you want to rename all files to the new name?"),

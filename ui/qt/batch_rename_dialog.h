@@ -162,7 +162,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     bool runActive_ = false;      // the worker may read the list
     bool closeHeld_ = false;
     std::vector<StartPath> heldPaths_;     // handed over during the command
-    std::optional<int> heldUpdateResult_;  // the version answer, shown after the command
+    bool updatePromptHeld_ = false;        // a newer version, offered after the command
 
     QComboBox* template_ = nullptr;
     QComboBox* picker_ = nullptr;
