@@ -100,13 +100,14 @@ int main(int argc, char** argv) {
         morix::ui::CBatchRenameDlg started(nullptr);
         started.TemplateCombo()->setEditText(QStringLiteral("<YYYYMMDD>_###"));
         started.PreviewNow();
+        const int passesBefore = started.PreviewPasses();
         started.AddStartPaths(start);
         started.show();
         QApplication::processEvents();
         std::printf(
             "start with %d paths until the preview shows (template <YYYYMMDD>_###): "
             "%.1f ms, %d name pass(es)\n",
-            kStartPaths, Ms(Clock::now() - startedAt), started.PreviewPasses());
+            kStartPaths, Ms(Clock::now() - startedAt), started.PreviewPasses() - passesBefore);
     }
     return 0;
 }
