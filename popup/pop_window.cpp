@@ -1,18 +1,28 @@
 #include "popup/pop_window.h"
 
+#include <QtGui/qguiapplication_platform.h>
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QScreen>
 #include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "os/web_address.h"
 #include "popup/color_key.h"
@@ -27,6 +37,42 @@ constexpr int kSettleMs = 3000;
 constexpr int kMaskRefreshMs = 200;
 constexpr int kEdgeMargin = 4;
 
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection,
+        xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+        nullptr);
+    const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+}
+
+// Asks the window manager to take a shown window off the layer above the
+// others (_NET_WM_STATE, "remove" the states "above" and "stays on top").
+void LeaveTopLayer(xcb_window_t window) {
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+    if (connection == nullptr) return;
+    xcb_query_tree_reply_t* tree =
+        xcb_query_tree_reply(connection, xcb_query_tree(connection, window), nullptr);
+    if (tree == nullptr) return;
+    const xcb_window_t root = tree->root;
+    std::free(tree);
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = Atom(connection, "_NET_WM_STATE");
+    event.data.data32[0] = 0;  // remove
+    event.data.data32[1] = Atom(connection, "_NET_WM_STATE_ABOVE");
+    event.data.data32[2] = Atom(connection, "_NET_WM_STATE_STAYS_ON_TOP");
+    event.data.data32[3] = 1;  // from an application
+    xcb_send_event(connection, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+}
+
 QString ReadResource(const QString& name) {
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly)) return {};
@@ -35,11 +81,22 @@ QString ReadResource(const QString& name) {
 
 }  // namespace
 
-// The page of the popup: it stays on web addresses and never opens windows,
-// dialogs or file choosers.
+// The page of the popup: it stays on web addresses and opens no windows,
+// dialogs or file choosers of its own. A new window that the user's click
+// asks for (a link to another target, a script run by the click) shows its
+// web address in the default browser; without a click nothing opens.
 class PopupPage : public QWebEnginePage {
   public:
-    using QWebEnginePage::QWebEnginePage;
+    explicit PopupPage(QWebEngineProfile* profile) : QWebEnginePage(profile) {
+        connect(this, &QWebEnginePage::newWindowRequested, this,
+                [](QWebEngineNewWindowRequest& request) {
+                    const QUrl url = request.requestedUrl();
+                    if (request.isUserInitiated() &&
+                        morix::IsWebAddress(url.toString(QUrl::FullyEncoded).toStdU16String())) {
+                        QDesktopServices::openUrl(url);
+                    }
+                });
+    }
 
   protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
@@ -187,9 +244,14 @@ void CPopWindow::Position() {
 
 void CPopWindow::ShowNow() {
     if (closing_) return;
-    // Made on top while hidden; shown without the focus and no longer on top.
-    setWindowFlag(Qt::WindowStaysOnTopHint, false);
+    // Shown on top, so it comes to the front, and without the focus; then no
+    // longer on top. The widget's own flag change would hide the window
+    // again, and Qt tells the window manager of such a change only for
+    // windows not shown yet: the request goes to it directly.
     show();
+    overrideWindowFlags(windowFlags() & ~Qt::WindowStaysOnTopHint);
+    if (QWindow* window = windowHandle()) window->setFlag(Qt::WindowStaysOnTopHint, false);
+    LeaveTopLayer(static_cast<std::uint32_t>(winId()));
     endTimer_.start(kDisplayTimeMs);
     ApplyLayered();
 }
@@ -207,6 +269,11 @@ void CPopWindow::SetColorKey(ColorRef key) {
 void CPopWindow::KeepAlive(std::int32_t ms) {
     if (closing_) return;
     endTimer_.start(KeepAliveInterval(ms));
+}
+
+void CPopWindow::closeEvent(QCloseEvent* event) {
+    event->accept();
+    ClosePopup();
 }
 
 void CPopWindow::ClosePopup() {

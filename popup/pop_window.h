@@ -36,6 +36,10 @@ class CPopWindow : public QWidget {
     void KeepAlive(std::int32_t ms);
     void ClosePopup();
 
+  protected:
+    // A close from the window manager ends the program, as every close does.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     void OnLoadingChanged(const QWebEngineLoadingInfo& info);
     void CheckPage();

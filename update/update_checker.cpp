@@ -69,23 +69,27 @@ bool SameLocalDay(std::int64_t a, std::int64_t b) {
     return la.tm_year == lb.tm_year && la.tm_mon == lb.tm_mon && la.tm_mday == lb.tm_mday;
 }
 
-// The language part of the locale that decides the messages' language:
-// LC_ALL, else LC_MESSAGES, else LANG ("ko_KR.UTF-8" gives "ko").
-std::string LocaleLanguage() {
+// The locale that decides the messages' language: LC_ALL, else LC_MESSAGES,
+// else LANG.
+std::string MessagesLocale() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(name);
-        if (value == nullptr || *value == 0) continue;
-        std::string language(value);
-        language = language.substr(0, language.find_first_of("_.@"));
-        // An ISO 639 code has two or three letters; "C" and "POSIX" are none.
-        if (language.size() < 2 || language.size() > 3) return {};
-        for (char& c : language) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-            if (c < 'a' || c > 'z') return {};
-        }
-        return language;
+        if (value != nullptr && *value != 0) return value;
     }
     return {};
+}
+
+// The language part of a locale name ("ko_KR.UTF-8" gives "ko"); empty when
+// it names none.
+std::string LanguageOf(std::string_view locale) {
+    std::string language(locale.substr(0, locale.find_first_of("_.@")));
+    // An ISO 639 code has two or three letters; "C" and "POSIX" are none.
+    if (language.size() < 2 || language.size() > 3) return {};
+    for (char& c : language) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c < 'a' || c > 'z') return {};
+    }
+    return language;
 }
 
 }  // namespace
@@ -111,11 +115,22 @@ int CompareVersions(std::u16string_view a, std::u16string_view b) {
 }
 
 std::u16string UiLanguageCode() {
-    return LocaleLanguage() == "ko" ? u"ko" : u"en";
+    // As Qt chooses the user interface's locale: the first entry of LANGUAGE
+    // refines any locale but C and POSIX.
+    std::string locale = MessagesLocale();
+    if (!locale.empty() && locale != "C" && locale != "POSIX") {
+        const char* list = std::getenv("LANGUAGE");
+        const std::string_view first =
+            list != nullptr ? std::string_view(list).substr(0, std::string_view(list).find(':'))
+                            : std::string_view();
+        if (!first.empty()) locale = first;
+    }
+    const std::string language = LanguageOf(locale);
+    return language == "ko" || language == "kor" ? u"ko" : u"en";
 }
 
 std::u16string SystemLanguageCode() {
-    return AsciiToU16(LocaleLanguage());
+    return AsciiToU16(LanguageOf(MessagesLocale()));
 }
 
 std::u16string VersionServiceRoot() {

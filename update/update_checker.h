@@ -71,7 +71,8 @@ NoticeInfo& GlobalNoticeInfo();
 // older one ("1.8" < "1.8.0").
 int CompareVersions(std::u16string_view a, std::u16string_view b);
 
-// "ko" when the user's interface language is Korean, else "en".
+// "ko" when the user's interface language is Korean, else "en": the one
+// choice of the window's texts, its help page and the version check.
 std::u16string UiLanguageCode();
 // The ISO 639 code of the user's locale ("ko" for ko_KR.UTF-8); empty when
 // the locale names none (C, POSIX, unset).

@@ -313,16 +313,17 @@ bool RegisterContextMenu(const std::string& dataHome, const std::string& program
     return ok[kShared] && ok[kFiles] && ok[kFolders];
 }
 
-bool UnregisterContextMenu(const std::string& dataHome, const std::string& installedData) {
-    if (!IsUsableDataHome(dataHome)) return false;
-    bool ok[kGroupCount] = {true, true, true};
+Removal UnregisterContextMenu(const std::string& dataHome, const std::string& installedData) {
+    if (!IsUsableDataHome(dataHome)) return Removal::kFailed;
+    bool failed = false;
+    bool missing = false;
     for (const Artifact& artifact : kArtifacts) {
         const std::string path = Join(dataHome, artifact.path);
         const Presence presence = Check(path);
         if (presence == Presence::kOurs) {
-            if (::unlink(path.c_str()) != 0 && errno != ENOENT) ok[artifact.group] = false;
+            if (::unlink(path.c_str()) != 0 && errno != ENOENT) failed = true;
         } else if (artifact.applicationEntry && !IsInstalled(artifact, installedData)) {
-            ok[artifact.group] = false;  // this group was not registered
+            missing = true;  // this group was not registered
         }
     }
 
@@ -345,7 +346,8 @@ bool UnregisterContextMenu(const std::string& dataHome, const std::string& insta
               });
     for (const std::string& folder : deepestFirst)
         ::rmdir(Join(dataHome, folder).c_str());
-    return ok[kShared] && ok[kFiles] && ok[kFolders];
+    if (failed) return Removal::kFailed;
+    return missing ? Removal::kNotRegistered : Removal::kRemoved;
 }
 
 std::vector<DesktopFile> SystemDesktopFiles(const std::string& programPath) {
@@ -373,7 +375,7 @@ bool RegisterContextMenu() {
     return RegisterContextMenu(UserDataHome(), CurrentProgramPath(), InstalledDesktopData());
 }
 
-bool UnregisterContextMenu() {
+Removal UnregisterContextMenu() {
     return UnregisterContextMenu(UserDataHome(), InstalledDesktopData());
 }
 

@@ -12,20 +12,25 @@
 
 namespace morix {
 
-// Both write (or remove) the entries for files and then those for folders and
-// are true only when both succeeded; both are always attempted. The first pair
-// uses the running program, the user's data folder and the installation the
-// program belongs to.
+// What removing the entries came to: every entry was there and went; some
+// were not there (never registered, or removed by the user) and the rest
+// went; or a removal failed.
+enum class Removal { kRemoved, kNotRegistered, kFailed };
+
+// Both write (or remove) the entries for files and then those for folders;
+// both are always attempted. Registering is true only when both succeeded.
+// The first pair uses the running program, the user's data folder and the
+// installation the program belongs to.
 //
 // A file that the installation in installedData provides for every user
 // (installedData empty: no installation the desktop sees) is not written: a
 // copy written by an earlier registration is removed instead, as it would
 // hide the installation's. Such a file counts as registered.
 bool RegisterContextMenu();
-bool UnregisterContextMenu();
+Removal UnregisterContextMenu();
 bool RegisterContextMenu(const std::string& dataHome, const std::string& programPath,
                          const std::string& installedData = {});
-bool UnregisterContextMenu(const std::string& dataHome, const std::string& installedData = {});
+Removal UnregisterContextMenu(const std::string& dataHome, const std::string& installedData = {});
 
 // The files registering writes, relative to the data folder.
 std::vector<std::string> RegisteredFiles();

@@ -15,6 +15,7 @@
 #include "popup/instance_channel.h"
 #include "ui/qt/batch_rename_dialog.h"
 #include "ui/qt/main_window_entry.h"
+#include "ui/qt/program_icon.h"
 #include "update/update_checker.h"
 
 namespace morix::start {
@@ -70,9 +71,12 @@ int RunWindow(const std::vector<cli::Source>& paths, const InstanceLock& lock,
     for (const cli::Source& source : paths)
         startPaths.push_back({source.path, source.isFolder});
     // Qt reads no options of its own from the program's command line: a path
-    // such as "-reverse" after "--" is a path.
-    int qtArgc = 1;
-    char* qtArgv[] = {programName, nullptr};
+    // such as "-reverse" after "--" is a path. The window's instance name is
+    // the desktop entry's, which ties the window to the entry under X11.
+    char nameOption[] = "-name";
+    std::string instanceName = ui::kDesktopEntryName;
+    int qtArgc = 3;
+    char* qtArgv[] = {programName, nameOption, instanceName.data(), nullptr};
     if (!lock.Held() || !runtimeFolder) return ui::RunMainWindow(qtArgc, qtArgv, startPaths);
     // Only the holder of the instance lock takes hand-overs.
     const QString socket = SocketPath(*runtimeFolder);
@@ -147,7 +151,9 @@ int CarryOut(StartPlan plan, InstanceLock& lock, const std::optional<std::string
             QCoreApplication app(qtArgc, qtArgv);
             CloseRunningInstances(*runtimeFolder);
         }
-        if (std::holds_alternative<UninstallCommand>(plan) && !UnregisterContextMenu()) {
+        // Nothing to remove is no failure: the entries are gone either way.
+        if (std::holds_alternative<UninstallCommand>(plan) &&
+            UnregisterContextMenu() == Removal::kFailed) {
             std::fputs("morix: could not remove the desktop registration\n", stderr);
             return 1;
         }

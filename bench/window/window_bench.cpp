@@ -1,10 +1,14 @@
 // The main window with 100,000 rows: adding a folder until the preview is
-// shown, and the cost of one template change (preview pass plus model
-// update) on the user-interface thread. Prints its figures.
+// shown, the cost of one template change (preview pass plus model update) on
+// the user-interface thread, and moving and sorting a selection of all rows
+// but one (target: each command at most 100 ms). Then a start with 5,000
+// paths named on the command line, until the preview shows. Prints its
+// figures.
 //
 //   QT_QPA_PLATFORM=offscreen build/bench/window/window_bench
 #include <QApplication>
 #include <QComboBox>
+#include <QItemSelectionModel>
 #include <QTableView>
 
 #include <algorithm>
@@ -12,6 +16,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "engine/text.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
 
@@ -21,6 +26,15 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// How long one command of the window takes until its result is painted.
+template <typename Command>
+double TimeCommand(Command command) {
+    const Clock::time_point start = Clock::now();
+    command();
+    QApplication::processEvents();
+    return Ms(Clock::now() - start);
 }
 
 }  // namespace
@@ -59,5 +73,41 @@ int main(int argc, char** argv) {
     std::printf(
         "template change (preview pass + model update + paint): median %.1f ms, max %.1f ms\n",
         passes[passes.size() / 2], passes.back());
+
+    // All rows but the first selected, as with Shift+End from the second row.
+    QTableView* list = dialog.PreviewList();
+    QAbstractItemModel* model = list->model();
+    list->selectionModel()->select(QItemSelection(model->index(1, 0), model->index(kFiles - 1, 2)),
+                                   QItemSelectionModel::ClearAndSelect);
+    std::printf("selection of %d rows (target: each at most 100 ms):\n", kFiles - 1);
+    std::printf("  down, at the bottom already: %.1f ms\n",
+                TimeCommand([&] { dialog.MoveSelectionDown(); }));
+    std::printf("  down again: %.1f ms\n", TimeCommand([&] { dialog.MoveSelectionDown(); }));
+    std::printf("  sort: %.1f ms\n", TimeCommand([&] { dialog.SortList(); }));
+    std::printf("  up: %.1f ms\n", TimeCommand([&] { dialog.MoveSelectionUp(); }));
+
+    // A file manager hands the window 5,000 selected files; with a date in
+    // the template every name also asks the file system.
+    constexpr int kStartPaths = 5000;
+    std::vector<morix::ui::StartPath> start;
+    for (int i = 0; i < kStartPaths; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "IMG_%06d holiday.JPG", (i * 7919) % kFiles);
+        start.push_back({morix::DecodeFileName(dir.Path(name)), false});
+    }
+    const Clock::time_point startedAt = Clock::now();
+    {
+        morix::ui::CBatchRenameDlg started(nullptr);
+        started.TemplateCombo()->setEditText(QStringLiteral("<YYYYMMDD>_###"));
+        started.PreviewNow();
+        const int passesBefore = started.PreviewPasses();
+        started.AddStartPaths(start);
+        started.show();
+        QApplication::processEvents();
+        std::printf(
+            "start with %d paths until the preview shows (template <YYYYMMDD>_###): "
+            "%.1f ms, %d name pass(es)\n",
+            kStartPaths, Ms(Clock::now() - startedAt), started.PreviewPasses() - passesBefore);
+    }
     return 0;
 }

@@ -105,7 +105,7 @@ TEST_F(DesktopIntegrationTest, OpenWithOffersTheRenamerWhileRegistered) {
               std::string::npos);
     EXPECT_NE(offered("inode/directory").find("trelvo-renamer-folder.desktop"), std::string::npos);
 
-    ASSERT_TRUE(UnregisterContextMenu(data));
+    ASSERT_EQ(UnregisterContextMenu(data), Removal::kRemoved);
     EXPECT_EQ(offered("application/octet-stream").find("trelvo-renamer"), std::string::npos);
     EXPECT_TRUE(fs::is_empty(data));
 }
@@ -185,9 +185,9 @@ TEST_F(DesktopIntegrationTest, RegisterTwiceThenRemoveLeavesTheFoldersAsTheyWere
     ASSERT_TRUE(RegisterContextMenu(data, program));
     EXPECT_EQ(Snapshot(data), once);
 
-    EXPECT_TRUE(UnregisterContextMenu(data));
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kRemoved);
     EXPECT_EQ(Snapshot(data), before);
-    EXPECT_FALSE(UnregisterContextMenu(data)) << "nothing left to remove";
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kNotRegistered) << "nothing left to remove";
     EXPECT_EQ(Snapshot(data), before);
 }
 
@@ -202,7 +202,7 @@ TEST_F(DesktopIntegrationTest, FilesOfTheSameNameThatAreNotOursStay) {
     EXPECT_TRUE(fs::exists(Data("applications/trelvo-renamer.desktop")));
     EXPECT_TRUE(fs::exists(Data("nemo/actions/trelvo-renamer-folders.nemo_action")));
 
-    EXPECT_TRUE(UnregisterContextMenu(data));
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kRemoved);
     EXPECT_EQ(TempDir::Read(mine), "#!/bin/sh\necho my own script\n");
     EXPECT_FALSE(fs::exists(Data("applications")));
 }
@@ -218,7 +218,7 @@ TEST_F(DesktopIntegrationTest, BothKindsAreAlwaysAttemptedAndBothMustSucceed) {
     // Folders were removed by hand: removal still clears the file entries.
     ASSERT_TRUE(RegisterContextMenu(data, program));
     fs::remove(Data("applications/trelvo-renamer-folder.desktop"));
-    EXPECT_FALSE(UnregisterContextMenu(data));
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kNotRegistered);
     EXPECT_FALSE(fs::exists(Data("applications/trelvo-renamer.desktop")));
     EXPECT_FALSE(fs::exists(Data("nemo/actions/trelvo-renamer-files.nemo_action")));
 }
@@ -286,11 +286,12 @@ TEST_F(DesktopIntegrationTest, WhatTheInstallationProvidesIsNotRegisteredAgain) 
 
     // Provided files count as registered; removal takes only the user's, and
     // the folder that holds the user's own action stays.
-    EXPECT_TRUE(UnregisterContextMenu(data, installed));
+    EXPECT_EQ(UnregisterContextMenu(data, installed), Removal::kRemoved);
     EXPECT_EQ(TempDir::Read(own), "[Nemo Action]\nName=mine\n");
     fs::remove_all(Data("nemo"));
     EXPECT_EQ(Snapshot(data), before);
-    EXPECT_FALSE(UnregisterContextMenu(data)) << "without the package nothing is registered";
+    EXPECT_EQ(UnregisterContextMenu(data), Removal::kNotRegistered)
+        << "without the package nothing is registered";
 }
 
 TEST_F(DesktopIntegrationTest, ProgramPathsTheLaunchersCannotCarryWriteNothing) {

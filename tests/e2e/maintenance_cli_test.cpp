@@ -69,6 +69,21 @@ TEST_F(MaintenanceTest, InstallPingsRegistersAndUninstallRemoves) {
     EXPECT_EQ(service_.Requests().size(), 4u);  // uninstalling sends nothing
 }
 
+TEST_F(MaintenanceTest, UninstallingWhatIsNotThereSucceeds) {
+    // Never registered, removed twice, one entry removed by the user first:
+    // the entries are gone each time, which is what was asked.
+    ProcessResult result = RunProcess({MORIX_BINARY, "--uninstall"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    ASSERT_EQ(RunProcess({MORIX_BINARY, "--install"}).exitCode, 0);
+    std::filesystem::remove(data_.Path("applications/trelvo-renamer-folder.desktop"));
+    result = RunProcess({MORIX_BINARY, "--uninstall"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(std::filesystem::exists(Entry()));
+    result = RunProcess({MORIX_BINARY, "--uninstall"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+}
+
 TEST_F(MaintenanceTest, FailedRegistrationIsNotReportedAsSuccess) {
     // A file where the applications folder belongs: nothing can be written.
     std::ofstream(data_.Path("applications")) << "not a folder";

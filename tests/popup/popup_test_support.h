@@ -9,6 +9,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <xcb/xcb.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -127,7 +130,70 @@ inline std::optional<unsigned long> WindowOpacity(const std::string& id) {
     return std::stoul(out.substr(at + 2));
 }
 
-// The notice pages by path, on a loopback server. Every answer is HTML that
+// The X server as a window manager sees it (the private server runs none):
+// asks a window to close, and watches what windows ask of the manager.
+class WindowManagerView {
+  public:
+    WindowManagerView() : connection_(xcb_connect(nullptr, nullptr)) {
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, root_, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection_);
+    }
+    ~WindowManagerView() { xcb_disconnect(connection_); }
+    WindowManagerView(const WindowManagerView&) = delete;
+    WindowManagerView& operator=(const WindowManagerView&) = delete;
+
+    // What the close box of a window's frame does: WM_DELETE_WINDOW.
+    void Close(const std::string& id) {
+        xcb_client_message_event_t event{};
+        event.response_type = XCB_CLIENT_MESSAGE;
+        event.format = 32;
+        event.window = static_cast<xcb_window_t>(std::stoul(id));
+        event.type = Atom("WM_PROTOCOLS");
+        event.data.data32[0] = Atom("WM_DELETE_WINDOW");
+        event.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(connection_, 0, event.window, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&event));
+        xcb_flush(connection_);
+    }
+
+    // Whether window has asked, since this view was made, to leave the layer
+    // above the other windows (_NET_WM_STATE "remove" "above").
+    bool AskedToLeaveTopLayer(const std::string& id) {
+        const xcb_window_t window = static_cast<xcb_window_t>(std::stoul(id));
+        const xcb_atom_t state = Atom("_NET_WM_STATE");
+        const xcb_atom_t above = Atom("_NET_WM_STATE_ABOVE");
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            if ((event->response_type & 0x7F) == XCB_CLIENT_MESSAGE) {
+                const auto* message = reinterpret_cast<xcb_client_message_event_t*>(event);
+                if (message->type == state && message->data.data32[0] == 0 &&
+                    (message->data.data32[1] == above || message->data.data32[2] == above)) {
+                    left_.push_back(message->window);
+                }
+            }
+            std::free(event);
+        }
+        return std::find(left_.begin(), left_.end(), window) != left_.end();
+    }
+
+  private:
+    xcb_atom_t Atom(const char* name) {
+        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+            connection_,
+            xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t atom = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        std::free(reply);
+        return atom;
+    }
+
+    xcb_connection_t* connection_;
+    xcb_window_t root_ = 0;
+    std::vector<xcb_window_t> left_;
+};
+
+// The notice pages by path (any query), on a loopback server. Every answer is HTML that
 // must not be cached; a page reports to the test by asking for
 // /report?key=value, which is answered with no content.
 class PageServer {
@@ -137,7 +203,10 @@ class PageServer {
               const std::string target = morix::testing::RequestTarget(head);
               HttpReply reply{404, "<!DOCTYPE html><title>Not found</title><p>Not found</p>"};
               if (target.compare(0, 8, "/report?") == 0) reply = HttpReply{204, ""};
-              if (auto page = pages.find(target); page != pages.end()) reply = page->second;
+              // A page answers with or without a query.
+              auto page = pages.find(target);
+              if (page == pages.end()) page = pages.find(target.substr(0, target.find('?')));
+              if (page != pages.end()) reply = page->second;
               reply.extraHeaders +=
                   "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n";
               return reply;

@@ -11,10 +11,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "popup/instance_channel.h"
 #include "popup_test_support.h"
+#include "support/scoped_env.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TOSK_SANITIZED_BUILD 1
@@ -28,10 +30,16 @@ namespace tosk::testing {
 namespace {
 
 using namespace std::chrono_literals;
+using morix::testing::ScopedEnv;
 
 constexpr int kScreenWidth = 1280;
 constexpr int kScreenHeight = 800;
 const std::string kTitle = "Ad by Trelvo Renamer";
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Reports reach the test as requests for /report?key=value.
 const std::string kReportScript =
@@ -194,6 +202,91 @@ TEST_F(PopupTest, ShowsSizedInTheCornerWithoutFocusKeepsOneInstanceAndClosesOnRe
     EXPECT_LT(SecondsSince(askedAt), 5.0);
     EXPECT_TRUE(FindWindows(kTitle, false).empty());
     EXPECT_EQ(RequestPopupClose(QString::fromStdString(runtime_)), CloseOutcome::kNoPopup);
+}
+
+TEST_F(PopupTest, ComesToTheFrontLeavesTheTopLayerAndEndsOnAWindowManagersClose) {
+    WindowManagerView manager;
+    PageServer server({{"/notice", {200, NoticePage()}}});
+    const pid_t popup = StartTosk(NoticeArgs(server.Url("/notice")));
+    const std::optional<std::string> window = WaitVisible(popup, 20s);
+    ASSERT_TRUE(window) << "no window; log in " << log_;
+
+    // Mapped on top, so a window manager brings it to the front (none runs
+    // here to change the state afterwards) ...
+    EXPECT_NE(
+        Capture({"/usr/bin/xprop", "-id", *window, "_NET_WM_STATE"}).find("_NET_WM_STATE_ABOVE"),
+        std::string::npos);
+    // ... then it asks to be on top no longer.
+    bool left = false;
+    for (int i = 0; i < 40 && !left; ++i) {
+        left = manager.AskedToLeaveTopLayer(*window);
+        if (!left) std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_TRUE(left);
+
+    // The close box ends the program, and with it its hold on the next notice.
+    const auto askedAt = Clock::now();
+    manager.Close(*window);
+    EXPECT_EQ(WaitForExit(popup, 5s), 0);
+    EXPECT_LT(SecondsSince(askedAt), 4.0);
+}
+
+TEST_F(PopupTest, QueryWithBarAndBracesLoadsAsMorixSendsIt) {
+    // morix hands on such an address (a font list, a template in the query).
+    PageServer server({{"/notice", {200, NoticePage()}}});
+    const pid_t popup =
+        StartTosk(NoticeArgs(server.Url("/notice") + "?family=Roboto|Open+Sans&q={x}"));
+    ASSERT_TRUE(WaitVisible(popup, 20s)) << "log in " << log_;
+    EXPECT_EQ(RequestPopupClose(QString::fromStdString(runtime_)), CloseOutcome::kClosed);
+    EXPECT_EQ(WaitForExit(popup, 5s), 0);
+}
+
+TEST_F(PopupTest, ClickedLinkToANewWindowOpensInTheBrowserAndNothingOpensUnclicked) {
+    // The default browser, as the desktop finds it: it notes what it is asked to open.
+    const std::string opened = runtime_ + "/opened";
+    const std::string browser = runtime_ + "/xdg-open";
+    {
+        std::ofstream script(browser);
+        script << "#!/bin/sh\necho \"$1\" >> '" << opened << "'\n";
+    }
+    ::chmod(browser.c_str(), 0700);
+    const ScopedEnv path("PATH", runtime_ + ":" + std::getenv("PATH"));
+    // The notice's left half links to a page for a new window, its right half
+    // to an address that is not on the web; the script asks for windows
+    // without a click, at once and after it is shown.
+    const std::string links =
+        "<a href=\"/offer\" target=\"_blank\" style=\"position: absolute; left: 0;"
+        " top: 0; width: 150px; height: 250px\"></a>"
+        "<a href=\"file:///etc/hostname\" target=\"_blank\" style=\"position: absolute;"
+        " left: 150px; top: 0; width: 150px; height: 250px\"></a>";
+    const std::string script =
+        "window.open('/unasked'); setTimeout(function () { window.open('/later'); }, 4000);"
+        "document.getElementById('notice').insertAdjacentHTML('beforeend', '" +
+        links + "');";
+    PageServer server({{"/notice", {200, NoticePage(script)}}});
+    const pid_t popup = StartTosk(NoticeArgs(server.Url("/notice")));
+    const std::optional<std::string> window = WaitVisible(popup, 20s);
+    ASSERT_TRUE(window) << "no window; log in " << log_;
+    const WindowFacts facts = Inspect(*window);
+    std::this_thread::sleep_for(1500ms);  // past the page's own late request
+    const auto click = [&facts](int x) {
+        Capture({"/usr/bin/xdotool", "mousemove", std::to_string(facts.x + x),
+                 std::to_string(facts.y + 125), "click", "1"});
+    };
+    click(225);  // not a web address
+    std::this_thread::sleep_for(500ms);
+    click(75);
+    std::string text;
+    for (int i = 0; i < 100 && text.empty(); ++i) {
+        std::this_thread::sleep_for(50ms);
+        text = ReadFile(opened);
+    }
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(ReadFile(opened), server.Url("/offer") + "\n");
+    EXPECT_FALSE(server.Requested("/unasked"));
+    EXPECT_FALSE(server.Requested("/later"));
+    EXPECT_FALSE(server.Requested("/offer")) << "the popup itself loads nothing new";
+    EXPECT_EQ(::kill(popup, 0), 0) << "the notice stays";
 }
 
 TEST_F(PopupTest, KeepsClearOfPanelsOnTheWorkArea) {

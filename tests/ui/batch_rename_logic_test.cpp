@@ -63,6 +63,52 @@ TEST(RowOrder, DropMovesSelectionInFrontOfTarget) {
     EXPECT_EQ(Order(onSelected), (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
 }
 
+TEST(RowOrder, SelectionAsRangesAndThroughAReorder) {
+    RowOrder rows = SixRows({0, 2, 3, 5});
+    const std::vector<RowOrder::Range> ranges = rows.SelectedRanges();
+    ASSERT_EQ(ranges.size(), 3u);
+    EXPECT_EQ(ranges[0].first, 0u);
+    EXPECT_EQ(ranges[0].last, 0u);
+    EXPECT_EQ(ranges[1].first, 2u);
+    EXPECT_EQ(ranges[1].last, 3u);
+    EXPECT_EQ(ranges[2].first, 5u);
+    EXPECT_EQ(ranges[2].last, 5u);
+
+    // Each row keeps its selection when the items change places.
+    rows.Reorder({5, 4, 3, 2, 1, 0});
+    EXPECT_EQ(rows.SelectedRows(), (std::vector<std::size_t>{0, 2, 3, 5}));
+    rows.Reorder({1, 3, 5, 0, 2, 4});
+    EXPECT_EQ(rows.SelectedRows(), (std::vector<std::size_t>{1, 2, 3, 4}));
+    EXPECT_EQ(rows.RowOf(4), std::optional<std::size_t>(5));
+    EXPECT_EQ(rows.RowOf(9), std::nullopt);
+
+    RowOrder none = SixRows({});
+    EXPECT_TRUE(none.SelectedRanges().empty());
+    none.SelectRange({1, 4});
+    EXPECT_EQ(none.SelectedRows(), (std::vector<std::size_t>{1, 2, 3, 4}));
+}
+
+TEST(BatchRenameLogic, SortingAndAddingKeepTheSelectionWithTheRows) {
+    BatchRenameLogic logic;
+    for (const char16_t* path : {u"/d/c.txt", u"/d/a.txt", u"/d/b.txt"})
+        logic.AddFile(path);
+    logic.Rows().ClearSelection();
+    logic.Rows().Select(0, true);  // c.txt
+    logic.SortList();
+    EXPECT_EQ(logic.Rows().SelectedRows(), (std::vector<std::size_t>{2}));
+
+    // The rows an add creates are selected, wherever the sort puts them.
+    logic.Rows().ClearSelection();
+    logic.AddFile(u"/d/0.txt");
+    logic.AddFile(u"/d/bb.txt");
+    // Sorting computes no names: the window previews once after it.
+    const int passes = logic.PreviewPasses();
+    EXPECT_TRUE(logic.FinishAdding(3, BatchRenameLogic::SortAfterAdd::kAlways));
+    logic.SortList();
+    EXPECT_EQ(logic.PreviewPasses(), passes);
+    EXPECT_EQ(logic.Rows().SelectedRows(), (std::vector<std::size_t>{0, 3}));
+}
+
 TEST(BatchRenameLogic, NumbersFollowTheVisibleOrder) {
     BatchRenameLogic logic;
     for (const char16_t* path : {u"/d/A.txt", u"/d/B.txt", u"/d/C.txt"})
@@ -91,10 +137,12 @@ TEST(BatchRenameLogic, AddingSortsOnlyAnEmptyListUnlessAFolder) {
     logic.AddFile(dir.U16Path("b.txt"));
     logic.AddFile(dir.U16Path("a.txt"));
     EXPECT_TRUE(logic.FinishAdding(0, BatchRenameLogic::SortAfterAdd::kWhenListWasEmpty));
+    logic.RefreshPreview();
     EXPECT_EQ(logic.NewNameAt(0), u"a.txt");
 
     logic.AddFile(u"/z/0.txt");  // appended to a list that had items: stays at the end
     EXPECT_TRUE(logic.FinishAdding(2, BatchRenameLogic::SortAfterAdd::kWhenListWasEmpty));
+    logic.RefreshPreview();
     EXPECT_EQ(logic.NewNameAt(2), u"0.txt");
 
     // A folder adds its files (not the sub-folder), then sorts everything;
@@ -112,8 +160,8 @@ TEST(BatchRenameLogic, AddingSortsOnlyAnEmptyListUnlessAFolder) {
 TEST(BatchRenameLogic, GatherOptionsStopsAtABadNumber) {
     BatchRenameLogic logic;
     OptionInputs in;
-    in.startText = u"0";
-    in.incrementText = u"5";
+    in.startNumber = 0;
+    in.increment = 5;
     in.nameTemplate = u"new";
     in.caseMode = 2;
     EXPECT_EQ(logic.GatherOptions(in), BadField::kStartNumber);
@@ -122,16 +170,16 @@ TEST(BatchRenameLogic, GatherOptionsStopsAtABadNumber) {
     EXPECT_EQ(logic.Options().increment, 1);  // reading stopped before it
     EXPECT_EQ(logic.Options().nameTemplate, u"");
 
-    in.startText = u" 7 ";
-    in.incrementText = u"100000000";
+    in.startNumber = 7;
+    in.increment = 100000000;
     EXPECT_EQ(logic.GatherOptions(in), BadField::kIncrement);
     EXPECT_EQ(logic.Options().startNumber, 7);
 
-    in.incrementText = u"x";
+    in.increment = std::nullopt;  // the field holds no number
     EXPECT_EQ(logic.GatherOptions(in), BadField::kIncrement);
     EXPECT_EQ(logic.Options().increment, 0);
 
-    in.incrementText = u"99999999";
+    in.increment = 99999999;
     EXPECT_EQ(logic.GatherOptions(in), BadField::kNone);
     EXPECT_EQ(logic.Options().nameTemplate, u"new");
 }

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QtTest/QAbstractItemModelTester>
 #include <algorithm>
 #include <functional>
@@ -30,41 +31,15 @@
 #include "ui/qt/main_window_entry.h"
 #include "ui/qt/recovery_message.h"
 #include "ui/qt/secondary_dialogs.h"
+#include "window_test_support.h"
 
+using morix::testing::AnswerNextDialog;
+using morix::testing::AnswerNextDialogLater;
+using morix::testing::Cell;
 using morix::testing::ScopedEnv;
 using morix::testing::TempDir;
+using morix::testing::U16;
 using morix::ui::CBatchRenameDlg;
-
-namespace {
-
-// Answers the next modal dialog or message box by pressing one of its buttons.
-void AnswerNextDialog(const QString& buttonText, std::function<void()> check = {}) {
-    QTimer::singleShot(50, [buttonText, check] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) {
-            AnswerNextDialog(buttonText, check);
-            return;
-        }
-        if (check) check();
-        for (QPushButton* button : modal->findChildren<QPushButton*>()) {
-            if (button->text().remove('&') == buttonText) {
-                button->click();
-                return;
-            }
-        }
-        QFAIL(qPrintable("no button " + buttonText));
-    });
-}
-
-QString Cell(const CBatchRenameDlg& dialog, int row, int column) {
-    return dialog.PreviewList()->model()->index(row, column).data().toString();
-}
-
-std::u16string U16(const std::string& path) {
-    return morix::DecodeFileName(path);
-}
-
-}  // namespace
 
 class BatchRenameDialogTest : public QObject {
     Q_OBJECT
@@ -260,10 +235,10 @@ class BatchRenameDialogTest : public QObject {
         dir.MakeFile("F/c.txt");
         dir.MakeFile("F/a2.txt");
         CBatchRenameDlg dialog(nullptr);
-        morix::ui::AddStartPaths(dialog, {{U16(dir.Path("d.txt")), false},
-                                          {U16(dir.Path("F")), true},
-                                          {U16(dir.Path("a10.txt")), false},
-                                          {U16(dir.Path("b.txt")), false}});
+        dialog.AddStartPaths({{U16(dir.Path("d.txt")), false},
+                              {U16(dir.Path("F")), true},
+                              {U16(dir.Path("a10.txt")), false},
+                              {U16(dir.Path("b.txt")), false}});
         dialog.show();
         const QStringList expected{"a2.txt", "a10.txt", "b.txt", "c.txt", "d.txt"};
         QCOMPARE(dialog.PreviewList()->model()->rowCount(), int(expected.size()));
@@ -291,18 +266,30 @@ class BatchRenameDialogTest : public QObject {
         QCOMPARE(edit->cursorPosition(), 6);
 
         // The user leaves the caret between "photo_" and "trip", goes to the
-        // picker and types F, which picks "File Size <z>".
+        // picker and types F, which picks "File Size <z>". The focus stays in
+        // the picker, so its next key picks again rather than changing the
+        // template.
         edit->setCursorPosition(6);
         QTest::keyClick(edit, Qt::Key_Tab);
         QTRY_VERIFY(!edit->hasFocus());
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F);
+        QWidget* picker = QApplication::focusWidget();
+        QTest::keyClick(picker, Qt::Key_F);
         QCOMPARE(edit->text(), QString("photo_<z>trip"));
-        QTRY_VERIFY(edit->hasFocus());
+        QTest::qWait(50);
+        QCOMPARE(QApplication::focusWidget(), picker);
         QCOMPARE(edit->cursorPosition(), 9);
         QVERIFY(!edit->hasSelectedText());
+        QTest::keyClick(picker, Qt::Key_Down);  // the next entry, "File Size(KB) <zKB>"
+        QCOMPARE(edit->text(), QString("photo_<z><zKB>trip"));
+        // The wheel over the picker picks nothing.
+        QWheelEvent wheel(QPointF(5, 5), picker->mapToGlobal(QPointF(5, 5)), QPoint(),
+                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        for (int notch = 0; notch < 3; ++notch)
+            QApplication::sendEvent(picker, &wheel);
+        QCOMPARE(edit->text(), QString("photo_<z><zKB>trip"));
         // "Add" takes the focus when clicked, and adds the pick at the caret.
         QTest::mouseClick(dialog.findChild<QPushButton*>("button1169"), Qt::LeftButton);
-        QCOMPARE(edit->text(), QString("photo_<z><z>trip"));
+        QCOMPARE(edit->text(), QString("photo_<z><zKB><zKB>trip"));
     }
 
     void pathsHandedOverDuringARenameWaitForItsEnd() {
@@ -522,13 +509,6 @@ class BatchRenameDialogTest : public QObject {
         QTest::qWait(400);
         QDir().mkpath(MORIX_SCREENSHOT_DIR);
         QVERIFY(dialog.grab().save(MORIX_SCREENSHOT_DIR "/main-window.png"));
-    }
-
-  private:
-    // For the second dialog of a command: waits until the first has gone.
-    static void AnswerNextDialogLater(const QString& buttonText,
-                                      std::function<void()> check = {}) {
-        QTimer::singleShot(400, [buttonText, check] { AnswerNextDialog(buttonText, check); });
     }
 };
 

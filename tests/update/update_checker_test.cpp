@@ -417,6 +417,7 @@ TEST(UpdateCheckerTest, PromptIsNotReentered) {
 
 TEST(UpdateCheckerTest, InstallPingReportsTheStatus) {
     ScopedEnv all("LC_ALL", "ko_KR.UTF-8");
+    ScopedEnv noList("LANGUAGE", nullptr);
     {
         Service service(HttpReply{200, ""});
         EXPECT_TRUE(SendInstallPing(u"new", u"abc"));
@@ -454,12 +455,38 @@ TEST(UpdateCheckerTest, LanguagesAndServiceRootComeFromTheEnvironment) {
         {"k1_KR", nullptr, nullptr, u"en", u""},
         {"EN@latin", nullptr, nullptr, u"en", u"en"},
     };
+    ScopedEnv noList("LANGUAGE", nullptr);
     for (const Case& c : cases) {
         ScopedEnv all("LC_ALL", c.all);
         ScopedEnv messages("LC_MESSAGES", c.messages);
         ScopedEnv lang("LANG", c.lang);
         EXPECT_EQ(UiLanguageCode(), c.ui) << (c.all ? c.all : "-");
         EXPECT_EQ(SystemLanguageCode(), c.system) << (c.all ? c.all : "-");
+    }
+    // LANGUAGE refines the user interface's language as it does the window's
+    // (but not the locale's own language, nor the C locale).
+    struct ListCase {
+        const char* lang;
+        const char* list;
+        const char16_t* ui;
+    } lists[] = {
+        {"en_US.UTF-8", "ko", u"ko"},    {"ko_KR.UTF-8", "en", u"en"},
+        {"en_US.UTF-8", "de:ko", u"en"}, {"en_US.UTF-8", ":ko", u"en"},
+        {"C.UTF-8", "ko_KR", u"ko"},     {"C", "ko", u"en"},
+        {"POSIX", "ko", u"en"},          {nullptr, "ko", u"en"},
+        {"de_DE.UTF-8", "kor", u"ko"},
+    };
+    for (const ListCase& c : lists) {
+        ScopedEnv all("LC_ALL", nullptr);
+        ScopedEnv messages("LC_MESSAGES", nullptr);
+        ScopedEnv lang("LANG", c.lang);
+        ScopedEnv list("LANGUAGE", c.list);
+        EXPECT_EQ(UiLanguageCode(), c.ui) << (c.lang ? c.lang : "-") << " " << c.list;
+    }
+    {
+        ScopedEnv lang("LANG", "en_US.UTF-8");
+        ScopedEnv list("LANGUAGE", "ko");
+        EXPECT_EQ(SystemLanguageCode(), u"en");
     }
     {
         ScopedEnv root("TRELVO_VERSION_SERVICE", "http://127.0.0.1:9000//");

@@ -1,7 +1,5 @@
 #include "ui/logic/batch_rename_logic.h"
 
-#include <charconv>
-
 #include "engine/file_info.h"
 #include "engine/paths.h"
 #include "engine/preview.h"
@@ -28,30 +26,8 @@ bool BatchRenameLogic::AddFolder(std::u16string_view folder) {
 
 bool BatchRenameLogic::FinishAdding(std::size_t countBefore, SortAfterAdd sort) {
     if (list_.Count() <= countBefore) return false;
-    if (sort == SortAfterAdd::kAlways || countBefore == 0) {
-        std::vector<std::uint32_t> rows = rows_.Rows();
-        SortRows(list_, rows, options_.sortKey, options_.descending);
-        rows_.Assign(std::move(rows));
-    }
-    RefreshPreview();
+    if (sort == SortAfterAdd::kAlways || countBefore == 0) SortList();
     return true;
-}
-
-std::optional<std::int32_t> BatchRenameLogic::ParseNumber(std::u16string_view text) {
-    std::string ascii;
-    for (char16_t c : text) {
-        if (c > 0x7F) return std::nullopt;
-        ascii.push_back(static_cast<char>(c));
-    }
-    const std::size_t first = ascii.find_first_not_of(" \t");
-    if (first == std::string::npos) return std::nullopt;
-    const std::size_t last = ascii.find_last_not_of(" \t");
-    std::string_view digits(ascii.data() + first, last - first + 1);
-    if (digits.starts_with('+')) digits.remove_prefix(1);
-    std::int32_t value = 0;
-    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-    return value;
 }
 
 BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
@@ -60,13 +36,12 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
     options_.sortKey = static_cast<SortKey>(in.sortKey);
     // A number that fails the check is still kept: the preview goes on with
     // the value as it stands while the user is told about the field.
-    const auto readNumber = [](std::u16string_view text, std::int32_t& field) {
-        const std::optional<std::int32_t> value = ParseNumber(text);
+    const auto readNumber = [](std::optional<std::int32_t> value, std::int32_t& field) {
         field = value.value_or(0);
         return value && *value >= 1 && *value <= kMaxNumber;
     };
-    if (!readNumber(in.startText, options_.startNumber)) return BadField::kStartNumber;
-    if (!readNumber(in.incrementText, options_.increment)) return BadField::kIncrement;
+    if (!readNumber(in.startNumber, options_.startNumber)) return BadField::kStartNumber;
+    if (!readNumber(in.increment, options_.increment)) return BadField::kIncrement;
     options_.nameTemplate = in.nameTemplate;
     options_.newExtension = in.newExtension;
     options_.findText = in.findText;
@@ -79,14 +54,14 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
 }
 
 void BatchRenameLogic::RefreshPreview() {
+    ++previewPasses_;
     ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_);
 }
 
 void BatchRenameLogic::SortList() {
     std::vector<std::uint32_t> rows = rows_.Rows();
     SortRows(list_, rows, options_.sortKey, options_.descending);
-    rows_.Assign(std::move(rows));
-    RefreshPreview();
+    rows_.Reorder(std::move(rows));
 }
 
 std::u16string BatchRenameLogic::ClipboardText() const {

@@ -20,8 +20,9 @@ struct OptionInputs {
     int templatePick = 0;
     int caseMode = 0;
     int sortKey = 0;
-    std::u16string startText;
-    std::u16string incrementText;
+    // The number fields' values; none when a field holds no number.
+    std::optional<std::int32_t> startNumber;
+    std::optional<std::int32_t> increment;
     std::u16string nameTemplate;
     std::u16string newExtension;
     std::u16string findText;
@@ -61,18 +62,22 @@ class BatchRenameLogic {
 
     // After an add command that began with countBefore items: when anything
     // was added, sort all rows (always, or only when the list was empty
-    // before) and refresh the preview. Returns whether anything was added.
+    // before). Returns whether anything was added; the caller refreshes the
+    // preview once.
     enum class SortAfterAdd { kAlways, kWhenListWasEmpty };
     bool FinishAdding(std::size_t countBefore, SortAfterAdd sort);
 
     // Reads the inputs into the options. A start number or increment that is
-    // not a whole number from 1 to 99999999 stops the reading there (later
-    // fields keep their values; the number read is kept) and is returned.
+    // missing or not from 1 to 99999999 stops the reading there (later fields
+    // keep their values; the number read, or 0, is kept) and is returned.
     BadField GatherOptions(const OptionInputs& inputs);
 
     // Recomputes the new name of every row in display order.
     void RefreshPreview();
-    // Sorts all rows by the options' sort key and direction, then refreshes.
+    // How many times the names were computed.
+    int PreviewPasses() const { return previewPasses_; }
+    // Sorts all rows by the options' sort key and direction; each row keeps
+    // its selection. The caller refreshes the preview.
     void SortList();
 
     // Whether Copy and Rename have anything to work on.
@@ -93,15 +98,13 @@ class BatchRenameLogic {
     // extension, or empty.
     std::u16string NameForRange() const;
 
-    // Parses a number field as a signed decimal (surrounding blanks allowed).
-    static std::optional<std::int32_t> ParseNumber(std::u16string_view text);
-
   private:
     RenameList list_;
     RowOrder rows_;
     RenameOptions options_;
     NameRegistry registry_;
     NameList names_;
+    int previewPasses_ = 0;
 };
 
 }  // namespace morix::ui

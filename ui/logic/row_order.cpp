@@ -1,5 +1,6 @@
 #include "ui/logic/row_order.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace morix::ui {
@@ -16,6 +17,30 @@ std::vector<std::size_t> RowOrder::SelectedRows() const {
     return rows;
 }
 
+std::vector<RowOrder::Range> RowOrder::SelectedRanges() const {
+    std::vector<Range> ranges;
+    for (std::size_t r = 0; r < selected_.size(); ++r) {
+        if (!selected_[r]) continue;
+        if (!ranges.empty() && ranges.back().last + 1 == r) {
+            ranges.back().last = r;
+        } else {
+            ranges.push_back({r, r});
+        }
+    }
+    return ranges;
+}
+
+void RowOrder::SelectRange(Range range) {
+    std::fill(selected_.begin() + static_cast<std::ptrdiff_t>(range.first),
+              selected_.begin() + static_cast<std::ptrdiff_t>(range.last) + 1, 1);
+}
+
+std::optional<std::size_t> RowOrder::RowOf(std::uint32_t item) const {
+    const auto at = std::find(rows_.begin(), rows_.end(), item);
+    if (at == rows_.end()) return std::nullopt;
+    return static_cast<std::size_t>(at - rows_.begin());
+}
+
 void RowOrder::Append(std::uint32_t item) {
     rows_.push_back(item);
     selected_.push_back(0);
@@ -29,6 +54,19 @@ void RowOrder::Clear() {
 void RowOrder::Assign(std::vector<std::uint32_t> rows) {
     rows_ = std::move(rows);
     selected_.assign(rows_.size(), 0);
+}
+
+void RowOrder::Reorder(std::vector<std::uint32_t> rows) {
+    std::uint32_t items = 0;
+    for (std::uint32_t item : rows_)
+        items = std::max(items, item + 1);
+    std::vector<char> selectedItems(items, 0);
+    for (std::size_t r = 0; r < rows_.size(); ++r)
+        selectedItems[rows_[r]] = selected_[r];
+    rows_ = std::move(rows);
+    selected_.resize(rows_.size());
+    for (std::size_t r = 0; r < rows_.size(); ++r)
+        selected_[r] = rows_[r] < items ? selectedItems[rows_[r]] : 0;
 }
 
 void RowOrder::MoveSelectionUp() {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace morix::ui {
@@ -18,12 +19,25 @@ class RowOrder {
     void Select(std::size_t row, bool on) { selected_[row] = on ? 1 : 0; }
     void ClearSelection();
     std::vector<std::size_t> SelectedRows() const;
+    // The selection as runs of adjacent rows, first and last row of each, in
+    // row order: a view writes and reads a large selection in a few ranges.
+    struct Range {
+        std::size_t first;
+        std::size_t last;
+    };
+    std::vector<Range> SelectedRanges() const;
+    void SelectRange(Range range);
+    // The row that shows item, if any.
+    std::optional<std::size_t> RowOf(std::uint32_t item) const;
 
     // A new row at the end for item.
     void Append(std::uint32_t item);
     void Clear();
-    // Replaces the order (after a sort); the selection goes.
+    // Replaces the order; the selection goes.
     void Assign(std::vector<std::uint32_t> rows);
+    // Puts the same items in a new order (a sort); each row's selection goes
+    // with its item.
+    void Reorder(std::vector<std::uint32_t> rows);
 
     // Every selected row moves one place up (down); a run of selected rows
     // moves as a block, and a block already at the edge stays, together with

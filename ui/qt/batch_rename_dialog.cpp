@@ -5,7 +5,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFile>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -29,12 +29,15 @@
 #include "engine/safe_move.h"
 #include "engine/text.h"
 #include "ui/logic/option_settings.h"
+#include "ui/qt/chosen_paths.h"
 #include "ui/qt/combo_box_edit.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/preview_model.h"
+#include "ui/qt/program_icon.h"
 #include "ui/qt/qt_text.h"
 #include "ui/qt/secondary_dialogs.h"
 #include "ui/qt/widget_layout.h"
+#include "ui/qt/window_input_guard.h"
 #include "update/network_state.h"
 
 namespace morix::ui {
@@ -44,19 +47,14 @@ constexpr int kPreviewDelayMs = 300;
 constexpr int kColumnWidth = 180;
 constexpr int kTemplateLimit = 128;
 
-// A path chosen in a Qt dialog, as the file system's bytes.
-std::u16string PathFromQt(const QString& path) {
-    return DecodeFileName(QFile::encodeName(path).toStdString());
-}
-
 }  // namespace
 
 CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
     : QDialog(parent), settings_(settings) {
     if (settings_ != nullptr) logic_.Options() = ui::LoadOptions(*settings_);
     setWindowTitle(tr("Trelvo Renamer") + QStringLiteral(" 1.8"));
+    setWindowIcon(ProgramIcon());  // the dialogs it owns show it too
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
-    setAcceptDrops(true);
     previewTimer_.setSingleShot(true);
     previewTimer_.setInterval(kPreviewDelayMs);
     connect(&previewTimer_, &QTimer::timeout, this, &CBatchRenameDlg::PreviewNow);
@@ -64,6 +62,7 @@ CBatchRenameDlg::CBatchRenameDlg(SettingsStore* settings, QWidget* parent)
     const std::vector<QWidget*> widgets = BuildControls(table);
     ShowOptions();
     RegisterLayout(table, widgets);
+    TakeDropsAnywhere();
     setMinimumSize(600, 380);
     // Rows added before the window existed are sorted once, then previewed.
     if (logic_.Rows().Count() > 0) logic_.SortList();
@@ -106,9 +105,15 @@ void CBatchRenameDlg::PostCheckResult(int result) {
 
 void CBatchRenameDlg::OnUpdateResult(int result) {
     if (result != CUpdateChecker::kAnswered || !checker_) return;
-    if (checker_->ApplyAnswer() && checker_->NeedsUpdate(kProgramVersion, false)) {
-        checker_->PromptUpdate();
+    if (!checker_->ApplyAnswer() || !checker_->NeedsUpdate(kProgramVersion, false)) return;
+    // The prompt would open over the rename command, and its answer may end
+    // the window in the middle of the run: it waits for the command's end.
+    // The answer itself (the notice among it) is taken at once.
+    if (renameCommand_) {
+        updatePromptHeld_ = true;
+        return;
     }
+    checker_->PromptUpdate();
 }
 
 bool CBatchRenameDlg::ConfirmUpdate(const std::u16string& display) {
@@ -293,6 +298,9 @@ std::vector<QWidget*> CBatchRenameDlg::BuildControls(const std::vector<Control>&
 void CBatchRenameDlg::SetUpTemplateField() {
     template_->setEditable(true);
     template_->setInsertPolicy(QComboBox::NoInsert);
+    // The field takes what is typed as it stands: a completion from the
+    // history would be previewed, renamed with and accepted by Enter.
+    template_->setCompleter(nullptr);
     template_->lineEdit()->setMaxLength(kTemplateLimit);
     new CMyComboBoxEdit(template_->lineEdit());
 }
@@ -424,6 +432,46 @@ void CBatchRenameDlg::RegisterLayout(const std::vector<Control>& table,
     }
 }
 
+// Files can be dropped anywhere on the window, not only on the list: on its
+// background, frames, labels, buttons and fields alike (a field would
+// otherwise take the paths as text). The list takes its own drops.
+void CBatchRenameDlg::TakeDropsAnywhere() {
+    setAcceptDrops(true);
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>()) {
+        if (child == list_ || list_->isAncestorOf(child)) continue;
+        child->setAcceptDrops(true);
+        child->installEventFilter(this);
+    }
+}
+
+bool CBatchRenameDlg::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::Wheel:
+            // Turning the wheel over the picker would insert a token per notch.
+            return watched == picker_;
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (DroppedFileBytes(*drag->mimeData()).isEmpty()) return false;
+            drag->setDropAction(Qt::CopyAction);
+            drag->accept();
+            return true;
+        }
+        case QEvent::Drop: {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QList<QByteArray> paths = DroppedFileBytes(*drop->mimeData());
+            if (paths.isEmpty()) return false;
+            drop->setDropAction(Qt::CopyAction);
+            drop->accept();
+            AddDroppedPaths(paths);
+            return true;
+        }
+        default:
+            return QDialog::eventFilter(watched, event);
+    }
+}
+
 void CBatchRenameDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     if (layout_.Count() > 0)
@@ -445,8 +493,13 @@ void CBatchRenameDlg::GatherOptions() {
     in.templatePick = templatePick_;
     in.caseMode = case_->currentIndex();
     in.sortKey = sortKey_->currentIndex();
-    in.startText = ToU16(start_->text());
-    in.incrementText = ToU16(step_->text());
+    // The values, not the texts: a locale may write numbers in its own digits.
+    const auto number = [](const QSpinBox* field) -> std::optional<std::int32_t> {
+        if (!field->hasAcceptableInput()) return std::nullopt;
+        return field->value();
+    };
+    in.startNumber = number(start_);
+    in.increment = number(step_);
     in.nameTemplate = ToU16(template_->currentText());
     in.newExtension = ToU16(extension_->text());
     in.findText = ToU16(find_->text());
@@ -464,76 +517,117 @@ void CBatchRenameDlg::GatherOptions() {
 
 void CBatchRenameDlg::RefreshPreview() {
     logic_.RefreshPreview();
-    ++previewPasses_;
     model_->NamesChanged();
     copy_->setEnabled(logic_.HasRows());
     rename_->setEnabled(logic_.HasRows());
 }
 
-void CBatchRenameDlg::AfterRowsChanged() {
+void CBatchRenameDlg::AfterRowsChanged(std::optional<std::uint32_t> focusItem) {
     model_->RowsChanged();
-    SelectionToView();
+    SelectionToView(focusItem);
     RefreshPreview();
 }
 
 void CBatchRenameDlg::SortList() {
     GatherOptions();
     SelectionFromView();
+    const QModelIndex current = list_->currentIndex();
+    std::optional<std::uint32_t> focusItem;
+    if (current.isValid())
+        focusItem = logic_.Rows().ItemAt(static_cast<std::size_t>(current.row()));
     logic_.SortList();
-    AfterRowsChanged();
+    AfterRowsChanged(focusItem);
 }
 
+// The selection travels as ranges of adjacent rows: row by row, a selection
+// of many rows would cost time that grows with the square of its size.
 void CBatchRenameDlg::SelectionFromView() {
     logic_.Rows().ClearSelection();
     if (list_->selectionModel() == nullptr) return;
-    for (const QModelIndex& index : list_->selectionModel()->selectedRows()) {
-        logic_.Rows().Select(static_cast<std::size_t>(index.row()), true);
+    for (const QItemSelectionRange& range : list_->selectionModel()->selection()) {
+        if (!range.isValid()) continue;
+        logic_.Rows().SelectRange(
+            {static_cast<std::size_t>(range.top()), static_cast<std::size_t>(range.bottom())});
     }
 }
 
-void CBatchRenameDlg::SelectionToView() {
+void CBatchRenameDlg::SelectionToView(std::optional<std::uint32_t> focusItem) {
     QItemSelection selection;
-    for (std::size_t r : logic_.Rows().SelectedRows()) {
-        const int row = static_cast<int>(r);
-        selection.select(model_->index(row, 0), model_->index(row, 2));
+    for (const RowOrder::Range& range : logic_.Rows().SelectedRanges()) {
+        selection.append(QItemSelectionRange(model_->index(static_cast<int>(range.first), 0),
+                                             model_->index(static_cast<int>(range.last), 2)));
     }
-    list_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    if (!selection.isEmpty()) list_->scrollTo(selection.indexes().last());
+    QItemSelectionModel* view = list_->selectionModel();
+    view->select(selection, QItemSelectionModel::ClearAndSelect);
+    const std::optional<std::size_t> focusRow =
+        focusItem ? logic_.Rows().RowOf(*focusItem) : std::nullopt;
+    if (focusRow) {
+        const QModelIndex focus = model_->index(static_cast<int>(*focusRow), 0);
+        view->setCurrentIndex(focus, QItemSelectionModel::NoUpdate);
+        list_->scrollTo(focus);
+    } else if (!selection.isEmpty()) {
+        list_->scrollTo(model_->index(selection.last().bottom(), 0));
+    }
+}
+
+void CBatchRenameDlg::AddRows(const std::function<void()>& add,
+                              BatchRenameLogic::SortAfterAdd sort) {
+    logic_.Rows().ClearSelection();
+    const std::size_t before = logic_.List().Count();
+    add();
+    if (logic_.FinishAdding(before, sort)) {
+        AfterRowsChanged(static_cast<std::uint32_t>(logic_.List().Count() - 1));
+    }
 }
 
 void CBatchRenameDlg::AddPaths(const std::vector<std::u16string>& paths) {
-    SelectionFromView();
-    logic_.Rows().ClearSelection();
-    const std::size_t before = logic_.List().Count();
-    for (const std::u16string& path : paths)
-        logic_.AddFile(path);
-    if (logic_.FinishAdding(before, BatchRenameLogic::SortAfterAdd::kWhenListWasEmpty)) {
-        AfterRowsChanged();
-    }
+    AddRows(
+        [&] {
+            for (const std::u16string& path : paths)
+                logic_.AddFile(path);
+        },
+        BatchRenameLogic::SortAfterAdd::kWhenListWasEmpty);
+}
+
+void CBatchRenameDlg::AddStartPaths(const std::vector<StartPath>& paths) {
+    AddRows(
+        [&] {
+            for (const StartPath& start : paths) {
+                if (start.isFolder) {
+                    logic_.AddFolder(start.path);
+                } else {
+                    logic_.AddFile(start.path);
+                }
+            }
+        },
+        BatchRenameLogic::SortAfterAdd::kAlways);
 }
 
 void CBatchRenameDlg::AddFilesCommand() {
     const QStringList files =
         QFileDialog::getOpenFileNames(this, tr("Add Files"), QString(), tr("All Files (*)"));
-    if (files.isEmpty()) return;
     std::vector<std::u16string> paths;
-    for (const QString& file : files)
-        paths.push_back(PathFromQt(file));
-    AddPaths(paths);
+    for (const QString& file : files) {
+        for (std::u16string& path : PathsOnDisk(file))
+            paths.push_back(std::move(path));
+    }
+    if (!paths.empty()) AddPaths(paths);
 }
 
 void CBatchRenameDlg::AddFolderCommand() {
     const QString folder = QFileDialog::getExistingDirectory(
         this, tr("Add all files under the selected folder."), QString(), QFileDialog::ShowDirsOnly);
-    if (!folder.isEmpty()) AddFolder(PathFromQt(folder));
+    if (folder.isEmpty()) return;
+    AddRows(
+        [&] {
+            for (const std::u16string& path : PathsOnDisk(folder))
+                logic_.AddFolder(path);
+        },
+        BatchRenameLogic::SortAfterAdd::kAlways);
 }
 
 void CBatchRenameDlg::AddFolder(const std::u16string& folder) {
-    SelectionFromView();
-    logic_.Rows().ClearSelection();
-    const std::size_t before = logic_.List().Count();
-    logic_.AddFolder(folder);
-    if (logic_.FinishAdding(before, BatchRenameLogic::SortAfterAdd::kAlways)) AfterRowsChanged();
+    AddRows([&] { logic_.AddFolder(folder); }, BatchRenameLogic::SortAfterAdd::kAlways);
 }
 
 void CBatchRenameDlg::AddDroppedPaths(const QList<QByteArray>& dropped) {
@@ -574,9 +668,9 @@ void CBatchRenameDlg::InsertTemplateToken(int pick) {
         token = ToQString(BatchRenameLogic::TemplateToken(pick));
     }
     if (token.isEmpty()) return;
-    // Replaces the selection of the template field, or goes in at the caret.
+    // Replaces the selection of the template field, or goes in at the caret;
+    // the focus stays where the pick was made.
     template_->lineEdit()->insert(token);
-    template_->setFocus();
 }
 
 void CBatchRenameDlg::CopyNewNames() {
@@ -637,9 +731,10 @@ void CBatchRenameDlg::FollowRun(RenameRun& run) {
     runActive_ = true;
     {
         CProgressDlg progress(tr("Trelvo Renamer"), tr("Renaming..."), run.Progress(), this);
-        setEnabled(false);  // the run is modal, also while its dialog is still hidden
+        // The run is modal, also while its dialog is still hidden; the
+        // window is not drawn disabled for it.
+        const WindowInputGuard modal(*this);
         progress.Run();
-        setEnabled(true);
     }
     run.Join();
     runActive_ = false;
@@ -689,15 +784,7 @@ void CBatchRenameDlg::OnAddPath(const std::u16string& path, bool isFolder) {
 
 void CBatchRenameDlg::AddHandedPath(const std::u16string& path, bool isFolder) {
     if (path.empty() || !FileExists(path)) return;
-    SelectionFromView();
-    logic_.Rows().ClearSelection();
-    const std::size_t before = logic_.List().Count();
-    if (isFolder) {
-        logic_.AddFolder(path);
-    } else {
-        logic_.AddFile(path);
-    }
-    if (logic_.FinishAdding(before, BatchRenameLogic::SortAfterAdd::kAlways)) AfterRowsChanged();
+    AddStartPaths({{path, isFolder}});
 }
 
 void CBatchRenameDlg::OnRename() {
@@ -706,11 +793,13 @@ void CBatchRenameDlg::OnRename() {
     renameCommand_ = true;
     const auto addHeldPaths = qScopeGuard([this] {
         renameCommand_ = false;
-        std::vector<HeldPath> held = std::move(heldPaths_);
+        std::vector<StartPath> held = std::move(heldPaths_);
         heldPaths_.clear();
+        const bool prompt = std::exchange(updatePromptHeld_, false);
         if (!isVisible()) return;  // the window has ended
-        for (const HeldPath& h : held)
+        for (const StartPath& h : held)
             AddHandedPath(h.path, h.isFolder);
+        if (prompt) checker_->PromptUpdate();
     });
     if (QMessageBox::question(
             this, tr("Trelvo Renamer"), tr("Do you want to rename all files to the new name?"),

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "ui/logic/batch_rename_logic.h"
@@ -28,6 +29,13 @@ class SettingsStore;
 
 namespace morix::ui {
 
+// A path named when the program starts: a file (or a folder as one item), or
+// a folder whose files are added.
+struct StartPath {
+    std::u16string path;
+    bool isFolder = false;
+};
+
 class DialogUnits;
 class PreviewModel;
 
@@ -45,6 +53,9 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     // Adds paths before or after the window is shown; sorts and refreshes as
     // adding files does.
     void AddPaths(const std::vector<std::u16string>& paths);
+    // Puts the paths the program was started with into the list in the order
+    // given, then sorts all rows and previews, once.
+    void AddStartPaths(const std::vector<StartPath>& paths);
     // Adds the files directly inside folder, then sorts and refreshes.
     void AddFolder(const std::u16string& folder);
 
@@ -77,10 +88,12 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     QSpinBox* StartNumber() const { return start_; }
     QPushButton* RenameButton() const { return rename_; }
     QPushButton* CopyButton() const { return copy_; }
-    int PreviewPasses() const { return previewPasses_; }
+    int PreviewPasses() const { return logic_.PreviewPasses(); }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Files dropped anywhere on the window, and the picker's wheel.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     struct Control;
@@ -100,9 +113,14 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void SaveSettings();
     void ScheduleRefresh();
     void GatherOptions();
-    void AfterRowsChanged();
+    // Shows the rows anew and previews; focusItem's row gets the focus.
+    void AfterRowsChanged(std::optional<std::uint32_t> focusItem = std::nullopt);
+    // Adds what add() puts into the list as one command: the rows it creates
+    // are the selection, the last one has the focus.
+    void AddRows(const std::function<void()>& add, BatchRenameLogic::SortAfterAdd sort);
+    void TakeDropsAnywhere();
     void SelectionFromView();
-    void SelectionToView();
+    void SelectionToView(std::optional<std::uint32_t> focusItem);
     void AddDroppedPaths(const QList<QByteArray>& paths);
     void DropRows(int target);
     enum class RunEnd {
@@ -138,17 +156,13 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     int updateRetries_ = 0;
     std::function<bool()> networkProbe_;
     std::unique_ptr<CUpdateChecker> checker_;  // stopped and joined with the window
-    int previewPasses_ = 0;
     int templatePick_ = 0;
 
-    struct HeldPath {
-        std::u16string path;
-        bool isFolder;
-    };
     bool renameCommand_ = false;  // from the question until the last message
     bool runActive_ = false;      // the worker may read the list
     bool closeHeld_ = false;
-    std::vector<HeldPath> heldPaths_;
+    std::vector<StartPath> heldPaths_;     // handed over during the command
+    bool updatePromptHeld_ = false;        // a newer version, offered after the command
 
     QComboBox* template_ = nullptr;
     QComboBox* picker_ = nullptr;

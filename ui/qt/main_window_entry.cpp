@@ -9,30 +9,20 @@
 #include "base/settings_file.h"
 #include "base/settings_store.h"
 #include "ui/qt/batch_rename_dialog.h"
+#include "ui/qt/program_icon.h"
 #include "ui/qt/recovery_message.h"
 #include "update/process_launch.h"
 #include "update/update_checker.h"
 
 namespace morix::ui {
 
-void AddStartPaths(CBatchRenameDlg& dialog, const std::vector<StartPath>& paths) {
-    for (const StartPath& start : paths) {
-        if (start.isFolder) {
-            dialog.AddFolder(start.path);
-        } else {
-            dialog.AddPaths({start.path});
-        }
-    }
-    // Adding to a list that holds rows appends without sorting: sort once,
-    // so the window opens with every start path in order.
-    if (!paths.empty()) dialog.SortList();
-}
-
 int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths,
                   const HandOverReceiver& receiver) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Trelvo Renamer"));
     QApplication::setApplicationVersion(QStringLiteral("1.8.0.0"));
+    QApplication::setWindowIcon(ProgramIcon());
+    QGuiApplication::setDesktopFileName(QLatin1String(kDesktopEntryName));
 
     // Qt's own dialog texts in the user's language.
     QTranslator qtTranslator;
@@ -43,8 +33,7 @@ int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths,
     // The program's own texts: Korean when the user interface is Korean, else
     // the English source texts.
     QTranslator translator;
-    if (QLocale().language() == QLocale::Korean &&
-        translator.load(QStringLiteral(":/i18n/morix_ko.qm"))) {
+    if (UiLanguageCode() == u"ko" && translator.load(QStringLiteral(":/i18n/morix_ko.qm"))) {
         QApplication::installTranslator(&translator);
     }
 
@@ -56,7 +45,7 @@ int RunMainWindow(int& argc, char** argv, const std::vector<StartPath>& paths,
     int result = 0;
     {
         CBatchRenameDlg dialog(&settings);
-        AddStartPaths(dialog, paths);
+        dialog.AddStartPaths(paths);
         // Later starts hand over only once the own paths are in the list, so
         // the list keeps the order in which the paths were given.
         const std::unique_ptr<QObject> handOver = receiver ? receiver(dialog) : nullptr;

@@ -7,20 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "ui/qt/batch_rename_dialog.h"
+
 namespace morix::ui {
-
-// A path named when the program starts: a file (or a folder as one item), or
-// a folder whose files are added.
-struct StartPath {
-    std::u16string path;
-    bool isFolder = false;
-};
-
-class CBatchRenameDlg;
-
-// Puts the start paths into the window's list, in the order given, then
-// sorts the rows once as the options say.
-void AddStartPaths(CBatchRenameDlg& dialog, const std::vector<StartPath>& paths);
 
 // Starts taking what later starts of the program hand over to the window,
 // once the window's own start paths are in its list. Whatever it returns

@@ -1,9 +1,9 @@
 #include "ui/qt/preview_model.h"
 
 #include <QMimeData>
-#include <QUrl>
 
 #include "engine/paths.h"
+#include "ui/qt/chosen_paths.h"
 #include "ui/qt/qt_text.h"
 
 namespace morix::ui {
@@ -78,15 +78,7 @@ bool PreviewModel::dropMimeData(const QMimeData* data, Qt::DropAction, int, int,
         if (parent.isValid()) emit rowsDropped(parent.row());
         return false;
     }
-    // The path is taken from the URL's percent-encoded bytes rather than its
-    // decoded text, so a name that is not valid UTF-8 arrives intact.
-    QList<QByteArray> paths;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile()) continue;
-        const QByteArray bytes =
-            QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-        if (!bytes.isEmpty()) paths << bytes;
-    }
+    const QList<QByteArray> paths = DroppedFileBytes(*data);
     if (!paths.isEmpty()) emit pathsDropped(paths);
     return false;  // nothing for the view to remove
 }

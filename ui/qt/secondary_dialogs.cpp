@@ -5,7 +5,6 @@
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,17 +13,18 @@
 #include "base/program_files.h"
 #include "engine/rename_run.h"
 #include "ui/qt/dialog_units.h"
+#include "update/update_checker.h"
 
 namespace morix::ui {
 
 QString HelpPageAddress() {
     // Korean when the user interface is Korean, else English.
-    const QString language =
-        QLocale().language() == QLocale::Korean ? QStringLiteral("ko") : QStringLiteral("en");
-    const QByteArray root = qgetenv("TRELVO_HELP_ROOT");
-    if (!root.isEmpty()) {
-        return QString::fromUtf8(root) + language + QStringLiteral("/morix/1.0/help");
-    }
+    const QString language = QString::fromStdU16String(UiLanguageCode());
+    // The vendor's pages only at a web address, as every address the program
+    // opens; any other root is ignored.
+    const QString web = QString::fromUtf8(qgetenv("TRELVO_HELP_ROOT")) + language +
+                        QStringLiteral("/morix/1.0/help");
+    if (IsWebAddress(web.toStdU16String())) return web;
     const QString pages = QFile::decodeName(ProgramFilesFolder(ProgramFiles::kData).c_str());
     return QUrl::fromLocalFile(pages + QStringLiteral("/help/") + language +
                                QStringLiteral(".html"))
