@@ -38,6 +38,7 @@ struct RenameOptions {
     std::int32_t increment = 1;
     bool changeExtension = false;
     bool caseSensitive = false;
+    bool regex = false;  // findText is a regular expression, replaceText may name its groups
     bool normalizeUnicode = true;
     bool descending = false;
 };
