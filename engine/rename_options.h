@@ -41,6 +41,8 @@ struct RenameOptions {
     bool regex = false;  // findText is a regular expression, replaceText may name its groups
     bool normalizeUnicode = true;
     bool descending = false;
+
+    friend bool operator==(const RenameOptions&, const RenameOptions&) = default;
 };
 
 }  // namespace morix
