@@ -98,8 +98,14 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         std::fprintf(err, "morix: another rename run is working in %s; waiting for it to end\n",
                      folder.c_str());
     };
-    PreparedRun prepared = PrepareJournaledRun(
-        BuildRenameJobs(list, rows, commandLine.options, registry), std::move(settings));
+    std::vector<std::size_t> regexStopped;
+    std::vector<RenameJob> jobs =
+        BuildRenameJobs(list, rows, commandLine.options, registry, &regexStopped);
+    if (!regexStopped.empty()) {
+        ReportRegexStopped(list, rows, regexStopped, err);
+        return kRenameBadSource;
+    }
+    PreparedRun prepared = PrepareJournaledRun(std::move(jobs), std::move(settings));
     if (!prepared.ready) {
         std::fprintf(err, "morix: cannot keep a journal of the run: %s\nmorix: %s\n",
                      prepared.error.c_str(), kUnableToRename);
