@@ -61,7 +61,7 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
     // A regular expression that backtracks without end on many names would
     // cost each of them its full limit: after this many, the pass stops
     // trying it.
-    constexpr std::size_t kRegexStopsPerPass = 32;
+    constexpr std::size_t kRegexStopsPerPass = 16;
     std::atomic<std::size_t> regexStops{0};
     constexpr std::size_t kBlock = 8192;
     // No later, shorter block is cut into more slices than the first.

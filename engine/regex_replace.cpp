@@ -205,7 +205,9 @@ bool RegexReplacer::ReplaceAll(std::u16string& name) {
     }
     const auto* units = reinterpret_cast<PCRE2_SPTR>(subject.data());
     pcre2_match_data* data = state_->data.get();
-    const auto deadline = std::chrono::steady_clock::now() + kTimeLimit;
+    // Timed from the first match on: the search before it is bounded by the
+    // match limit, and most names have no second.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
 
     result_.clear();
     std::size_t copied = 0;  // name up to here is in result_ or replaced
@@ -244,7 +246,12 @@ bool RegexReplacer::ReplaceAll(std::u16string& name) {
         start = ov[1];
         options = PCRE2_NO_UTF_CHECK;
         if (ov[0] == ov[1]) options |= PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED;
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        const auto now = std::chrono::steady_clock::now();
+        if (!deadline) {
+            deadline = now + kTimeLimit;
+        } else if (now > *deadline) {
+            return false;
+        }
     }
     if (!matched) return true;
     result_.append(name, copied);

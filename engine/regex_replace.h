@@ -33,9 +33,10 @@ class RegexReplacer {
   public:
     // Work per name is bounded twice: each search of the library is stopped
     // after this many steps of its backtracking, and a name whose searches
-    // (one per match) go on longer than kTimeLimit is given up between two.
+    // (one per match) go on longer than kTimeLimit after its first match is
+    // given up between two.
     static constexpr std::uint32_t kMatchLimit = 1000000;
-    static constexpr std::chrono::milliseconds kTimeLimit{200};
+    static constexpr std::chrono::milliseconds kTimeLimit{100};
 
     // Letter case is ignored, with Unicode's case folding, unless
     // caseSensitive is set.

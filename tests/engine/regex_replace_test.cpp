@@ -145,6 +145,21 @@ TEST(RegexLimits, CatastrophicPatternIsStoppedOnALongName) {
     }
 }
 
+// Many matches, each slow but within the match limit: the time limit per
+// name stops them between two searches.
+TEST(RegexLimits, ManySlowMatchesAreStoppedByTheTimeLimit) {
+    std::u16string name;
+    for (int i = 0; i < 1000; ++i)
+        name += u"x" + std::u16string(23, u'a') + u"!";
+    auto compiled = RegexReplacer::Compile(u"x(?:(?:a|aa)+$)?", u"y", false);
+    RegexReplacer& replacer = std::get<RegexReplacer>(compiled);
+    std::u16string text = name;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(replacer.ReplaceAll(text));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(text, name);
+}
+
 // In a pass, stopped rows are marked; after a few of them the pass no longer
 // tries the pattern, so many such names cannot freeze it.
 TEST(RegexLimits, PassMarksStoppedRowsAndGivesUp) {
