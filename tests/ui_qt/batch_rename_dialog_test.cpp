@@ -24,6 +24,7 @@
 #include "base/settings_file.h"
 #include "engine/text.h"
 #include "support/loopback_http_server.h"
+#include "support/modal_answers.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
@@ -31,30 +32,12 @@
 #include "ui/qt/recovery_message.h"
 #include "ui/qt/secondary_dialogs.h"
 
+using morix::testing::AnswerNextDialog;
 using morix::testing::ScopedEnv;
 using morix::testing::TempDir;
 using morix::ui::CBatchRenameDlg;
 
 namespace {
-
-// Answers the next modal dialog or message box by pressing one of its buttons.
-void AnswerNextDialog(const QString& buttonText, std::function<void()> check = {}) {
-    QTimer::singleShot(50, [buttonText, check] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) {
-            AnswerNextDialog(buttonText, check);
-            return;
-        }
-        if (check) check();
-        for (QPushButton* button : modal->findChildren<QPushButton*>()) {
-            if (button->text().remove('&') == buttonText) {
-                button->click();
-                return;
-            }
-        }
-        QFAIL(qPrintable("no button " + buttonText));
-    });
-}
 
 QString Cell(const CBatchRenameDlg& dialog, int row, int column) {
     return dialog.PreviewList()->model()->index(row, column).data().toString();

@@ -16,33 +16,16 @@
 #include <functional>
 
 #include "engine/text.h"
+#include "support/modal_answers.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
 #include "ui/qt/preset_menu.h"
 
+using morix::testing::AnswerNextDialog;
 using morix::testing::TempDir;
 using morix::ui::CBatchRenameDlg;
 
 namespace {
-
-// Presses a button of the next modal dialog, after check has looked at it.
-void AnswerNextDialog(const QString& buttonText, std::function<void()> check = {}) {
-    QTimer::singleShot(50, [buttonText, check] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) {
-            AnswerNextDialog(buttonText, check);
-            return;
-        }
-        if (check) check();
-        for (QPushButton* button : modal->findChildren<QPushButton*>()) {
-            if (button->text().remove('&') == buttonText) {
-                button->click();
-                return;
-            }
-        }
-        QFAIL(qPrintable("no button " + buttonText));
-    });
-}
 
 QString ModalText() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -51,6 +34,15 @@ QString ModalText() {
 
 QString Cell(const CBatchRenameDlg& dialog, int row, int column, int role = Qt::DisplayRole) {
     return dialog.PreviewList()->model()->index(row, column).data(role).toString();
+}
+
+// Starts Rename, says yes, and returns the text of the message that follows.
+QString RenameAndReadTheAnswer(CBatchRenameDlg& dialog) {
+    QString said;
+    AnswerNextDialog("Yes");
+    QTimer::singleShot(400, [&] { AnswerNextDialog("OK", [&] { said = ModalText(); }); });
+    dialog.OnRename();
+    return said;
 }
 
 void SetFindAndReplace(CBatchRenameDlg& dialog, const QString& find, const QString& replace) {
@@ -120,10 +112,7 @@ class RegexPresetsWindowTest : public QObject {
                          "character 4)."));
         QCOMPARE(Cell(dialog, 0, 1), QString("abc.txt"));  // without the replacement
 
-        QString said;
-        AnswerNextDialog("Yes");
-        QTimer::singleShot(400, [&] { AnswerNextDialog("OK", [&] { said = ModalText(); }); });
-        dialog.OnRename();
+        const QString said = RenameAndReadTheAnswer(dialog);
         QVERIFY2(said.startsWith("Nothing can be renamed with this find and replace."),
                  qPrintable(said));
         QVERIFY(QFile::exists(QString::fromStdString(dir.Path("abc.txt"))));
@@ -151,10 +140,7 @@ class RegexPresetsWindowTest : public QObject {
             Cell(dialog, 0, 1, Qt::ToolTipRole).startsWith("The regular expression took too long"));
         QVERIFY(!Cell(dialog, 1, 1, Qt::ToolTipRole).startsWith("The regular expression"));
 
-        QString said;
-        AnswerNextDialog("Yes");
-        QTimer::singleShot(400, [&] { AnswerNextDialog("OK", [&] { said = ModalText(); }); });
-        dialog.OnRename();
+        const QString said = RenameAndReadTheAnswer(dialog);
         QVERIFY2(said.contains("took too long on 1 of the names"), qPrintable(said));
         QVERIFY(QFile::exists(QString::fromStdString(dir.Path("b.txt"))));
     }
