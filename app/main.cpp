@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cli/command_line.h"
+#include "app/cli/preset_option.h"
 #include "app/cli/preview_command.h"
 #include "app/cli/recover_command.h"
 #include "app/cli/rename_command.h"
@@ -40,7 +41,15 @@ int main(int argc, char** argv) {
         return start::CarryOut(std::move(plan), instance, runtimeFolder, argv[0]);
     }
 
-    const CommandLine& commandLine = headless->commandLine;
+    CommandLine commandLine = headless->commandLine;
+    if (commandLine.presetName &&
+        (commandLine.mode == Mode::kPreview || commandLine.mode == Mode::kRename)) {
+        const morix::PresetFile presets = morix::PresetFile::UserFile();
+        if (!ApplyPreset(args, CurrentFolder(), presets.Load(), presets.path(), commandLine,
+                         stderr)) {
+            return 2;
+        }
+    }
     switch (commandLine.mode) {
         case Mode::kPreview:
             RecoverAtStart(stderr);

@@ -196,7 +196,22 @@ void AppendQuotedText(std::string& out, std::u16string_view text) {
     out += '"';
 }
 
+void RemoveLeftoverTemporaries(const std::string& path) {
+    const std::string prefix = TemporarySiblingPrefix(path);
+    const std::string namePrefix = prefix.substr(prefix.find_last_of('/') + 1);
+    DirStream dir(ParentFolder(prefix));
+    while (const dirent* item = dir.Next()) {
+        const std::string_view name(item->d_name);
+        if (name.size() > namePrefix.size() && name.substr(0, namePrefix.size()) == namePrefix)
+            ::unlinkat(dir.Fd(), item->d_name, 0);
+    }
+}
+
 }  // namespace
+
+std::optional<SettingsFileEntry> ParseSettingsLine(std::string_view line) {
+    return ParseLine(line);
+}
 
 bool IsValidSettingName(std::string_view name) {
     if (name.empty()) return false;
@@ -232,20 +247,23 @@ ParsedSettingsFile ParseSettingsFile(std::string_view text) {
     return parsed;
 }
 
+void AppendSettingsLine(std::string& out, const SettingsFileEntry& entry) {
+    out += entry.name;
+    if (const auto* text = std::get_if<std::u16string>(&entry.value)) {
+        out += "=sz:";
+        AppendQuotedText(out, *text);
+    } else if (const auto* dword = std::get_if<std::uint32_t>(&entry.value)) {
+        out += "=dword:" + std::to_string(*dword);
+    } else {
+        out += "=qword:" + std::to_string(std::get<std::uint64_t>(entry.value));
+    }
+    out += '\n';
+}
+
 std::string FormatSettingsFile(const std::vector<SettingsFileEntry>& entries) {
     std::string out(kHeader);
-    for (const SettingsFileEntry& entry : entries) {
-        out += entry.name;
-        if (const auto* text = std::get_if<std::u16string>(&entry.value)) {
-            out += "=sz:";
-            AppendQuotedText(out, *text);
-        } else if (const auto* dword = std::get_if<std::uint32_t>(&entry.value)) {
-            out += "=dword:" + std::to_string(*dword);
-        } else {
-            out += "=qword:" + std::to_string(std::get<std::uint64_t>(entry.value));
-        }
-        out += '\n';
-    }
+    for (const SettingsFileEntry& entry : entries)
+        AppendSettingsLine(out, entry);
     return out;
 }
 
@@ -279,50 +297,50 @@ bool FileSettingsBackend::Remove(std::string_view name) {
     return Change(name, nullptr);
 }
 
-void FileSettingsBackend::RemoveLeftoverTemporaries() const {
-    const std::string prefix = TemporarySiblingPrefix(path_);
-    const std::string namePrefix = prefix.substr(prefix.find_last_of('/') + 1);
-    DirStream dir(ParentFolder(prefix));
-    while (const dirent* item = dir.Next()) {
-        const std::string_view name(item->d_name);
-        if (name.size() > namePrefix.size() && name.substr(0, namePrefix.size()) == namePrefix)
-            ::unlinkat(dir.Fd(), item->d_name, 0);
-    }
+bool EditFileUnderLock(const std::string& path, std::size_t maxBytes, const FileEdit& edit,
+                       const std::function<void()>& beforeReplace) {
+    if (path.empty() || !MakeFolders(ParentFolder(path), 0700)) return false;
+    UniqueFd lock;
+    if (HoldLockFile(path + ".lock", true, lock) != 0) return false;
+    // Under the lock only this program writes; a temporary file lying around
+    // is what a writer that died before its rename left behind.
+    RemoveLeftoverTemporaries(path);
+
+    bool missing = false;
+    const std::optional<std::string> text = ReadSmallFile(path, maxBytes, &missing);
+    if (!text && !missing) return false;  // never replace a file whose contents could not be read
+    std::optional<std::string> changed = edit(text.value_or(std::string()));
+    if (!changed) return true;
+
+    mode_t mode = 0600;
+    struct stat info {};
+    if (text && ::stat(path.c_str(), &info) == 0) mode = info.st_mode & 07777;
+    return ReplaceFileAtomically(path, *changed, mode, beforeReplace);
 }
 
 // value null: remove the value.
 bool FileSettingsBackend::Change(std::string_view name, const StoredValue* value) {
-    if (path_.empty() || !IsValidSettingName(name) || !MakeFolders(ParentFolder(path_), 0700))
-        return false;
-    UniqueFd lock;
-    if (HoldLockFile(path_ + ".lock", true, lock) != 0) return false;
-    // Under the lock only this program writes; a temporary file lying around
-    // is what a writer that died before its rename left behind.
-    RemoveLeftoverTemporaries();
-
-    bool missing = false;
-    const std::optional<std::string> text = ReadSmallFile(path_, kMaxFileBytes, &missing);
-    if (!text && !missing) return false;  // never replace a file whose values could not be read
-    ParsedSettingsFile parsed = ParseSettingsFile(text.value_or(std::string()));
-
-    auto it = parsed.entries.begin();
-    while (it != parsed.entries.end() && it->name != name)
-        ++it;
-    if (value == nullptr) {
-        if (it == parsed.entries.end()) return true;
-        parsed.entries.erase(it);
-    } else if (it == parsed.entries.end()) {
-        parsed.entries.push_back({std::string(name), *value});
-    } else if (it->value == *value) {
-        return true;
-    } else {
-        it->value = *value;
-    }
-
-    mode_t mode = 0600;
-    struct stat info {};
-    if (text && ::stat(path_.c_str(), &info) == 0) mode = info.st_mode & 07777;
-    return ReplaceFileAtomically(path_, FormatSettingsFile(parsed.entries), mode, beforeReplace_);
+    if (!IsValidSettingName(name)) return false;
+    return EditFileUnderLock(
+        path_, kMaxFileBytes,
+        [&](const std::string& text) -> std::optional<std::string> {
+            ParsedSettingsFile parsed = ParseSettingsFile(text);
+            auto it = parsed.entries.begin();
+            while (it != parsed.entries.end() && it->name != name)
+                ++it;
+            if (value == nullptr) {
+                if (it == parsed.entries.end()) return std::nullopt;
+                parsed.entries.erase(it);
+            } else if (it == parsed.entries.end()) {
+                parsed.entries.push_back({std::string(name), *value});
+            } else if (it->value == *value) {
+                return std::nullopt;
+            } else {
+                it->value = *value;
+            }
+            return FormatSettingsFile(parsed.entries);
+        },
+        beforeReplace_);
 }
 
 }  // namespace morix

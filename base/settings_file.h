@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,22 @@ struct ParsedSettingsFile {
 
 ParsedSettingsFile ParseSettingsFile(std::string_view text);
 std::string FormatSettingsFile(const std::vector<SettingsFileEntry>& entries);
+// One line of such a file, without its comments and blank lines: nullopt
+// when it does not read as a value.
+std::optional<SettingsFileEntry> ParseSettingsLine(std::string_view line);
+// The line of entry, with its line end.
+void AppendSettingsLine(std::string& out, const SettingsFileEntry& entry);
+
+// Given the current text of a file (empty when there is none), the new text,
+// or nullopt to leave the file as it is.
+using FileEdit = std::function<std::optional<std::string>(const std::string& current)>;
+// Changes a whole-file store such as the settings file: takes an exclusive
+// lock on "<path>.lock", reads the file again, lets edit change its text and
+// replaces the file atomically, so programs that edit it at the same time
+// lose nothing. False when the file could not be read (it is then left
+// alone), locked or replaced. beforeReplace as for ReplaceFileAtomically.
+bool EditFileUnderLock(const std::string& path, std::size_t maxBytes, const FileEdit& edit,
+                       const std::function<void()>& beforeReplace = {});
 // Names are printable ASCII without blanks and '='.
 bool IsValidSettingName(std::string_view name);
 
@@ -63,7 +80,6 @@ class FileSettingsBackend final : public ISettingsBackend {
 
   private:
     bool Change(std::string_view name, const StoredValue* value);
-    void RemoveLeftoverTemporaries() const;
 
     std::string path_;
     std::function<void()> beforeReplace_;

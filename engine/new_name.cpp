@@ -167,6 +167,11 @@ void NormalizeToNfc(std::u16string& text) {
 NewNameComposer::NewNameComposer(const RenameOptions& options)
     : options_(options), template_(options.nameTemplate), foldedFind_(options.findText) {
     AsciiLowerInPlace(foldedFind_);
+    if (options.regex && !options.findText.empty()) {
+        std::visit(
+            [this](auto&& compiled) { regex_ = std::move(compiled); },
+            RegexReplacer::Compile(options.findText, options.replaceText, options.caseSensitive));
+    }
 }
 
 std::u16string_view NewNameComposer::Compose(std::u16string_view path, std::int32_t number,
@@ -186,7 +191,12 @@ std::u16string_view NewNameComposer::Compose(std::u16string_view path, std::int3
         name_.append(extension);
     }
     ApplyCase(name_, extension.size(), options_.caseMode);
-    if (!options_.findText.empty()) FindAndReplace(name_, options_, foldedFind_, scratch_, folded_);
+    regexStopped_ = false;
+    if (RegexReplacer* regex = std::get_if<RegexReplacer>(&regex_)) {
+        regexStopped_ = regexGivenUp_ || !regex->ReplaceAll(name_);
+    } else if (!options_.findText.empty() && !options_.regex) {
+        FindAndReplace(name_, options_, foldedFind_, scratch_, folded_);
+    }
     if (options_.normalizeUnicode) NormalizeToNfc(name_);
     TrimSpaces(name_);
     ReplaceForbiddenChars(name_);

@@ -2,16 +2,19 @@
 // through which no two rows of one pass receive the same name.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "engine/file_info.h"
 #include "engine/flat_hash_index.h"
 #include "engine/name_template.h"
+#include "engine/regex_replace.h"
 #include "engine/rename_options.h"
 #include "engine/text.h"
 
@@ -74,11 +77,22 @@ class NameList {
     void clear() {
         text_.clear();
         ends_.clear();
+        regexStopped_.clear();
     }
+
+    // The rows whose regular expression a limit stopped, in ascending order;
+    // their names are without the replacement.
+    const std::vector<std::size_t>& RegexStoppedRows() const { return regexStopped_; }
+    bool RegexStopped(std::size_t row) const {
+        return std::binary_search(regexStopped_.begin(), regexStopped_.end(), row);
+    }
+    // Rows are marked in ascending order.
+    void MarkRegexStopped(std::size_t row) { regexStopped_.push_back(row); }
 
   private:
     std::u16string text_;
     std::vector<std::size_t> ends_;
+    std::vector<std::size_t> regexStopped_;
 };
 
 // Builds new names one after another under one set of options, reusing its
@@ -89,6 +103,16 @@ class NewNameComposer {
     explicit NewNameComposer(const RenameOptions& options);
 
     const NameTemplate& Template() const { return template_; }
+
+    // With the regex option: why the find text or the replacement cannot be
+    // used (names are then composed without find and replace); else null.
+    const RegexError* RegexFailure() const { return std::get_if<RegexError>(&regex_); }
+    // Whether a limit stopped the regular expression in the last Compose,
+    // whose name is then without the replacement.
+    bool RegexStopped() const { return regexStopped_; }
+    // From now on the regular expression is not tried: every name counts as
+    // stopped. For a pass in which it has been stopped too often already.
+    void GiveUpRegex() { regexGivenUp_ = true; }
 
     // The new name (name and extension, no folder) of the file at path for the
     // given sequence number, before it is made unique among the names given
@@ -103,6 +127,11 @@ class NewNameComposer {
     const RenameOptions& options_;
     NameTemplate template_;
     std::u16string foldedFind_;  // the find text in lower case, for a caseless search
+    // With the regex option and a find text: the compiled expression, or
+    // why there is none.
+    std::variant<std::monostate, RegexReplacer, RegexError> regex_;
+    bool regexStopped_ = false;
+    bool regexGivenUp_ = false;
     std::u16string name_;
     std::u16string scratch_;
     std::u16string folded_;

@@ -1,6 +1,7 @@
 #include "engine/preview.h"
 
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 
 #include "engine/name_template.h"
@@ -55,13 +56,19 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
         NewNameComposer composer;
         NameList names;
         std::vector<std::size_t> hashes;
+        std::vector<std::size_t> regexStopped;  // rows
     };
+    // A regular expression that backtracks without end on many names would
+    // cost each of them its full limit: after this many, the pass stops
+    // trying it.
+    constexpr std::size_t kRegexStopsPerPass = 16;
+    std::atomic<std::size_t> regexStops{0};
     constexpr std::size_t kBlock = 8192;
     // No later, shorter block is cut into more slices than the first.
     const std::size_t firstCount = std::min(kBlock, rows.size());
     const std::size_t firstStep = ParallelSliceLength(firstCount);
     std::vector<Slice> slices(firstStep == 0 ? 0 : (firstCount + firstStep - 1) / firstStep,
-                              Slice{composer, {}, {}});
+                              Slice{composer, {}, {}, {}});
     std::u16string suffixed;
     for (std::size_t block = 0; block < rows.size(); block += kBlock) {
         const std::size_t count = std::min(kBlock, rows.size() - block);
@@ -72,9 +79,15 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
             slice.hashes.clear();
             for (std::size_t r = block + begin; r < block + end; ++r) {
                 PrefetchAhead(list, rows, r);
+                if (regexStops.load(std::memory_order_relaxed) >= kRegexStopsPerPass)
+                    slice.composer.GiveUpRegex();
                 const std::u16string_view name =
                     slice.composer.Compose(list.ItemAt(rows[r]).path, numberOf(r),
                                            facts.empty() ? nullptr : &facts[r], &now);
+                if (slice.composer.RegexStopped()) {
+                    slice.regexStopped.push_back(r);
+                    regexStops.fetch_add(1, std::memory_order_relaxed);
+                }
                 slice.names.push_back(name);
                 slice.hashes.push_back(NameRegistry::HashOf(name));
             }
@@ -99,6 +112,12 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
                 name = suffixed;
             }
             names.push_back(name);
+        }
+        // Slices hold ascending rows, one after another.
+        for (Slice& slice : slices) {
+            for (const std::size_t r : slice.regexStopped)
+                names.MarkRegexStopped(r);
+            slice.regexStopped.clear();
         }
     }
 }

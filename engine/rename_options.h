@@ -38,8 +38,11 @@ struct RenameOptions {
     std::int32_t increment = 1;
     bool changeExtension = false;
     bool caseSensitive = false;
+    bool regex = false;  // findText is a regular expression, replaceText may name its groups
     bool normalizeUnicode = true;
     bool descending = false;
+
+    friend bool operator==(const RenameOptions&, const RenameOptions&) = default;
 };
 
 }  // namespace morix

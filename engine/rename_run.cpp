@@ -22,8 +22,10 @@
 namespace morix {
 
 std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
-                                       const RenameOptions& options, NameRegistry& registry) {
+                                       const RenameOptions& options, NameRegistry& registry,
+                                       std::vector<std::size_t>* regexStopped) {
     const auto names = ComputeNewNames(list, rows, options, registry);
+    if (regexStopped != nullptr) *regexStopped = names.RegexStoppedRows();
     std::vector<RenameJob> jobs;
     jobs.reserve(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {

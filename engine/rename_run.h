@@ -28,9 +28,12 @@ struct RenameJob {
 };
 
 // One job per row in display order, the new names computed exactly as the
-// preview computes them (the registry is cleared first).
+// preview computes them (the registry is cleared first). regexStopped, when
+// given, receives the rows whose regular expression a limit stopped: their
+// names lack the replacement, and such jobs must not run.
 std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
-                                       const RenameOptions& options, NameRegistry& registry);
+                                       const RenameOptions& options, NameRegistry& registry,
+                                       std::vector<std::size_t>* regexStopped = nullptr);
 
 // The counters of a run: written by the worker, read by whoever shows the
 // progress. Position and maximum follow the progress interface of the

@@ -3,8 +3,8 @@
 //
 // Input, one field a line:
 //   flags      0-7 case mode; x change the extension; c case-sensitive find;
-//              u no NFC; d descending; N E T S sort by name, extension, time,
-//              size; K keep the order; @<int> start number; +<int> increment
+//              r find is a regular expression; u no NFC; d descending; N E T S sort by name,
+//              extension, time, size; K keep the order; @<int> start number; +<int> increment
 //   template
 //   find
 //   replace
@@ -122,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (c >= '0' && c <= '7') options.caseMode = static_cast<CaseMode>(c - '0');
         if (c == 'x') options.changeExtension = true;
         if (c == 'c') options.caseSensitive = true;
+        if (c == 'r') options.regex = true;
         if (c == 'u') options.normalizeUnicode = false;
         if (c == 'd') options.descending = true;
         if (c == 'N') options.sortKey = SortKey::kName;

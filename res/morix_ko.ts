@@ -257,6 +257,34 @@ Press the [OK] button to check for new versions.</source>
         <source>The files were renamed, but the record of the run could not be closed. Remove it before the next start, or the next start puts the old names back.</source>
         <translation>파일 이름은 바뀌었지만 작업 기록을 닫지 못했습니다. 다음에 시작하기 전에 기록을 지우십시오. 지우지 않으면 다음 시작 때 이전 이름으로 되돌립니다.</translation>
     </message>
+    <message>
+        <source>Regular expression</source>
+        <translation>정규식</translation>
+    </message>
+    <message>
+        <source>Presets</source>
+        <translation>프리셋</translation>
+    </message>
+    <message>
+        <source>The regular expression is not valid: %1 (at character %2).</source>
+        <translation>정규식이 올바르지 않습니다: %1 (%2번째 문자).</translation>
+    </message>
+    <message>
+        <source>The replacement does not fit the regular expression: %1 (at character %2).</source>
+        <translation>바꿀 내용이 정규식과 맞지 않습니다: %1 (%2번째 문자).</translation>
+    </message>
+    <message>
+        <source>Nothing can be renamed with this find and replace.</source>
+        <translation>이 찾기와 바꾸기로는 이름을 바꿀 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>The regular expression took too long on %1 of the names, such as %2, and was stopped there. Nothing was renamed.</source>
+        <translation>정규식이 %2 등 %1개의 이름에서 너무 오래 걸려 중지되었습니다. 이름을 바꾸지 않았습니다.</translation>
+    </message>
+    <message>
+        <source>The regular expression took too long on some names and was stopped.</source>
+        <translation>정규식이 일부 이름에서 너무 오래 걸려 중지되었습니다.</translation>
+    </message>
 </context>
 <context>
     <name>morix::ui::CNameRangeDlg</name>
@@ -324,6 +352,65 @@ Press the [OK] button to check for new versions.</source>
     <message>
         <source>Location</source>
         <translation>위치</translation>
+    </message>
+    <message>
+        <source>The regular expression took too long on this name and was stopped: it is shown without the replacement.</source>
+        <translation>정규식이 이 이름에서 너무 오래 걸려 중지되었습니다. 바꾸기 없이 표시됩니다.</translation>
+    </message>
+</context>
+<context>
+    <name>morix::ui::PresetMenu</name>
+    <message>
+        <source>Trelvo Renamer</source>
+        <translation>트렐보 리네이머</translation>
+    </message>
+    <message>
+        <source>The presets file %1 cannot be read.</source>
+        <translation>프리셋 파일 %1을(를) 읽을 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>Some lines of the presets file %1 cannot be read (lines %2). They are left out, and kept in the file as comments.</source>
+        <translation>프리셋 파일 %1의 일부 줄(%2번째 줄)을 읽을 수 없습니다. 이 줄은 제외되며 파일에 주석으로 남습니다.</translation>
+    </message>
+    <message>
+        <source>&amp;Save Current Options as Preset...</source>
+        <translation>현재 옵션을 프리셋으로 저장(&amp;S)...</translation>
+    </message>
+    <message>
+        <source>&amp;Rename Preset</source>
+        <translation>프리셋 이름 바꾸기(&amp;R)</translation>
+    </message>
+    <message>
+        <source>&amp;Delete Preset</source>
+        <translation>프리셋 삭제(&amp;D)</translation>
+    </message>
+    <message>
+        <source>Preset name:</source>
+        <translation>프리셋 이름:</translation>
+    </message>
+    <message>
+        <source>There is already a preset named %1. Replace it?</source>
+        <translation>%1 프리셋이 이미 있습니다. 바꾸시겠습니까?</translation>
+    </message>
+    <message>
+        <source>Delete the preset %1?</source>
+        <translation>%1 프리셋을 삭제하시겠습니까?</translation>
+    </message>
+    <message>
+        <source>There is no preset named %1.</source>
+        <translation>%1 프리셋이 없습니다.</translation>
+    </message>
+    <message>
+        <source>There is already a preset named %1.</source>
+        <translation>%1 프리셋이 이미 있습니다.</translation>
+    </message>
+    <message>
+        <source>A preset needs a name.</source>
+        <translation>프리셋에는 이름이 필요합니다.</translation>
+    </message>
+    <message>
+        <source>The presets file %1 cannot be written.</source>
+        <translation>프리셋 파일 %1에 쓸 수 없습니다.</translation>
     </message>
 </context>
 <context>

@@ -15,6 +15,7 @@
 #include "engine/file_info.h"
 #include "engine/paths.h"
 #include "engine/preview.h"
+#include "engine/regex_replace.h"
 #include "engine/sorting.h"
 #include "engine/text.h"
 #include "os/dir_stream.h"
@@ -61,7 +62,7 @@ std::string Concat(std::initializer_list<std::string_view> pieces) {
 // The options that take a value; "t" and "d" also in their short forms.
 bool IsValueOption(std::string_view name) {
     constexpr std::string_view kNames[] = {"template", "t",    "find", "replace", "ext", "start",
-                                           "step",     "case", "sort", "dir",     "d"};
+                                           "step",     "case", "sort", "dir",     "d",   "preset"};
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
@@ -88,8 +89,11 @@ std::u16string Absolute(std::string_view arg, std::u16string_view cwd) {
 
 class Parser {
   public:
-    Parser(std::span<const std::string_view> args, std::u16string_view cwd)
-        : args_(args), cwd_(cwd) {}
+    Parser(std::span<const std::string_view> args, std::u16string_view cwd,
+           const RenameOptions& base)
+        : args_(args), cwd_(cwd) {
+        result_.options = base;
+    }
 
     std::variant<CommandLine, CommandLineError> Parse() {
         bool optionsEnded = false;
@@ -120,10 +124,26 @@ class Parser {
         if (result_.mode == Mode::kRecover && !result_.sources.empty()) {
             return CommandLineError{"--recover takes no files"};
         }
+        if (result_.mode == Mode::kPreview || result_.mode == Mode::kRename) {
+            if (std::optional<CommandLineError> error = CheckRegex(result_.options)) return *error;
+        }
         return std::move(result_);
     }
 
   private:
+    static std::optional<CommandLineError> CheckRegex(const RenameOptions& o) {
+        if (!o.regex || o.findText.empty()) return std::nullopt;
+        auto compiled = RegexReplacer::Compile(o.findText, o.replaceText, o.caseSensitive);
+        const RegexError* error = std::get_if<RegexError>(&compiled);
+        if (error == nullptr) return std::nullopt;
+        const bool find = error->field == RegexError::Field::kFind;
+        return CommandLineError{
+            Concat({find ? "--find" : "--replace",
+                    find ? " is not a valid regular expression: "
+                         : " cannot be used with the regular expression: ",
+                    error->message, " (at character ", std::to_string(error->offset + 1), ")"})};
+    }
+
     void Fail(std::string message) {
         if (!error_) error_ = CommandLineError{std::move(message)};
     }
@@ -219,6 +239,8 @@ class Parser {
             Case(*value);
         } else if (name == "sort") {
             Sort(*value);
+        } else if (name == "preset") {
+            result_.presetName = DecodeFileName(*value);
         } else {
             result_.sources.push_back(Source{Absolute(*value, cwd_), true});
         }
@@ -247,6 +269,8 @@ class Parser {
             SetMode(Mode::kHelp, shown);
         } else if (body == "case-sensitive") {
             result_.options.caseSensitive = true;
+        } else if (body == "regex") {
+            result_.options.regex = true;
         } else if (body == "no-normalize") {
             result_.options.normalizeUnicode = false;
         } else if (body == "descending") {
@@ -290,8 +314,9 @@ class Parser {
 }  // namespace
 
 std::variant<CommandLine, CommandLineError> ParseCommandLine(std::span<const std::string_view> args,
-                                                             std::u16string_view cwd) {
-    return Parser(args, cwd).Parse();
+                                                             std::u16string_view cwd,
+                                                             const RenameOptions& base) {
+    return Parser(args, cwd, base).Parse();
 }
 
 std::u16string CurrentFolder() {
@@ -342,6 +367,21 @@ std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameLis
     return rows;
 }
 
+void ReportRegexStopped(const RenameList& list, std::span<const std::uint32_t> rows,
+                        const std::vector<std::size_t>& stopped, std::FILE* err) {
+    constexpr std::size_t kNamed = 5;
+    std::fprintf(err,
+                 "morix: the regular expression took too long on %zu name(s) and was stopped; "
+                 "they are without the replacement:\n",
+                 stopped.size());
+    for (std::size_t i = 0; i < stopped.size() && i < kNamed; ++i) {
+        std::fprintf(err, "morix:   %s\n",
+                     EncodeFileName(list.ItemAt(rows[stopped[i]]).path).c_str());
+    }
+    if (stopped.size() > kNamed)
+        std::fprintf(err, "morix:   and %zu more\n", stopped.size() - kNamed);
+}
+
 bool TakesNextArgument(std::string_view arg) {
     if (arg.starts_with("--")) {
         const std::string_view body = arg.substr(2);
@@ -376,9 +416,13 @@ void PrintUsage(std::FILE* out) {
         "      --find TEXT       text to find in the new names\n"
         "      --replace TEXT    its replacement\n"
         "      --case-sensitive  find matches letter case exactly\n"
+        "      --regex           find is a regular expression; replace may use $0-$9,\n"
+        "                        ${name} and $$ for a dollar sign\n"
         "      --no-normalize    do not bring names to Unicode NFC\n"
         "      --sort KEY        name, ext, mtime, size, or none to keep the order given\n"
         "      --descending      reverse the sort order\n"
+        "      --preset NAME     start from the options of the saved preset NAME; the\n"
+        "                        other options override it\n"
         "  -d, --dir FOLDER      add the files directly inside FOLDER\n"
         "  -0, --null            end output fields with NUL instead of tab and newline\n"
         "      --verbose         with --rename: print each renamed file\n"

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,15 +36,20 @@ struct CommandLine {
     bool nullOutput = false;  // -0
     bool verbose = false;     // --verbose (rename only)
     std::vector<Source> sources;
+    std::optional<std::u16string> presetName;  // --preset NAME
 };
 
 struct CommandLineError {
     std::string message;  // one line, without the program name
 };
 
-// args excludes the program name. cwd makes relative paths absolute.
+// args excludes the program name. cwd makes relative paths absolute. The
+// options start as base (a preset's) and the command line's own override
+// them. With --regex, a find text or replacement that cannot be used is an
+// error.
 std::variant<CommandLine, CommandLineError> ParseCommandLine(std::span<const std::string_view> args,
-                                                             std::u16string_view cwd);
+                                                             std::u16string_view cwd,
+                                                             const RenameOptions& base = {});
 
 // The current working folder, decoded; "/" when it cannot be read.
 std::u16string CurrentFolder();
@@ -58,6 +64,11 @@ bool CheckSources(const CommandLine& commandLine, std::FILE* err);
 // folder that cannot be read adds nothing and is reported on err.
 std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list,
                                        std::FILE* err = stderr);
+
+// Names on err the files of the rows whose regular expression a limit
+// stopped (their names lack the replacement), a few of them and the count.
+void ReportRegexStopped(const RenameList& list, std::span<const std::uint32_t> rows,
+                        const std::vector<std::size_t>& stopped, std::FILE* err);
 
 void PrintUsage(std::FILE* out);
 

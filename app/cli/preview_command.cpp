@@ -31,7 +31,13 @@ int RunPreview(const CommandLine& commandLine, std::FILE* out) {
         }
     }
     std::fwrite(buffer.data(), 1, buffer.size(), out);
-    return std::fflush(out) == 0 && !std::ferror(out) ? 0 : 1;
+    const bool written = std::fflush(out) == 0 && !std::ferror(out);
+    // Names shown without the replacement asked for are no answer.
+    if (!names.RegexStoppedRows().empty()) {
+        ReportRegexStopped(list, rows, names.RegexStoppedRows(), stderr);
+        return 2;
+    }
+    return written ? 0 : 1;
 }
 
 }  // namespace morix::cli

@@ -96,7 +96,12 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         RenameList list;
         const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
         NameRegistry registry;
-        jobs = BuildRenameJobs(list, rows, commandLine.options, registry);
+        std::vector<std::size_t> regexStopped;
+        jobs = BuildRenameJobs(list, rows, commandLine.options, registry, &regexStopped);
+        if (!regexStopped.empty()) {
+            ReportRegexStopped(list, rows, regexStopped, err);
+            return kRenameBadSource;
+        }
     }
     RenameRunSettings settings;
     settings.onWaitForFolder = [err](const std::string& folder) {

@@ -11,7 +11,9 @@ namespace morix::cli {
 // Exit statuses of --rename; 2 also for a bad command line.
 inline constexpr int kRenameDone = 0;
 inline constexpr int kRenameRolledBack = 1;
-inline constexpr int kRenameBadSource = 2;  // a PATH missing or a FOLDER unreadable
+// A PATH missing, a FOLDER unreadable, or a regular expression stopped by its
+// limit on a name: nothing was touched.
+inline constexpr int kRenameBadSource = 2;
 inline constexpr int kRenameTargetTaken = 3;
 
 // out receives the --verbose lines, err the messages and the progress bar

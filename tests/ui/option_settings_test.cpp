@@ -30,6 +30,7 @@ TEST(OptionSettings, DefaultsWhenNothingIsStored) {
     EXPECT_TRUE(o.normalizeUnicode);
     EXPECT_EQ(o.caseMode, CaseMode::kNoChange);
     EXPECT_EQ(o.sortKey, SortKey::kName);
+    EXPECT_FALSE(o.regex);
     EXPECT_EQ(LoadHistory(*store), (std::vector<std::u16string>{u"<N>"}));
 }
 
@@ -45,6 +46,7 @@ TEST(OptionSettings, SavedOptionsComeBackInTheNextRun) {
     o.findText = u"a";
     o.replaceText = u"b";
     o.caseSensitive = true;
+    o.regex = true;
     o.normalizeUnicode = false;
     o.sortKey = SortKey::kSize;
     o.descending = true;
@@ -60,6 +62,7 @@ TEST(OptionSettings, SavedOptionsComeBackInTheNextRun) {
     EXPECT_EQ(back.findText, u"a");
     EXPECT_EQ(back.replaceText, u"b");
     EXPECT_TRUE(back.caseSensitive);
+    EXPECT_TRUE(back.regex);
     EXPECT_FALSE(back.normalizeUnicode);
     EXPECT_EQ(back.sortKey, SortKey::kSize);
     EXPECT_TRUE(back.descending);

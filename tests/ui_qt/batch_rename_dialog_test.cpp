@@ -25,6 +25,7 @@
 #include "base/settings_file.h"
 #include "engine/text.h"
 #include "support/loopback_http_server.h"
+#include "support/modal_answers.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"

@@ -11,28 +11,10 @@
 #include <string>
 
 #include "engine/text.h"
+#include "support/modal_answers.h"
 #include "ui/qt/batch_rename_dialog.h"
 
 namespace morix::testing {
-
-// Answers the next modal dialog or message box by pressing one of its buttons.
-inline void AnswerNextDialog(const QString& buttonText, std::function<void()> check = {}) {
-    QTimer::singleShot(50, [buttonText, check] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr) {
-            AnswerNextDialog(buttonText, check);
-            return;
-        }
-        if (check) check();
-        for (QPushButton* button : modal->findChildren<QPushButton*>()) {
-            if (button->text().remove('&') == buttonText) {
-                button->click();
-                return;
-            }
-        }
-        QFAIL(qPrintable("no button " + buttonText));
-    });
-}
 
 // For the second dialog of a command: waits until the first has gone.
 inline void AnswerNextDialogLater(const QString& buttonText, std::function<void()> check = {}) {

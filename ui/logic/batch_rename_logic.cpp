@@ -48,9 +48,18 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
     options_.replaceText = in.replaceText;
     options_.changeExtension = in.changeExtension;
     options_.caseSensitive = in.caseSensitive;
+    options_.regex = in.regex;
     options_.normalizeUnicode = in.normalizeUnicode;
     options_.descending = in.descending;
     return BadField::kNone;
+}
+
+std::optional<RegexError> BatchRenameLogic::RegexProblem() const {
+    if (!options_.regex || options_.findText.empty()) return std::nullopt;
+    auto compiled =
+        RegexReplacer::Compile(options_.findText, options_.replaceText, options_.caseSensitive);
+    if (auto* error = std::get_if<RegexError>(&compiled)) return std::move(*error);
+    return std::nullopt;
 }
 
 void BatchRenameLogic::RefreshPreview() {

@@ -29,6 +29,7 @@ struct OptionInputs {
     std::u16string replaceText;
     bool changeExtension = false;
     bool caseSensitive = false;
+    bool regex = false;
     bool normalizeUnicode = true;
     bool descending = false;
 };
@@ -52,6 +53,14 @@ class BatchRenameLogic {
     std::u16string_view NewNameAt(std::size_t row) const {
         return row < names_.size() ? names_[row] : std::u16string_view{};
     }
+
+    // Whether a limit stopped the regular expression on a row's name in the
+    // last preview; the row shows its name without the replacement.
+    bool RegexStoppedAt(std::size_t row) const { return names_.RegexStopped(row); }
+    const std::vector<std::size_t>& RegexStoppedRows() const { return names_.RegexStoppedRows(); }
+    // With the regex option: why the find text or the replacement cannot be
+    // used, if so. Nothing is renamed then.
+    std::optional<RegexError> RegexProblem() const;
 
     // Appends path as an item and a selected row at the end; false when the
     // list holds it already.

@@ -25,6 +25,7 @@ RenameOptions LoadOptions(SettingsStore& store) {
     o.findText = store.GetString(kSettingReplaceFrom, std::u16string_view{});
     o.replaceText = store.GetString(kSettingReplaceWith, std::u16string_view{});
     o.caseSensitive = store.GetDword(kSettingCaseSensitive, 0) != 0;
+    o.regex = store.GetDword(kSettingRegex, 0) != 0;
     o.normalizeUnicode = store.GetDword(kSettingNormalize, 1) != 0;
     o.sortKey = static_cast<SortKey>(store.GetDword(kSettingSortBy, 0));
     o.descending = store.GetDword(kSettingSortDirection, 0) != 0;
@@ -70,6 +71,7 @@ void SaveSettings(SettingsStore& store, const RenameOptions& o,
     store.SetString(kSettingReplaceFrom, o.findText, std::u16string_view{});
     store.SetString(kSettingReplaceWith, o.replaceText, std::u16string_view{});
     store.SetDword(kSettingCaseSensitive, o.caseSensitive ? 1 : 0, 0);
+    store.SetDword(kSettingRegex, o.regex ? 1 : 0, 0);
     store.SetDword(kSettingNormalize, o.normalizeUnicode ? 1 : 0, 1);
     store.SetDword(kSettingSortBy, static_cast<std::uint32_t>(o.sortKey), 0);
     store.SetDword(kSettingSortDirection, o.descending ? 1 : 0, 0);

@@ -25,6 +25,7 @@
 
 #include "base/journaled_run.h"
 #include "engine/file_info.h"
+#include "engine/paths.h"
 #include "engine/rename_run.h"
 #include "engine/safe_move.h"
 #include "engine/text.h"
@@ -32,6 +33,7 @@
 #include "ui/qt/chosen_paths.h"
 #include "ui/qt/combo_box_edit.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/preset_menu.h"
 #include "ui/qt/preview_model.h"
 #include "ui/qt/program_icon.h"
 #include "ui/qt/qt_text.h"
@@ -199,12 +201,15 @@ std::vector<CBatchRenameDlg::Control> CBatchRenameDlg::ControlTable() {
         {C::kLabel, tr("Replace with:"), {13, 102, 49, 8}, kStays},
         {C::kLineEdit, {}, {66, 101, 90, 12}, kStays, &D::replace_},
         {C::kCheckBox, tr("Case Sensitive"), {167, 87, 66, 10}, kStays, &D::caseSensitive_},
+        {C::kCheckBox, tr("Regular expression"), {167, 102, 82, 10}, kStays, &D::regex_},
         {C::kCheckBox, tr("Normalize unicode (Mac filenames)"), {246, 87, 136, 10}, kStays,
             &D::normalize_},
         {C::kComboBox, {}, {7, 125, 76, 14}, kStays, &D::sortKey_,
             [](D& d) { d.FillSortKeys(); }},
         {C::kCheckBox, tr("Descending"), {90, 126, 53, 10}, kStays, &D::descending_},
         {C::kButton, tr("Sort"), {147, 124, 56, 14}, kStays, {}, nullptr, &D::SortList},
+        {C::kButton, tr("Presets"), {206, 124, 40, 14}, kStays, &D::presetsButton_,
+            [](D& d) { d.SetUpPresets(); }},
         {C::kButton, tr("&Add Files"), {250, 124, 65, 14}, kRight, {}, nullptr,
             &D::AddFilesCommand, "button1000"},
         {C::kButton, tr("Add &Folder"), {319, 124, 65, 14}, kRight, {}, nullptr,
@@ -377,6 +382,7 @@ void CBatchRenameDlg::ConnectControls() {
     connect(case_, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &CBatchRenameDlg::ScheduleRefresh);
     connect(caseSensitive_, &QCheckBox::clicked, this, &CBatchRenameDlg::ScheduleRefresh);
+    connect(regex_, &QCheckBox::clicked, this, &CBatchRenameDlg::ScheduleRefresh);
     connect(normalize_, &QCheckBox::clicked, this, &CBatchRenameDlg::ScheduleRefresh);
     connect(changeExtension_, &QCheckBox::clicked, this, [this](bool on) {
         extension_->setEnabled(on);
@@ -397,8 +403,13 @@ void CBatchRenameDlg::AddPickedToken() {
 }
 
 void CBatchRenameDlg::ShowOptions() {
-    const RenameOptions& o = logic_.Options();
     picker_->setCurrentIndex(0);
+    ShowOptionValues(logic_.Options());
+    ShowHistory();
+}
+
+// Every option but the template and the picker.
+void CBatchRenameDlg::ShowOptionValues(const RenameOptions& o) {
     case_->setCurrentIndex(static_cast<int>(o.caseMode));
     sortKey_->setCurrentIndex(static_cast<int>(o.sortKey));
     start_->setValue(o.startNumber);
@@ -408,9 +419,14 @@ void CBatchRenameDlg::ShowOptions() {
     replace_->setText(ToQString(o.replaceText));
     changeExtension_->setChecked(o.changeExtension);
     caseSensitive_->setChecked(o.caseSensitive);
+    regex_->setChecked(o.regex);
     normalize_->setChecked(o.normalizeUnicode);
     descending_->setChecked(o.descending);
     extension_->setEnabled(o.changeExtension);
+}
+
+// The template history, its first entry as the template.
+void CBatchRenameDlg::ShowHistory() {
     if (settings_ != nullptr) {
         for (const std::u16string& entry : ui::LoadHistory(*settings_)) {
             template_->addItem(ToQString(entry));
@@ -422,6 +438,74 @@ void CBatchRenameDlg::ShowOptions() {
     }
     logic_.Options().nameTemplate = ToU16(template_->currentText());
     previewTimer_.stop();  // filling the controls is not a change by the user
+    MarkRegexProblem();
+}
+
+void CBatchRenameDlg::SetUpPresets() {
+    PresetFile file = presetFile_ ? PresetFile(*presetFile_) : PresetFile::UserFile();
+    presets_ = new PresetMenu(
+        presetsButton_, std::move(file),
+        [this] {
+            GatherOptions();
+            return logic_.Options();
+        },
+        [this](const RenameOptions& o) { ApplyPreset(o); });
+}
+
+void CBatchRenameDlg::ApplyPreset(const RenameOptions& options) {
+    ShowOptionValues(options);
+    template_->setEditText(ToQString(options.nameTemplate));
+    PreviewNow();
+}
+
+void CBatchRenameDlg::MarkRegexProblem() {
+    for (QLineEdit* field : {find_, replace_}) {
+        field->setPalette(QPalette());
+        field->setToolTip(QString());
+        field->setProperty("regexError", false);
+    }
+    const std::optional<RegexError> problem = logic_.RegexProblem();
+    if (!problem) return;
+    QLineEdit* field = problem->field == RegexError::Field::kFind ? find_ : replace_;
+    QPalette marked = field->palette();
+    marked.setColor(QPalette::Base, QColor(255, 205, 205));
+    field->setPalette(marked);
+    field->setToolTip(RegexProblemText(*problem));
+    field->setProperty("regexError", true);
+}
+
+QString CBatchRenameDlg::RegexProblemText(const RegexError& problem) {
+    return (problem.field == RegexError::Field::kFind
+                ? tr("The regular expression is not valid: %1 (at character %2).")
+                : tr("The replacement does not fit the regular expression: %1 (at character %2)."))
+        .arg(QString::fromStdString(problem.message))
+        .arg(problem.offset + 1);
+}
+
+bool CBatchRenameDlg::RegexAllowsRename() {
+    MarkRegexProblem();
+    if (const std::optional<RegexError> problem = logic_.RegexProblem()) {
+        QMessageBox::critical(this, tr("Trelvo Renamer"),
+                              tr("Nothing can be renamed with this find and replace.") +
+                                  QLatin1Char('\n') + RegexProblemText(*problem));
+        find_->setFocus();
+        return false;
+    }
+    RefreshPreview();
+    if (!logic_.RegexStoppedRows().empty()) {
+        QMessageBox::critical(this, tr("Trelvo Renamer"), RegexStoppedText());
+        return false;
+    }
+    return true;
+}
+
+QString CBatchRenameDlg::RegexStoppedText() const {
+    const std::vector<std::size_t>& rows = logic_.RegexStoppedRows();
+    const std::u16string& path = logic_.List().ItemAt(logic_.Rows().ItemAt(rows.front())).path;
+    return tr("The regular expression took too long on %1 of the names, such as %2, and was "
+              "stopped there. Nothing was renamed.")
+        .arg(rows.size())
+        .arg(ToQString(FileName(path)));
 }
 
 void CBatchRenameDlg::RegisterLayout(const std::vector<Control>& table,
@@ -485,6 +569,7 @@ void CBatchRenameDlg::ScheduleRefresh() {
 void CBatchRenameDlg::PreviewNow() {
     previewTimer_.stop();
     GatherOptions();
+    MarkRegexProblem();
     RefreshPreview();
 }
 
@@ -506,6 +591,7 @@ void CBatchRenameDlg::GatherOptions() {
     in.replaceText = ToU16(replace_->text());
     in.changeExtension = changeExtension_->isChecked();
     in.caseSensitive = caseSensitive_->isChecked();
+    in.regex = regex_->isChecked();
     in.normalizeUnicode = normalize_->isChecked();
     in.descending = descending_->isChecked();
     const BadField bad = logic_.GatherOptions(in);
@@ -696,8 +782,14 @@ void CBatchRenameDlg::SaveSettings() {
 
 CBatchRenameDlg::RunEnd CBatchRenameDlg::RunRename(QString& details) {
     // A run that cannot keep its journal does not start.
-    PreparedRun prepared = PrepareJournaledRun(
-        BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry()));
+    std::vector<std::size_t> regexStopped;
+    std::vector<RenameJob> jobs = BuildRenameJobs(
+        logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry(), &regexStopped);
+    if (!regexStopped.empty()) {
+        details = tr("The regular expression took too long on some names and was stopped.");
+        return RunEnd::kNotStarted;
+    }
+    PreparedRun prepared = PrepareJournaledRun(std::move(jobs));
     if (!prepared.ready) {
         details = QString::fromStdString(prepared.error);
         return RunEnd::kNotStarted;
@@ -807,6 +899,7 @@ void CBatchRenameDlg::OnRename() {
         return;
     }
     GatherOptions();
+    if (!RegexAllowsRename()) return;
     SaveSettings();
     QString details;
     const RunEnd end = RunRename(details);

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "ui/logic/batch_rename_logic.h"
@@ -37,6 +38,7 @@ struct StartPath {
 };
 
 class DialogUnits;
+class PresetMenu;
 class PreviewModel;
 
 class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdateOwner {
@@ -89,6 +91,13 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     QPushButton* RenameButton() const { return rename_; }
     QPushButton* CopyButton() const { return copy_; }
     int PreviewPasses() const { return logic_.PreviewPasses(); }
+    QCheckBox* RegexBox() const { return regex_; }
+    QLineEdit* FindField() const { return find_; }
+    QLineEdit* ReplaceField() const { return replace_; }
+    PresetMenu* Presets() const { return presets_; }
+    // The presets file the window uses instead of the user's; set before the
+    // window is made (tests).
+    static void UsePresetFile(std::optional<std::string> path) { presetFile_ = std::move(path); }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -110,6 +119,17 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void RegisterLayout(const std::vector<Control>& table, const std::vector<QWidget*>& widgets);
     void AddPickedToken();
     void ShowOptions();
+    void ShowOptionValues(const RenameOptions& options);
+    void ShowHistory();
+    void SetUpPresets();
+    void ApplyPreset(const RenameOptions& options);
+    // Marks the find or replace field whose text the regular expression
+    // cannot use, with the reason as its tooltip; unmarks both otherwise.
+    void MarkRegexProblem();
+    static QString RegexProblemText(const RegexError& problem);
+    QString RegexStoppedText() const;
+    // Says why not, when the regular expression keeps the run from starting.
+    bool RegexAllowsRename();
     void SaveSettings();
     void ScheduleRefresh();
     void GatherOptions();
@@ -174,12 +194,16 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     QLineEdit* find_ = nullptr;
     QLineEdit* replace_ = nullptr;
     QCheckBox* caseSensitive_ = nullptr;
+    QCheckBox* regex_ = nullptr;
     QCheckBox* normalize_ = nullptr;
     QComboBox* sortKey_ = nullptr;
     QCheckBox* descending_ = nullptr;
     QTableView* list_ = nullptr;
     QPushButton* copy_ = nullptr;
     QPushButton* rename_ = nullptr;
+    QPushButton* presetsButton_ = nullptr;
+    PresetMenu* presets_ = nullptr;
+    static inline std::optional<std::string> presetFile_;
 };
 
 }  // namespace morix::ui

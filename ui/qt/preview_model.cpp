@@ -1,5 +1,6 @@
 #include "ui/qt/preview_model.h"
 
+#include <QColor>
 #include <QMimeData>
 
 #include "engine/paths.h"
@@ -19,9 +20,19 @@ int PreviewModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant PreviewModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+    if (!index.isValid()) return {};
     const std::size_t row = static_cast<std::size_t>(index.row());
     if (row >= logic_.Rows().Count()) return {};
+    // A name the regular expression was stopped on says so.
+    if (index.column() == 1 && logic_.RegexStoppedAt(row)) {
+        if (role == Qt::ForegroundRole) return QColor(Qt::red);
+        if (role == Qt::ToolTipRole) {
+            return tr(
+                "The regular expression took too long on this name and was stopped: "
+                "it is shown without the replacement.");
+        }
+    }
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     const std::u16string& path = logic_.List().ItemAt(logic_.Rows().ItemAt(row)).path;
     switch (index.column()) {
         case 0:
