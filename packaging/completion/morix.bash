@@ -17,7 +17,7 @@ _morix() {
         -d | --dir)
             _filedir -d
             return ;;
-        -t | --template | --start | --step | --ext | --find | --replace)
+        -t | --template | --start | --step | --ext | --find | --replace | --preset)
             return ;;
     esac
 
@@ -32,7 +32,8 @@ _morix() {
     if [[ $cur == -* ]]; then
         local options='--preview --rename --recover --install --uninstall --exit --version
             --help -h -t --template --start --step --ext --case --find --replace
-            --case-sensitive --no-normalize --sort --descending -d --dir -0 --null --verbose --'
+            --case-sensitive --regex --no-normalize --sort --descending --preset -d --dir -0 --null
+            --verbose --'
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

@@ -20,9 +20,11 @@ _arguments -s -S \
   '--find=[text to find in the new names]:text:' \
   '--replace=[its replacement]:text:' \
   '--case-sensitive[find matches letter case exactly]' \
+  '--regex[find is a regular expression]' \
   '--no-normalize[do not bring names to Unicode NFC]' \
   '--sort=[sort key]:key:(name ext mtime size none)' \
   '--descending[reverse the sort]' \
+  '--preset=[start from a saved preset]:preset name:' \
   '*'{-d+,--dir=}'[add the files directly inside a folder]:folder:_files -/' \
   '(-0 --null)'{-0,--null}'[end fields with NUL]' \
   '--verbose[with --rename, print each renamed file]' \
