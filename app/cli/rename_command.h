@@ -11,8 +11,8 @@ namespace morix::cli {
 // Exit statuses of --rename; 2 also for a bad command line.
 inline constexpr int kRenameDone = 0;
 inline constexpr int kRenameRolledBack = 1;
-inline constexpr int kRenameBadSource = 2;  // a PATH missing or a FOLDER unreadable
-inline constexpr int kRenameTargetTaken = 3;
+inline constexpr int kRenameBadSource = 2;    // a PATH missing or a FOLDER unreadable
+inline constexpr int kRenameTargetTaken = 3;  // or a new name its volume cannot hold
 
 // out receives the --verbose lines, err the messages and the progress bar
 // (drawn only when err is a terminal and the run lasts over a second).
