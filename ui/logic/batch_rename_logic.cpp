@@ -80,6 +80,17 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
 
 void BatchRenameLogic::RefreshPreview() {
     ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_);
+    checks_ = CheckPreviewRows(fs_, list_, rows_.Rows(), names_);
+    counts_ = CountStates(checks_);
+}
+
+std::vector<std::size_t> BatchRenameLogic::ProblemRows(std::size_t max) const {
+    std::vector<std::size_t> rows;
+    for (std::size_t r = 0; r < checks_.size() && rows.size() < max; ++r) {
+        if (checks_[r].state == RowState::kConflict || checks_[r].state == RowState::kImpossible)
+            rows.push_back(r);
+    }
+    return rows;
 }
 
 void BatchRenameLogic::SortList() {

@@ -11,6 +11,7 @@
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
+#include "engine/row_check.h"
 #include "ui/logic/row_order.h"
 
 namespace morix::ui {
@@ -51,6 +52,16 @@ class BatchRenameLogic {
     std::u16string_view NewNameAt(std::size_t row) const {
         return row < names_.size() ? names_[row] : std::u16string_view{};
     }
+    // Whether the run could carry a row out, as the last preview found the
+    // disk (ok before the first preview).
+    RowCheck CheckAt(std::size_t row) const {
+        return row < checks_.size() ? checks_[row] : RowCheck{};
+    }
+    const RowCounts& Counts() const { return counts_; }
+    // The rows that are a conflict or impossible, in display order, at most max.
+    std::vector<std::size_t> ProblemRows(std::size_t max) const;
+    // Whether a run would change any name.
+    bool AnythingToRename() const { return counts_.unchanged < checks_.size(); }
 
     // Appends path as an item and a selected row at the end; false when the
     // list holds it already.
@@ -70,7 +81,8 @@ class BatchRenameLogic {
     // fields keep their values; the number read is kept) and is returned.
     BadField GatherOptions(const OptionInputs& inputs);
 
-    // Recomputes the new name of every row in display order.
+    // Recomputes the new name of every row in display order, and checks
+    // each against the disk.
     void RefreshPreview();
     // Sorts all rows by the options' sort key and direction, then refreshes.
     void SortList();
@@ -102,6 +114,9 @@ class BatchRenameLogic {
     RenameOptions options_;
     NameRegistry registry_;
     NameList names_;
+    RealFileSystem fs_;
+    std::vector<RowCheck> checks_;
+    RowCounts counts_;
 };
 
 }  // namespace morix::ui

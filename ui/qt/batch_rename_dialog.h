@@ -14,6 +14,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -77,6 +78,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     QSpinBox* StartNumber() const { return start_; }
     QPushButton* RenameButton() const { return rename_; }
     QPushButton* CopyButton() const { return copy_; }
+    QLabel* CountLine() const { return counts_; }
     int PreviewPasses() const { return previewPasses_; }
 
   protected:
@@ -166,6 +168,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     QTableView* list_ = nullptr;
     QPushButton* copy_ = nullptr;
     QPushButton* rename_ = nullptr;
+    QLabel* counts_ = nullptr;
 };
 
 }  // namespace morix::ui
