@@ -6,7 +6,6 @@
 
 #include <unordered_map>
 
-#include "engine/flat_hash_index.h"
 #include "engine/paths.h"
 #include "engine/taken_target.h"
 #include "engine/text.h"
@@ -37,19 +36,25 @@ RowProblem TakenBy(const std::string& path) {
     return RowProblem::kTakenByFile;
 }
 
+// The names of every row, read once: the rows' items lie anywhere in memory.
+struct RowNames {
+    std::vector<std::u16string_view> oldPaths;
+    std::vector<std::u16string_view> oldNames;
+    std::vector<std::u16string_view> newNames;
+};
+
 struct FolderRows {
     std::u16string_view folder;
     std::vector<std::uint32_t> rows;
 };
 
 // The rows by the folder of their file, folders in the order first met.
-std::vector<FolderRows> GroupByFolder(
-    std::size_t count, const std::function<std::u16string_view(std::size_t)>& oldPathOf) {
+std::vector<FolderRows> GroupByFolder(const RowNames& names) {
     std::vector<FolderRows> groups;
     std::unordered_map<std::u16string_view, std::size_t> groupOf;
     std::size_t last = SIZE_MAX;
-    for (std::uint32_t r = 0; r < count; ++r) {
-        const std::u16string_view folder = Folder(oldPathOf(r));
+    for (std::uint32_t r = 0; r < names.oldPaths.size(); ++r) {
+        const std::u16string_view folder = Folder(names.oldPaths[r]);
         if (last == SIZE_MAX || groups[last].folder != folder) {
             const auto [found, added] = groupOf.emplace(folder, groups.size());
             if (added) groups.push_back(FolderRows{folder, {}});
@@ -65,14 +70,12 @@ std::vector<FolderRows> GroupByFolder(
 // away and no other row wants it too; any other target is judged on disk.
 class FolderTargetCheck {
   public:
-    FolderTargetCheck(FileSystem& fs, const FolderRows& group,
-                      const std::function<std::u16string_view(std::size_t)>& oldPathOf,
-                      const std::function<std::u16string_view(std::size_t)>& newNameOf,
-                      std::vector<RowCheck>& checks)
+    FolderTargetCheck(FileSystem& fs, const FolderRows& group, const RowNames& names,
+                      std::vector<RowCheck>& checks, FolderListings* listings)
         : fs_(fs),
+          listings_(listings),
           group_(group),
-          oldPathOf_(oldPathOf),
-          newNameOf_(newNameOf),
+          names_(names),
           checks_(checks),
           folder_(EncodeFileName(group.folder)),
           folderOrRoot_(folder_.empty() ? "/" : folder_) {}
@@ -89,9 +92,8 @@ class FolderTargetCheck {
     }
 
   private:
-    std::u16string_view OldName(std::uint32_t i) const {
-        return FileName(oldPathOf_(group_.rows[i]));
-    }
+    std::u16string_view OldName(std::uint32_t i) const { return names_.oldNames[group_.rows[i]]; }
+    std::u16string_view NewName(std::uint32_t i) const { return names_.newNames[group_.rows[i]]; }
     RowCheck& Check(std::uint32_t i) { return checks_[group_.rows[i]]; }
     void Mark(std::uint32_t i, RowProblem problem) {
         RowCheck& check = Check(i);
@@ -114,7 +116,7 @@ class FolderTargetCheck {
         std::vector<std::uint32_t> outside;
         for (std::uint32_t i = 0; i < count; ++i) {
             if (Check(i).state == RowState::kUnchanged) continue;
-            const std::u16string_view name = newNameOf_(rows[i]);
+            const std::u16string_view name = NewName(i);
             const std::uint64_t hash = HashName(name);
             const std::uint32_t holder =
                 oldNames.Find(hash, [&](std::uint32_t o) { return OldName(o) == name; });
@@ -127,8 +129,7 @@ class FolderTargetCheck {
                 madeWay[holder] = true;
                 continue;
             }
-            if (targets.Insert(hash, i,
-                               [&](std::uint32_t o) { return newNameOf_(rows[o]) == name; }) != i) {
+            if (targets.Insert(hash, i, [&](std::uint32_t o) { return NewName(o) == name; }) != i) {
                 Mark(i, RowProblem::kTakenTwice);
                 continue;
             }
@@ -138,29 +139,24 @@ class FolderTargetCheck {
     }
 
     std::string TargetPath(std::uint32_t i) const {
-        return EncodeFileName(CombinePath(group_.folder, newNameOf_(group_.rows[i])));
+        return EncodeFileName(CombinePath(group_.folder, NewName(i)));
     }
 
     void JudgeAgainstListing(const std::vector<std::uint32_t>& outside) {
-        std::vector<std::string> names;
-        if (fs_.ListNames(folderOrRoot_, names) != 0) {
+        ListedFolder own;
+        const ListedFolder* listing = listings_ != nullptr ? listings_->Get(fs_, folderOrRoot_)
+                                      : own.Read(fs_, folderOrRoot_) ? &own
+                                                                     : nullptr;
+        if (listing == nullptr) {
             for (const std::uint32_t i : outside)
                 Mark(i, RowProblem::kFolderUnreadable);
             return;
         }
-        FlatHashIndex listed;
-        listed.Reserve(names.size());
-        for (std::uint32_t n = 0; n < names.size(); ++n) {
-            listed.Insert(HashBytes(names[n]), n, [](std::uint32_t) { return false; });
-        }
         std::string bytes;
         for (const std::uint32_t i : outside) {
             bytes.clear();
-            AppendFileNameBytes(bytes, newNameOf_(group_.rows[i]));
-            if (listed.Find(HashBytes(bytes), [&](std::uint32_t n) { return names[n] == bytes; }) !=
-                FlatHashIndex::kNone) {
-                Mark(i, TakenBy(TargetPath(i)));
-            }
+            AppendFileNameBytes(bytes, NewName(i));
+            if (listing->Contains(bytes)) Mark(i, TakenBy(TargetPath(i)));
         }
     }
 
@@ -177,17 +173,17 @@ class FolderTargetCheck {
         };
         for (const std::uint32_t i : outside) {
             const std::string target = TargetPath(i);
-            if (OutsideTargetTaken(fs_, EncodeFileName(oldPathOf_(group_.rows[i])), target, exact,
-                                   listFolder, names)) {
+            if (OutsideTargetTaken(fs_, EncodeFileName(names_.oldPaths[group_.rows[i]]), target,
+                                   exact, listFolder, names)) {
                 Mark(i, listed && !readable ? RowProblem::kFolderUnreadable : TakenBy(target));
             }
         }
     }
 
     FileSystem& fs_;
+    FolderListings* listings_;
     const FolderRows& group_;
-    const std::function<std::u16string_view(std::size_t)>& oldPathOf_;
-    const std::function<std::u16string_view(std::size_t)>& newNameOf_;
+    const RowNames& names_;
     std::vector<RowCheck>& checks_;
     const std::string folder_;
     const std::string folderOrRoot_;
@@ -297,13 +293,22 @@ RowProblem ImpossibleNameProblem(std::u16string_view name, const VolumeNameRules
 std::vector<RowCheck> CheckRows(FileSystem& fs, std::size_t count,
                                 const std::function<std::u16string_view(std::size_t)>& oldPathOf,
                                 const std::function<std::u16string_view(std::size_t)>& newNameOf,
-                                RowCheckScope scope) {
+                                RowCheckScope scope, FolderListings* listings) {
+    RowNames names;
+    names.oldPaths.resize(count);
+    names.oldNames.resize(count);
+    names.newNames.resize(count);
+    for (std::size_t r = 0; r < count; ++r) {
+        names.oldPaths[r] = oldPathOf(r);
+        names.oldNames[r] = FileName(names.oldPaths[r]);
+        names.newNames[r] = newNameOf(r);
+    }
     std::vector<RowCheck> checks(count);
-    for (const FolderRows& group : GroupByFolder(count, oldPathOf)) {
+    for (const FolderRows& group : GroupByFolder(names)) {
         const VolumeNameRules rules = NameRulesOf(EncodeFileName(group.folder));
         for (const std::uint32_t r : group.rows) {
-            const std::u16string_view name = newNameOf(r);
-            if (name == FileName(oldPathOf(r))) {
+            const std::u16string_view name = names.newNames[r];
+            if (name == names.oldNames[r]) {
                 checks[r].state = RowState::kUnchanged;
             } else if (const RowProblem problem = ImpossibleNameProblem(name, rules);
                        problem != RowProblem::kNone) {
@@ -311,7 +316,7 @@ std::vector<RowCheck> CheckRows(FileSystem& fs, std::size_t count,
             }
         }
         if (scope == RowCheckScope::kAll) {
-            FolderTargetCheck(fs, group, oldPathOf, newNameOf, checks).Run();
+            FolderTargetCheck(fs, group, names, checks, listings).Run();
         }
     }
     return checks;
@@ -319,11 +324,11 @@ std::vector<RowCheck> CheckRows(FileSystem& fs, std::size_t count,
 
 std::vector<RowCheck> CheckPreviewRows(FileSystem& fs, const RenameList& list,
                                        std::span<const std::uint32_t> rows, const NameList& names,
-                                       RowCheckScope scope) {
+                                       FolderListings* listings) {
     return CheckRows(
         fs, rows.size(),
         [&](std::size_t r) -> std::u16string_view { return list.ItemAt(rows[r]).path; },
-        [&](std::size_t r) { return names[r]; }, scope);
+        [&](std::size_t r) { return names[r]; }, RowCheckScope::kAll, listings);
 }
 
 }  // namespace morix

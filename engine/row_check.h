@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/file_system.h"
+#include "engine/folder_listings.h"
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
 
@@ -76,16 +77,19 @@ enum class RowCheckScope {
 };
 
 // Checks count rows: the path each file has and the new name it is to get
-// in its folder. The disk is read anew on every call, so the states follow
-// files that appeared or went since the last one.
+// in its folder. The disk is asked on every call, so the states follow files
+// that appeared or went since the last one; listings, when given, keeps the
+// listings of large folders between calls and reads them again only when
+// they changed.
 std::vector<RowCheck> CheckRows(FileSystem& fs, std::size_t count,
                                 const std::function<std::u16string_view(std::size_t)>& oldPathOf,
                                 const std::function<std::u16string_view(std::size_t)>& newNameOf,
-                                RowCheckScope scope = RowCheckScope::kAll);
+                                RowCheckScope scope = RowCheckScope::kAll,
+                                FolderListings* listings = nullptr);
 
-// The same for the rows of a preview pass (names parallel to rows).
+// The same for every row of a preview pass (names parallel to rows).
 std::vector<RowCheck> CheckPreviewRows(FileSystem& fs, const RenameList& list,
                                        std::span<const std::uint32_t> rows, const NameList& names,
-                                       RowCheckScope scope = RowCheckScope::kAll);
+                                       FolderListings* listings = nullptr);
 
 }  // namespace morix

@@ -32,11 +32,12 @@ struct Rows {
         oldPaths.push_back(DecodeFileName(oldPath));
         newNames.push_back(newName);
     }
-    std::vector<RowCheck> Check(RowCheckScope scope = RowCheckScope::kAll) const {
+    std::vector<RowCheck> Check(RowCheckScope scope = RowCheckScope::kAll,
+                                FolderListings* listings = nullptr) const {
         RealFileSystem fs;
         return CheckRows(
             fs, oldPaths.size(), [&](std::size_t r) -> std::u16string_view { return oldPaths[r]; },
-            [&](std::size_t r) -> std::u16string_view { return newNames[r]; }, scope);
+            [&](std::size_t r) -> std::u16string_view { return newNames[r]; }, scope, listings);
     }
 };
 
@@ -145,18 +146,47 @@ TEST(RowCheck, ManyRowsInOneFolderAreCheckedAgainstOneListing) {
 }
 
 TEST(RowCheck, StatesFollowTheDisk) {
-    for (const int files : {3, 100}) {  // one query per target, and one listing
+    // One query per target, one listing per check, and a listing kept from
+    // one check to the next.
+    for (const auto& [files, keep] : {std::pair{3, false}, {100, false}, {100, true}}) {
         TempDir dir;
         Rows rows;
         for (int i = 0; i < files; ++i) {
             rows.Add(dir.MakeFile(Numbered("old", i)), DecodeFileName(Numbered("new", i)));
         }
-        EXPECT_EQ(CountStates(rows.Check()).conflicts, 0u);
+        FolderListings kept;
+        FolderListings* listings = keep ? &kept : nullptr;
+        const auto state = [&](int row) {
+            return rows.Check(RowCheckScope::kAll, listings)[static_cast<std::size_t>(row)].state;
+        };
+        EXPECT_EQ(CountStates(rows.Check(RowCheckScope::kAll, listings)).conflicts, 0u);
         dir.MakeFile("new1");
-        EXPECT_EQ(rows.Check()[1].state, RowState::kConflict) << files;
-        ASSERT_EQ(unlink(dir.Path("new1").c_str()), 0);
-        EXPECT_EQ(rows.Check()[1].state, RowState::kOk) << files;
+        EXPECT_EQ(state(1), RowState::kConflict) << files << keep;
+        ASSERT_EQ(rename(dir.Path("new1").c_str(), dir.Path("new2").c_str()), 0);
+        EXPECT_EQ(state(1), RowState::kOk) << files << keep;
+        EXPECT_EQ(state(2), RowState::kConflict) << files << keep;
+        ASSERT_EQ(unlink(dir.Path("new2").c_str()), 0);
+        EXPECT_EQ(state(2), RowState::kOk) << files << keep;
     }
+}
+
+TEST(RowCheck, AKeptListingFollowsAFolderReplacedUnderItsName) {
+    TempDir dir;
+    const std::string folder = dir.MakeFolder("photos");
+    Rows rows;
+    for (int i = 0; i < 100; ++i) {
+        rows.Add(dir.MakeFile("photos/" + Numbered("old", i)), DecodeFileName(Numbered("new", i)));
+    }
+    FolderListings listings;
+    EXPECT_EQ(CountStates(rows.Check(RowCheckScope::kAll, &listings)).conflicts, 0u);
+    // Another folder takes the name; it holds a file at a new name.
+    ASSERT_EQ(rename(folder.c_str(), dir.Path("gone").c_str()), 0);
+    dir.MakeFolder("photos");
+    dir.MakeFile("photos/new5");
+    EXPECT_EQ(rows.Check(RowCheckScope::kAll, &listings)[5].state, RowState::kConflict);
+    dir.MakeFile("photos/new6");
+    EXPECT_EQ(rows.Check(RowCheckScope::kAll, &listings)[6].state, RowState::kConflict)
+        << "the new folder is watched too";
 }
 
 TEST(RowCheck, RowsInSeveralFoldersAreJudgedInTheirOwn) {

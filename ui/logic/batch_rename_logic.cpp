@@ -80,7 +80,7 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
 
 void BatchRenameLogic::RefreshPreview() {
     ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_);
-    checks_ = CheckPreviewRows(fs_, list_, rows_.Rows(), names_);
+    checks_ = CheckPreviewRows(fs_, list_, rows_.Rows(), names_, &listings_);
     counts_ = CountStates(checks_);
 }
 

@@ -115,6 +115,7 @@ class BatchRenameLogic {
     NameRegistry registry_;
     NameList names_;
     RealFileSystem fs_;
+    FolderListings listings_;  // kept from pass to pass while nothing changes
     std::vector<RowCheck> checks_;
     RowCounts counts_;
 };
