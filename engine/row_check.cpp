@@ -81,14 +81,38 @@ class FolderTargetCheck {
           folderOrRoot_(folder_.empty() ? "/" : folder_) {}
 
     void Run() {
-        std::vector<std::uint32_t> outside = TargetsOutsideTheRows();
-        if (outside.empty()) return;
-        const bool exact = fs_.KeepsExactNames(folderOrRoot_);
-        if (exact && outside.size() >= kListFolderFrom) {
-            JudgeAgainstListing(outside);
-        } else {
-            JudgeOneByOne(outside, exact);
+        std::vector<std::uint32_t> changed;
+        for (std::uint32_t i = 0; i < group_.rows.size(); ++i) {
+            if (Check(i).state != RowState::kUnchanged) changed.push_back(i);
         }
+        if (changed.empty()) return;
+        const bool exact = fs_.KeepsExactNames(folderOrRoot_);
+        if (!exact || changed.size() < kListFolderFrom) {
+            JudgeOneByOne(TargetsOutsideTheRows(changed), exact);
+            return;
+        }
+        ListedFolder own;
+        const ListedFolder* listing = listings_ != nullptr ? listings_->Get(fs_, folderOrRoot_)
+                                      : own.Read(fs_, folderOrRoot_) ? &own
+                                                                     : nullptr;
+        if (listing == nullptr) {
+            for (const std::uint32_t i : TargetsOutsideTheRows(changed))
+                Mark(i, RowProblem::kFolderUnreadable);
+            return;
+        }
+        // Only a name the folder holds can be taken, or be the old name of
+        // a row; the many new names that are free need no more look-ups.
+        // (Two rows of a pass never share a new name: the pass's registry
+        // gives none out twice.)
+        std::vector<std::uint32_t> held;
+        std::string bytes;
+        for (const std::uint32_t i : changed) {
+            bytes.clear();
+            AppendFileNameBytes(bytes, NewName(i));
+            if (listing->Contains(bytes)) held.push_back(i);
+        }
+        for (const std::uint32_t i : TargetsOutsideTheRows(held))
+            Mark(i, TakenBy(TargetPath(i)));
     }
 
   private:
@@ -100,11 +124,12 @@ class FolderTargetCheck {
         if (check.state == RowState::kOk) check = RowCheck{StateOf(problem), problem};
     }
 
-    // Marks the targets that rows of the folder hold; returns the others
-    // (indexes into the group's rows).
-    std::vector<std::uint32_t> TargetsOutsideTheRows() {
-        const std::vector<std::uint32_t>& rows = group_.rows;
-        const auto count = static_cast<std::uint32_t>(rows.size());
+    // Of the given rows, marks those whose target another row holds and
+    // cannot give up; returns those whose target no row holds (indexes
+    // into the group's rows).
+    std::vector<std::uint32_t> TargetsOutsideTheRows(const std::vector<std::uint32_t>& rows) {
+        if (rows.empty()) return {};
+        const auto count = static_cast<std::uint32_t>(group_.rows.size());
         FlatHashIndex oldNames;
         oldNames.Reserve(count);
         for (std::uint32_t i = 0; i < count; ++i) {
@@ -114,8 +139,7 @@ class FolderTargetCheck {
         std::vector<bool> madeWay(count, false);
         FlatHashIndex targets;
         std::vector<std::uint32_t> outside;
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (Check(i).state == RowState::kUnchanged) continue;
+        for (const std::uint32_t i : rows) {
             const std::u16string_view name = NewName(i);
             const std::uint64_t hash = HashName(name);
             const std::uint32_t holder =
@@ -140,24 +164,6 @@ class FolderTargetCheck {
 
     std::string TargetPath(std::uint32_t i) const {
         return EncodeFileName(CombinePath(group_.folder, NewName(i)));
-    }
-
-    void JudgeAgainstListing(const std::vector<std::uint32_t>& outside) {
-        ListedFolder own;
-        const ListedFolder* listing = listings_ != nullptr ? listings_->Get(fs_, folderOrRoot_)
-                                      : own.Read(fs_, folderOrRoot_) ? &own
-                                                                     : nullptr;
-        if (listing == nullptr) {
-            for (const std::uint32_t i : outside)
-                Mark(i, RowProblem::kFolderUnreadable);
-            return;
-        }
-        std::string bytes;
-        for (const std::uint32_t i : outside) {
-            bytes.clear();
-            AppendFileNameBytes(bytes, NewName(i));
-            if (listing->Contains(bytes)) Mark(i, TakenBy(TargetPath(i)));
-        }
     }
 
     void JudgeOneByOne(const std::vector<std::uint32_t>& outside, bool exact) {
