@@ -44,6 +44,10 @@ enum class RowProblem : std::uint8_t {
 };
 
 RowState StateOf(RowProblem problem);
+// A conflict or an impossible name: a run with such a row cannot succeed.
+inline bool StopsARun(RowState state) {
+    return state == RowState::kConflict || state == RowState::kImpossible;
+}
 // The reason in a few words, for the command line.
 const char* ProblemText(RowProblem problem);
 

@@ -28,9 +28,7 @@ bool NameProblemRows(const RenameList& list, std::span<const std::uint32_t> rows
                      const NameList& names, const std::vector<RowCheck>& checks, std::FILE* err) {
     bool any = false;
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        if (checks[r].state != RowState::kConflict && checks[r].state != RowState::kImpossible) {
-            continue;
-        }
+        if (!StopsARun(checks[r].state)) continue;
         any = true;
         std::fprintf(err, "%s: %s -> %s: %s\n", StateName(checks[r].state),
                      EncodeFileName(FileName(list.ItemAt(rows[r]).path)).c_str(),

@@ -87,8 +87,7 @@ void BatchRenameLogic::RefreshPreview() {
 std::vector<std::size_t> BatchRenameLogic::ProblemRows(std::size_t max) const {
     std::vector<std::size_t> rows;
     for (std::size_t r = 0; r < checks_.size() && rows.size() < max; ++r) {
-        if (checks_[r].state == RowState::kConflict || checks_[r].state == RowState::kImpossible)
-            rows.push_back(r);
+        if (StopsARun(checks_[r].state)) rows.push_back(r);
     }
     return rows;
 }

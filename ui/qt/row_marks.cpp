@@ -15,10 +15,6 @@ namespace {
 // Rows named when a rename is refused; the rest are counted.
 constexpr std::size_t kListedRows = 5;
 
-bool IsProblem(RowState state) {
-    return state == RowState::kConflict || state == RowState::kImpossible;
-}
-
 // A red that stands out against the list's background, light or dark (so
 // also in high-contrast themes); the icon and the bold face mark the row
 // without colour too.
@@ -45,7 +41,7 @@ QVariant RowMarks::Data(const RowCheck& check, int role) const {
     if (check.state == RowState::kUnchanged && role == Qt::ForegroundRole) {
         return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
     }
-    if (!IsProblem(check.state)) return {};
+    if (!StopsARun(check.state)) return {};
     switch (role) {
         case Qt::DecorationRole:
             return check.state == RowState::kConflict ? conflict_ : impossible_;
