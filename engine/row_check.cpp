@@ -6,6 +6,7 @@
 
 #include <unordered_map>
 
+#include "engine/parallel.h"
 #include "engine/paths.h"
 #include "engine/taken_target.h"
 #include "engine/text.h"
@@ -104,12 +105,18 @@ class FolderTargetCheck {
         // a row; the many new names that are free need no more look-ups.
         // (Two rows of a pass never share a new name: the pass's registry
         // gives none out twice.)
+        std::vector<std::uint8_t> inFolder(changed.size());
+        ParallelFor(changed.size(), [&](std::size_t begin, std::size_t end) {
+            std::string bytes;
+            for (std::size_t k = begin; k < end; ++k) {
+                bytes.clear();
+                AppendFileNameBytes(bytes, NewName(changed[k]));
+                inFolder[k] = listing->Contains(bytes);
+            }
+        });
         std::vector<std::uint32_t> held;
-        std::string bytes;
-        for (const std::uint32_t i : changed) {
-            bytes.clear();
-            AppendFileNameBytes(bytes, NewName(i));
-            if (listing->Contains(bytes)) held.push_back(i);
+        for (std::size_t k = 0; k < changed.size(); ++k) {
+            if (inFolder[k]) held.push_back(changed[k]);
         }
         for (const std::uint32_t i : TargetsOutsideTheRows(held))
             Mark(i, TakenBy(TargetPath(i)));
@@ -304,11 +311,13 @@ std::vector<RowCheck> CheckRows(FileSystem& fs, std::size_t count,
     names.oldPaths.resize(count);
     names.oldNames.resize(count);
     names.newNames.resize(count);
-    for (std::size_t r = 0; r < count; ++r) {
-        names.oldPaths[r] = oldPathOf(r);
-        names.oldNames[r] = FileName(names.oldPaths[r]);
-        names.newNames[r] = newNameOf(r);
-    }
+    ParallelFor(count, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t r = begin; r < end; ++r) {
+            names.oldPaths[r] = oldPathOf(r);
+            names.oldNames[r] = FileName(names.oldPaths[r]);
+            names.newNames[r] = newNameOf(r);
+        }
+    });
     std::vector<RowCheck> checks(count);
     for (const FolderRows& group : GroupByFolder(names)) {
         const VolumeNameRules rules = NameRulesOf(EncodeFileName(group.folder));
