@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     switch (commandLine.mode) {
         case Mode::kPreview:
             RecoverAtStart(stderr);
-            return RunPreview(commandLine, stdout);
+            return RunPreview(commandLine, stdout, stderr);
         case Mode::kRename:
             RecoverAtStart(stderr);
             return RunRename(commandLine, stdout, stderr);

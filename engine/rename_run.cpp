@@ -17,6 +17,7 @@
 #include "engine/preview.h"
 #include "engine/relocator.h"
 #include "engine/safe_move.h"
+#include "engine/taken_target.h"
 #include "engine/text.h"
 
 namespace morix {
@@ -139,7 +140,7 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
         };
         bool listed = false;
         bool readable = false;
-        const auto listFolder = [&] {
+        const std::function<bool()> listFolder = [&] {
             if (!listed) {
                 listed = true;
                 readable = fs.ListNames(folder, names) == 0;
@@ -161,26 +162,7 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
             if (!targets.insert(nameOf(j)).second) {
                 return Targets::kShared;
             }
-            const bool caseOnly = AsciiEqualsNoCase(newPaths[j], oldPaths[j]);
-            // A change of case on a volume that may fold it is judged from
-            // the listing alone: looking the new spelling up would leave a
-            // FUSE volume's kernel cache believing it taken.
-            if (caseOnly && !exact) {
-                if (!listFolder() ||
-                    OtherFileUnderCaseVariant(names, NameOf(oldPaths[j]), nameOf(j))) {
-                    return Targets::kTaken;
-                }
-                continue;
-            }
-            // Only a clear answer counts as taken; on any other error the
-            // move itself, which never replaces, decides.
-            if (fs.Lstat(newPaths[j]) != 0) {
-                continue;
-            }
-            if (!caseOnly) {
-                return Targets::kTaken;
-            }
-            if (!listFolder() || OtherFileUnderCaseVariant(names, NameOf(oldPaths[j]), nameOf(j))) {
+            if (OutsideTargetTaken(fs, oldPaths[j], newPaths[j], exact, listFolder, names)) {
                 return Targets::kTaken;
             }
         }

@@ -285,6 +285,14 @@ Press the [OK] button to check for new versions.</source>
         <source>The regular expression took too long on some names and was stopped.</source>
         <translation>정규식이 일부 이름에서 너무 오래 걸려 중지되었습니다.</translation>
     </message>
+    <message>
+        <source>Some files cannot be renamed to their new names. Change the names of the marked rows first.</source>
+        <translation>일부 파일은 새 이름으로 바꿀 수 없습니다. 표시된 행의 이름을 먼저 고치세요.</translation>
+    </message>
+    <message>
+        <source>There is nothing to rename: every new name is the old one.</source>
+        <translation>바꿀 이름이 없습니다. 모든 새 이름이 이전 이름과 같습니다.</translation>
+    </message>
 </context>
 <context>
     <name>morix::ui::CNameRangeDlg</name>
@@ -411,6 +419,89 @@ Press the [OK] button to check for new versions.</source>
     <message>
         <source>The presets file %1 cannot be written.</source>
         <translation>프리셋 파일 %1에 쓸 수 없습니다.</translation>
+    </message>
+</context>
+<context>
+    <name>morix::ui::RowMarks</name>
+    <message>
+        <source>Conflict: the new name is taken by a file that is not in the list.</source>
+        <translation>충돌: 목록에 없는 파일이 새 이름을 쓰고 있습니다.</translation>
+    </message>
+    <message>
+        <source>Conflict: the new name is taken by a folder that is not in the list.</source>
+        <translation>충돌: 목록에 없는 폴더가 새 이름을 쓰고 있습니다.</translation>
+    </message>
+    <message>
+        <source>Conflict: the new name is taken by a link that is not in the list.</source>
+        <translation>충돌: 목록에 없는 링크가 새 이름을 쓰고 있습니다.</translation>
+    </message>
+    <message>
+        <source>Conflict: the new name is taken by a file in the list that keeps its name.</source>
+        <translation>충돌: 이름이 바뀌지 않는 목록의 파일이 새 이름을 쓰고 있습니다.</translation>
+    </message>
+    <message>
+        <source>Conflict: another row has the same new name.</source>
+        <translation>충돌: 다른 행의 새 이름과 같습니다.</translation>
+    </message>
+    <message>
+        <source>Conflict: the folder cannot be read, so the new name cannot be checked.</source>
+        <translation>충돌: 폴더를 읽을 수 없어서 새 이름을 확인할 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>Impossible name: &quot;.&quot; and &quot;..&quot; are not file names.</source>
+        <translation>쓸 수 없는 이름: &quot;.&quot;과 &quot;..&quot;은 파일 이름이 아닙니다.</translation>
+    </message>
+    <message>
+        <source>Impossible name: longer than 255 bytes.</source>
+        <translation>쓸 수 없는 이름: 255바이트보다 깁니다.</translation>
+    </message>
+    <message>
+        <source>Impossible name: longer than 255 characters.</source>
+        <translation>쓸 수 없는 이름: 255자보다 깁니다.</translation>
+    </message>
+    <message>
+        <source>Impossible name: this volume drops a dot at the end of a name.</source>
+        <translation>쓸 수 없는 이름: 이 볼륨은 이름 끝의 점을 없앱니다.</translation>
+    </message>
+    <message>
+        <source>Impossible name: this volume holds no control characters in a name.</source>
+        <translation>쓸 수 없는 이름: 이 볼륨은 이름에 제어 문자를 담을 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>%1 conflict</source>
+        <translation>충돌 %1개</translation>
+    </message>
+    <message>
+        <source>%1 conflicts</source>
+        <translation>충돌 %1개</translation>
+    </message>
+    <message>
+        <source>%1 impossible name</source>
+        <translation>쓸 수 없는 이름 %1개</translation>
+    </message>
+    <message>
+        <source>%1 impossible names</source>
+        <translation>쓸 수 없는 이름 %1개</translation>
+    </message>
+    <message>
+        <source>%1 unchanged</source>
+        <translation>변경 없음 %1개</translation>
+    </message>
+    <message>
+        <source>%1 file</source>
+        <translation>파일 %1개</translation>
+    </message>
+    <message>
+        <source>%1 files</source>
+        <translation>파일 %1개</translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
+        <translation>%2 중 %1</translation>
+    </message>
+    <message>
+        <source>… and %1 more</source>
+        <translation>… 외 %1개</translation>
     </message>
 </context>
 <context>

@@ -118,8 +118,11 @@ class Parser {
                 return CommandLineError{"no files given: name at least one PATH or --dir FOLDER"};
             }
         }
-        if (result_.verbose && result_.mode != Mode::kRename) {
-            return CommandLineError{"--verbose goes with --rename only"};
+        if (result_.verbose && result_.mode != Mode::kRename && result_.mode != Mode::kPreview) {
+            return CommandLineError{"--verbose goes with --preview or --rename only"};
+        }
+        if (result_.check && result_.mode != Mode::kPreview) {
+            return CommandLineError{"--check goes with --preview only"};
         }
         if (result_.mode == Mode::kRecover && !result_.sources.empty()) {
             return CommandLineError{"--recover takes no files"};
@@ -279,6 +282,8 @@ class Parser {
             result_.nullOutput = true;
         } else if (body == "verbose") {
             result_.verbose = true;
+        } else if (body == "check") {
+            result_.check = true;
         } else {
             Fail(Concat({"unknown option '", shown, "'"}));
         }
@@ -425,7 +430,10 @@ void PrintUsage(std::FILE* out) {
         "                        other options override it\n"
         "  -d, --dir FOLDER      add the files directly inside FOLDER\n"
         "  -0, --null            end output fields with NUL instead of tab and newline\n"
-        "      --verbose         with --rename: print each renamed file\n"
+        "      --check           with --preview: exit 3 when a new name is taken or\n"
+        "                        impossible, naming each such row on stderr\n"
+        "      --verbose         with --preview: add a column with each row's state;\n"
+        "                        with --rename: print each renamed file\n"
         "  -h, --help            show this help\n",
         out);
 }

@@ -34,7 +34,8 @@ struct CommandLine {
     RenameOptions options;
     bool keepOrder = false;   // --sort none
     bool nullOutput = false;  // -0
-    bool verbose = false;     // --verbose (rename only)
+    bool verbose = false;     // --verbose
+    bool check = false;       // --check (preview only)
     std::vector<Source> sources;
     std::optional<std::u16string> presetName;  // --preset NAME
 };

@@ -2,15 +2,55 @@
 
 #include "engine/paths.h"
 #include "engine/preview.h"
+#include "engine/row_check.h"
 #include "engine/text.h"
 
 namespace morix::cli {
+namespace {
 
-int RunPreview(const CommandLine& commandLine, std::FILE* out) {
+const char* StateName(RowState state) {
+    switch (state) {
+        case RowState::kOk:
+            return "ok";
+        case RowState::kUnchanged:
+            return "unchanged";
+        case RowState::kConflict:
+            return "conflict";
+        case RowState::kImpossible:
+            break;
+    }
+    return "impossible";
+}
+
+// "conflict: a.txt -> b.txt: taken by a file not in the list" for every row
+// that a run could not carry out; whether there was any.
+bool NameProblemRows(const RenameList& list, std::span<const std::uint32_t> rows,
+                     const NameList& names, const std::vector<RowCheck>& checks, std::FILE* err) {
+    bool any = false;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (!StopsARun(checks[r].state)) continue;
+        any = true;
+        std::fprintf(err, "%s: %s -> %s: %s\n", StateName(checks[r].state),
+                     EncodeFileName(FileName(list.ItemAt(rows[r]).path)).c_str(),
+                     EncodeFileName(names[r]).c_str(), ProblemText(checks[r].problem));
+    }
+    return any;
+}
+
+}  // namespace
+
+int RunPreview(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     RenameList list;
     const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
     NameRegistry registry;
     const NameList names = ComputeNewNames(list, rows, commandLine.options, registry);
+    std::vector<RowCheck> checks;
+    bool problems = false;
+    if (commandLine.check || commandLine.verbose) {
+        RealFileSystem fs;
+        checks = CheckPreviewRows(fs, list, rows, names);
+        if (commandLine.check) problems = NameProblemRows(list, rows, names, checks, err);
+    }
 
     const char fieldEnd = commandLine.nullOutput ? '\0' : '\t';
     const char lineEnd = commandLine.nullOutput ? '\0' : '\n';
@@ -24,6 +64,10 @@ int RunPreview(const CommandLine& commandLine, std::FILE* out) {
         AppendFileNameBytes(buffer, names[r]);
         buffer += fieldEnd;
         AppendFileNameBytes(buffer, Folder(path));
+        if (commandLine.verbose) {
+            buffer += fieldEnd;
+            buffer += StateName(checks[r].state);
+        }
         buffer += lineEnd;
         if (buffer.size() >= kFlushAt) {
             std::fwrite(buffer.data(), 1, buffer.size(), out);
@@ -31,13 +75,13 @@ int RunPreview(const CommandLine& commandLine, std::FILE* out) {
         }
     }
     std::fwrite(buffer.data(), 1, buffer.size(), out);
-    const bool written = std::fflush(out) == 0 && !std::ferror(out);
+    if (std::fflush(out) != 0 || std::ferror(out)) return 1;
     // Names shown without the replacement asked for are no answer.
     if (!names.RegexStoppedRows().empty()) {
-        ReportRegexStopped(list, rows, names.RegexStoppedRows(), stderr);
+        ReportRegexStopped(list, rows, names.RegexStoppedRows(), err);
         return 2;
     }
-    return written ? 0 : 1;
+    return commandLine.check && problems ? kPreviewFoundProblems : 0;
 }
 
 }  // namespace morix::cli

@@ -7,7 +7,11 @@
 
 namespace morix::cli {
 
-// Returns the exit status.
-int RunPreview(const CommandLine& commandLine, std::FILE* out);
+// Exit status of --preview --check when a row is a conflict or impossible.
+inline constexpr int kPreviewFoundProblems = 3;
+
+// Returns the exit status. With --check, err names every row that is a
+// conflict or impossible.
+int RunPreview(const CommandLine& commandLine, std::FILE* out, std::FILE* err);
 
 }  // namespace morix::cli

@@ -7,7 +7,9 @@
 #include <utility>
 
 #include "base/journaled_run.h"
+#include "engine/paths.h"
 #include "engine/rename_run.h"
+#include "engine/row_check.h"
 #include "engine/safe_move.h"
 #include "engine/text.h"
 
@@ -84,6 +86,24 @@ bool ListRenamed(const RenameRun& run, std::FILE* out) {
     return std::fflush(out) == 0 && !std::ferror(out);
 }
 
+// Names every row whose new name its volume cannot hold; whether there was
+// any. Such a run would fail at that file and roll back all others.
+bool ReportImpossibleNames(const std::vector<RenameJob>& jobs, std::FILE* err) {
+    RealFileSystem fs;
+    const std::vector<RowCheck> checks = CheckRows(
+        fs, jobs.size(), [&](std::size_t j) -> std::u16string_view { return jobs[j].oldPath; },
+        [&](std::size_t j) { return FileName(jobs[j].newPath); }, RowCheckScope::kNamesOnly);
+    bool any = false;
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        if (checks[j].state != RowState::kImpossible) continue;
+        any = true;
+        std::fprintf(
+            err, "morix: impossible: %s -> %s: %s\n", EncodeFileName(jobs[j].oldPath).c_str(),
+            EncodeFileName(FileName(jobs[j].newPath)).c_str(), ProblemText(checks[j].problem));
+    }
+    return any;
+}
+
 }  // namespace
 
 int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
@@ -103,6 +123,7 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
             return kRenameBadSource;
         }
     }
+    if (ReportImpossibleNames(jobs, err)) return kRenameTargetTaken;
     RenameRunSettings settings;
     settings.onWaitForFolder = [err](const std::string& folder) {
         std::fprintf(err, "morix: another rename run is working in %s; waiting for it to end\n",

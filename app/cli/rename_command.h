@@ -14,7 +14,7 @@ inline constexpr int kRenameRolledBack = 1;
 // A PATH missing, a FOLDER unreadable, or a regular expression stopped by its
 // limit on a name: nothing was touched.
 inline constexpr int kRenameBadSource = 2;
-inline constexpr int kRenameTargetTaken = 3;
+inline constexpr int kRenameTargetTaken = 3;  // or a new name its volume cannot hold
 
 // out receives the --verbose lines, err the messages and the progress bar
 // (drawn only when err is a terminal and the run lasts over a second).

@@ -33,7 +33,7 @@ _morix() {
         local options='--preview --rename --recover --install --uninstall --exit --version
             --help -h -t --template --start --step --ext --case --find --replace
             --case-sensitive --regex --no-normalize --sort --descending --preset -d --dir -0 --null
-            --verbose --'
+            --check --verbose --'
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return

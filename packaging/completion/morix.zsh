@@ -27,5 +27,6 @@ _arguments -s -S \
   '--preset=[start from a saved preset]:preset name:' \
   '*'{-d+,--dir=}'[add the files directly inside a folder]:folder:_files -/' \
   '(-0 --null)'{-0,--null}'[end fields with NUL]' \
-  '--verbose[with --rename, print each renamed file]' \
+  '--check[with --preview, exit 3 on conflicts and impossible names]' \
+  '--verbose[with --preview, add each row state; with --rename, print each renamed file]' \
   '*:path:_files'

@@ -108,7 +108,7 @@ TEST(PreviewCli, BadCommandLinesExitWithTwoAndOneLine) {
         {{"--start", "0", "/x"}, "--start"},   {{"--step", "100000000", "/x"}, "--step"},
         {{"--start", "12abc", "/x"}, "12abc"}, {{"--case", "title", "/x"}, "--case"},
         {{"--sort", "date", "/x"}, "--sort"},  {{"-t", "x"}, "PATH"},
-        {{"--verbose", "/x"}, "--verbose"},    {{"/x", ""}, "empty PATH"},
+        {{"--check=1", "/x"}, "--check"},      {{"/x", ""}, "empty PATH"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = Preview(c.args);
@@ -117,6 +117,60 @@ TEST(PreviewCli, BadCommandLinesExitWithTwoAndOneLine) {
         EXPECT_NE(r.err.find(c.mentions), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("morix: "), 0u) << r.err;
     }
+}
+
+TEST(PreviewCli, CheckNamesConflictsAndImpossibleNamesAndExitsThree) {
+    TempDir dir;
+    dir.MakeFile("a.txt");
+    dir.MakeFile("b.txt");
+    dir.MakeFile("taken.txt");
+    const std::string& d = dir.bytes();
+    const std::vector<std::string> files = {"--sort", "none", dir.Path("a.txt"), dir.Path("b.txt")};
+    std::vector<std::string> args = {"-t", "taken"};
+    args.insert(args.end(), files.begin(), files.end());
+    const std::string plain = "a.txt\ttaken.txt\t" + d + "\nb.txt\ttaken_2.txt\t" + d + "\n";
+
+    ProcessResult r = Preview(args);
+    EXPECT_EQ(r.exitCode, 0) << "without --check, as before";
+    EXPECT_EQ(r.out, plain);
+    EXPECT_EQ(r.err, "");
+
+    args.push_back("--check");
+    r = Preview(args);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, plain);
+    EXPECT_EQ(r.err, "conflict: a.txt -> taken.txt: taken by a file not in the list\n");
+
+    r = Preview({"--check", "--sort", "none", "-t", "..", "--ext=", dir.Path("a.txt")});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "impossible: a.txt -> ..: not a file name\n");
+
+    // A chain within the list and a row that keeps its name are fine.
+    r = Preview({"--check", "--sort", "none", "-t", "b", dir.Path("a.txt")});
+    EXPECT_EQ(r.exitCode, 3) << "b.txt is not in the list";
+    r = Preview({"--check", "-t", "<N>", "--dir", d});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(PreviewCli, VerboseAddsTheStateOfEachRow) {
+    TempDir dir;
+    dir.MakeFile("a.txt");
+    dir.MakeFile("b.txt");
+    dir.MakeFile("c.txt");
+    const std::string& d = dir.bytes();
+    // a keeps its name, b takes c's, c moves to a free one.
+    const ProcessResult r = Preview({"--verbose", "--sort", "none", "--find", "b", "--replace", "a",
+                                     dir.Path("a.txt"), dir.Path("b.txt")});
+    EXPECT_EQ(r.exitCode, 0) << "--verbose alone never fails on a row";
+    EXPECT_EQ(r.out, "a.txt\ta.txt\t" + d + "\tunchanged\nb.txt\ta_2.txt\t" + d + "\tok\n");
+    EXPECT_EQ(r.err, "");
+    const ProcessResult s = Preview(
+        {"--verbose", "-0", "--sort", "none", "--find", "b", "--replace", "c", dir.Path("b.txt")});
+    EXPECT_EQ(s.out, std::string("b.txt") + '\0' + "c.txt" + '\0' + d + '\0' + "conflict" + '\0');
+    const ProcessResult t =
+        Preview({"--verbose", "--sort", "none", "-t", "..", "--ext=", dir.Path("c.txt")});
+    EXPECT_EQ(t.out, "c.txt\t..\t" + d + "\timpossible\n");
 }
 
 TEST(PreviewCli, UnreadableFolderIsReportedAndSkipped) {

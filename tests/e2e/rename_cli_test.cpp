@@ -109,21 +109,32 @@ TEST(RenameCli, AnotherFileWhoseNameDiffersOnlyInCaseIsTaken) {
               (Listing{{"a.txt", "a.txt"}, {"A.txt", "A.txt"}, {"B.TXT", "b.txt"}}));
 }
 
+TEST(RenameCli, NamesNoVolumeCanHoldAreRefusedBeforeAnythingMoves) {
+    TempDir dir;
+    MakeFiles(dir, {"a.txt", "b.txt"});
+    const Listing before = ReadListing(dir);
+    ProcessResult r = Rename({"-t", "..", "--ext=", dir.Path("a.txt")});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "morix: impossible: " + dir.Path("a.txt") + " -> ..: not a file name\n");
+    EXPECT_EQ(ReadListing(dir), before);
+    // 255 bytes fit.
+    r = Rename({"-t", std::string(251, 'x'), dir.Path("a.txt")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
 TEST(RenameCli, AFileThatCannotMoveRollsEveryFileBack) {
     TempDir dir;
     const std::string longName(250, 'n');
     MakeFiles(dir, {"a", "b", longName, "c", "d"});
     const Listing before = ReadListing(dir);
-    // The long name grows past what a name may hold and cannot be moved
-    // there; the files moved before it go back.
+    // The long name grows past what a name may hold: the run is refused
+    // before the files ahead of it move, naming the row and the reason.
     const ProcessResult r =
         Rename({"--sort", "none", "-t", "<N>.renamed#", dir.Path("a"), dir.Path("b"),
                 dir.Path(longName), dir.Path("c"), dir.Path("d")});
-    EXPECT_EQ(r.exitCode, 1);
-    // The file that could not move is named, with the reason.
-    EXPECT_EQ(r.err, "morix: Unable to rename the file.\nmorix: cannot rename " +
-                         dir.Path(longName) + " to " + dir.Path(longName) +
-                         ".renamed3: File name too long\n");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err, "morix: impossible: " + dir.Path(longName) + " -> " + longName +
+                         ".renamed3: longer than 255 bytes\n");
     EXPECT_EQ(ReadListing(dir), before);
 
     // A file made unmovable for real.

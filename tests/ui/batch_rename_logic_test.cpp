@@ -157,6 +157,34 @@ TEST(BatchRenameLogic, AddingSortsOnlyAnEmptyListUnlessAFolder) {
     EXPECT_EQ(logic.List().Count(), 0u);
 }
 
+TEST(BatchRenameLogic, EachPassChecksTheRowsAgainstTheDisk) {
+    TempDir dir;
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) dir.MakeFile(name);
+    BatchRenameLogic logic;
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) logic.AddFile(dir.U16Path(name));
+    logic.RefreshPreview();
+    EXPECT_FALSE(logic.AnythingToRename());
+    EXPECT_EQ(logic.Counts().unchanged, 4u);
+    EXPECT_EQ(logic.CheckAt(0).state, RowState::kUnchanged);
+
+    // a.txt becomes x.txt; the others keep their names.
+    logic.Options().findText = u"a";
+    logic.Options().replaceText = u"x";
+    logic.Options().nameTemplate = u"<N>";
+    logic.RefreshPreview();
+    EXPECT_TRUE(logic.AnythingToRename());
+    EXPECT_TRUE(logic.ProblemRows(10).empty());
+    // A file appears at a new name: the next pass marks its row.
+    dir.MakeFile("x.txt");
+    logic.RefreshPreview();
+    EXPECT_EQ(logic.CheckAt(0).state, RowState::kConflict);
+    EXPECT_EQ(logic.CheckAt(0).problem, RowProblem::kTakenByFile);
+    EXPECT_EQ(logic.ProblemRows(10), (std::vector<std::size_t>{0}));
+    EXPECT_EQ(logic.Counts().conflicts, 1u);
+    EXPECT_EQ(logic.Counts().unchanged, 3u);
+    EXPECT_EQ(logic.CheckAt(99).state, RowState::kOk) << "no such row";
+}
+
 TEST(BatchRenameLogic, GatherOptionsStopsAtABadNumber) {
     BatchRenameLogic logic;
     OptionInputs in;

@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -31,6 +32,7 @@
 #include "ui/qt/batch_rename_dialog.h"
 #include "ui/qt/main_window_entry.h"
 #include "ui/qt/recovery_message.h"
+#include "ui/qt/row_marks.h"
 #include "ui/qt/secondary_dialogs.h"
 #include "window_test_support.h"
 
@@ -41,6 +43,18 @@ using morix::testing::ScopedEnv;
 using morix::testing::TempDir;
 using morix::testing::U16;
 using morix::ui::CBatchRenameDlg;
+
+namespace {
+
+// The field a label names.
+QLineEdit* LabelledField(const CBatchRenameDlg& dialog, const QString& label) {
+    for (const QLabel* l : dialog.findChildren<QLabel*>()) {
+        if (l->text() == label) return qobject_cast<QLineEdit*>(l->buddy());
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 class BatchRenameDialogTest : public QObject {
     Q_OBJECT
@@ -167,11 +181,108 @@ class BatchRenameDialogTest : public QObject {
         dialog.show();
         dialog.TemplateCombo()->setEditText("taken");
         AnswerNextDialog("Yes");
-        AnswerNextDialogLater("OK");
+        QString rows;
+        AnswerNextDialogLater("OK", [&] {
+            rows = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->informativeText();
+        });
         dialog.OnRename();
+        QCOMPARE(rows, QString("a.txt \u2192 taken.txt: Conflict: the new name is taken by a file "
+                               "that is not in the list."));
         QVERIFY(QFile::exists(QString::fromStdString(dir.Path("a.txt"))));
         QCOMPARE(dialog.PreviewList()->model()->rowCount(), 1);
         QVERIFY(dialog.isVisible());
+    }
+
+    void rowStatesAreMarkedCountedAndStopARename() {
+        TempDir dir;
+        for (const char* name : {"q", "aq.txt", "b.txt", "qz.txt", "..z.txt"}) dir.MakeFile(name);
+        CBatchRenameDlg dialog(nullptr);
+        // "..z.txt" stays outside the list.
+        dialog.AddPaths({U16(dir.Path("q")), U16(dir.Path("aq.txt")), U16(dir.Path("b.txt")),
+                         U16(dir.Path("qz.txt"))});
+        dialog.resize(760, 420);
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("<N>");
+        LabelledField(dialog, "Find what:")->setText("q");
+        LabelledField(dialog, "Replace with:")->setText("..");
+        dialog.PreviewNow();
+        const QAbstractItemModel* model = dialog.PreviewList()->model();
+        // Natural order: aq.txt, b.txt, q, qz.txt.
+        QCOMPARE(Cell(dialog, 0, 1), QString("a...txt"));
+        QCOMPARE(Cell(dialog, 2, 1), QString(".."));
+        QCOMPARE(Cell(dialog, 3, 1), QString("..z.txt"));
+        QCOMPARE(dialog.CountLine()->text(),
+                 QString("1 conflict, 1 impossible name, 1 unchanged of 4 files"));
+        const auto data = [&](int row, int column, int role) {
+            return model->index(row, column).data(role);
+        };
+        QVERIFY(!data(0, 1, Qt::DecorationRole).isValid());
+        QVERIFY(data(2, 1, Qt::DecorationRole).canConvert<QIcon>());
+        QVERIFY(data(3, 1, Qt::DecorationRole).canConvert<QIcon>());
+        QVERIFY(!data(3, 0, Qt::DecorationRole).isValid());  // the icon is by the new name
+        QCOMPARE(data(3, 0, Qt::ToolTipRole).toString(),
+                 QString("Conflict: the new name is taken by a file that is not in the list."));
+        QCOMPARE(data(2, 2, Qt::ToolTipRole).toString(),
+                 QString("Impossible name: \".\" and \"..\" are not file names."));
+        QCOMPARE(data(0, 1, Qt::ToolTipRole).toString(), QString("a...txt"));
+        QVERIFY(data(3, 1, Qt::FontRole).value<QFont>().bold());
+        QCOMPARE(data(1, 0, Qt::ForegroundRole).value<QColor>(),
+                 dialog.palette().color(QPalette::Disabled, QPalette::Text));
+        const QColor mark = data(3, 1, Qt::ForegroundRole).value<QColor>();
+        QVERIFY(mark.isValid() && mark != dialog.palette().color(QPalette::Text));
+        QTest::qWait(200);
+        QDir().mkpath(MORIX_SCREENSHOT_DIR);
+        const QString shot = MORIX_SCREENSHOT_DIR "/row-states.png";
+        QVERIFY(dialog.grab().save(shot));
+        qInfo("screenshot of the marked rows: %s", qPrintable(shot));
+
+        // Rename names the rows and why, and leaves files and list alone.
+        QString text;
+        QString rows;
+        AnswerNextDialog("Yes");
+        AnswerNextDialogLater("OK", [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box != nullptr);
+            text = box->text();
+            rows = box->informativeText();
+        });
+        dialog.OnRename();
+        QVERIFY2(text.startsWith("Some files cannot be renamed"), qPrintable(text));
+        QCOMPARE(rows, QString("q \u2192 ..: Impossible name: \".\" and \"..\" are not file "
+                               "names.\nqz.txt \u2192 ..z.txt: Conflict: the new name is taken "
+                               "by a file that is not in the list."));
+        for (const char* name : {"q", "aq.txt", "b.txt", "qz.txt", "..z.txt"}) {
+            QVERIFY(QFile::exists(QString::fromStdString(dir.Path(name))));
+        }
+        QCOMPARE(model->rowCount(), 4);
+        QVERIFY(dialog.isVisible());
+
+        // The marks follow the disk at the next pass.
+        QVERIFY(QFile::remove(QString::fromStdString(dir.Path("..z.txt"))));
+        dialog.PreviewNow();
+        QCOMPARE(dialog.CountLine()->text(), QString("1 impossible name, 1 unchanged of 4 files"));
+        QVERIFY(!data(3, 1, Qt::DecorationRole).isValid());
+    }
+
+    void renameWithOnlyUnchangedNamesSaysSo() {
+        TempDir dir;
+        dir.MakeFile("a.txt");
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddFolder(dir.u16());
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("<N>");
+        QString text;
+        AnswerNextDialog("Yes");
+        AnswerNextDialogLater("OK", [&] {
+            text = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->text();
+        });
+        dialog.OnRename();
+        QCOMPARE(text, QString("There is nothing to rename: every new name is the old one."));
+        QCOMPARE(dialog.CountLine()->text(), QString("1 unchanged of 1 file"));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(morix::ui::RowMarks::CountLine({2, 1, 40}, 1204),
+                 QString("2 conflicts, 1 impossible name, 40 unchanged of 1,204 files"));
+        QCOMPARE(morix::ui::RowMarks::CountLine({}, 3), QString("3 files"));
     }
 
     void runThatCannotKeepAJournalKeepsTheWindowAndItsList() {

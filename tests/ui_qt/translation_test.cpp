@@ -18,6 +18,7 @@
 #include "engine/rename_run.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
+#include "ui/qt/row_marks.h"
 #include "ui/qt/secondary_dialogs.h"
 
 using morix::testing::TempDir;
@@ -154,6 +155,11 @@ class TranslationTest : public QObject {
                  QString("취소(&C)"));
         QCOMPARE(QCoreApplication::translate("morix::ui::CRenameCompleteDlg", "&Restart"),
                  QString("다시 시작(&R)"));
+        // The count under the list puts the total first in Korean.
+        QCOMPARE(morix::ui::RowMarks::CountLine({2, 1, 40}, 1204),
+                 QString("파일 1,204개 중 충돌 2개, 쓸 수 없는 이름 1개, 변경 없음 40개"));
+        QCOMPARE(morix::ui::RowMarks::Reason(morix::RowProblem::kTakenByFolder),
+                 QString("충돌: 목록에 없는 폴더가 새 이름을 쓰고 있습니다."));
     }
 
     void everyMessageIsTranslatedAndCompiled() {

@@ -65,6 +65,16 @@ std::optional<RegexError> BatchRenameLogic::RegexProblem() const {
 void BatchRenameLogic::RefreshPreview() {
     ++previewPasses_;
     ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_);
+    checks_ = CheckPreviewRows(fs_, list_, rows_.Rows(), names_, &listings_);
+    counts_ = CountStates(checks_);
+}
+
+std::vector<std::size_t> BatchRenameLogic::ProblemRows(std::size_t max) const {
+    std::vector<std::size_t> rows;
+    for (std::size_t r = 0; r < checks_.size() && rows.size() < max; ++r) {
+        if (StopsARun(checks_[r].state)) rows.push_back(r);
+    }
+    return rows;
 }
 
 void BatchRenameLogic::SortList() {

@@ -11,6 +11,7 @@
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
+#include "engine/row_check.h"
 #include "ui/logic/row_order.h"
 
 namespace morix::ui {
@@ -53,6 +54,16 @@ class BatchRenameLogic {
     std::u16string_view NewNameAt(std::size_t row) const {
         return row < names_.size() ? names_[row] : std::u16string_view{};
     }
+    // Whether the run could carry a row out, as the last preview found the
+    // disk (ok before the first preview).
+    RowCheck CheckAt(std::size_t row) const {
+        return row < checks_.size() ? checks_[row] : RowCheck{};
+    }
+    const RowCounts& Counts() const { return counts_; }
+    // The rows that are a conflict or impossible, in display order, at most max.
+    std::vector<std::size_t> ProblemRows(std::size_t max) const;
+    // Whether a run would change any name.
+    bool AnythingToRename() const { return counts_.unchanged < checks_.size(); }
 
     // Whether a limit stopped the regular expression on a row's name in the
     // last preview; the row shows its name without the replacement.
@@ -81,7 +92,8 @@ class BatchRenameLogic {
     // keep their values; the number read, or 0, is kept) and is returned.
     BadField GatherOptions(const OptionInputs& inputs);
 
-    // Recomputes the new name of every row in display order.
+    // Recomputes the new name of every row in display order, and checks
+    // each against the disk.
     void RefreshPreview();
     // How many times the names were computed.
     int PreviewPasses() const { return previewPasses_; }
@@ -114,6 +126,10 @@ class BatchRenameLogic {
     NameRegistry registry_;
     NameList names_;
     int previewPasses_ = 0;
+    RealFileSystem fs_;
+    FolderListings listings_;  // kept from pass to pass while nothing changes
+    std::vector<RowCheck> checks_;
+    RowCounts counts_;
 };
 
 }  // namespace morix::ui

@@ -37,6 +37,7 @@
 #include "ui/qt/preview_model.h"
 #include "ui/qt/program_icon.h"
 #include "ui/qt/qt_text.h"
+#include "ui/qt/row_marks.h"
 #include "ui/qt/secondary_dialogs.h"
 #include "ui/qt/widget_layout.h"
 #include "ui/qt/window_input_guard.h"
@@ -145,8 +146,9 @@ struct CBatchRenameDlg::Control {
     enum Kind { kGroup, kLabel, kButton, kCheckBox, kLineEdit, kComboBox, kSpinBox, kList };
     template <typename Widget>
     using Slot = Widget* CBatchRenameDlg::*;
-    using Member = std::variant<std::monostate, Slot<QComboBox>, Slot<QSpinBox>, Slot<QCheckBox>,
-                                Slot<QLineEdit>, Slot<QPushButton>, Slot<QTableView>>;
+    using Member =
+        std::variant<std::monostate, Slot<QComboBox>, Slot<QSpinBox>, Slot<QCheckBox>,
+                     Slot<QLineEdit>, Slot<QPushButton>, Slot<QTableView>, Slot<QLabel>>;
 
     Kind kind;
     QString text;
@@ -167,6 +169,7 @@ std::vector<CBatchRenameDlg::Control> CBatchRenameDlg::ControlTable() {
     constexpr std::uint16_t kCentred = AnchorTop;
     constexpr std::uint16_t kLeftBottom = AnchorLeft | AnchorBottom;
     constexpr std::uint16_t kRightBottom = AnchorRight | AnchorBottom;
+    constexpr std::uint16_t kWideBottom = AnchorLeft | AnchorRight | AnchorBottom;
     constexpr std::uint16_t kAll = AnchorTop | AnchorLeft | AnchorRight | AnchorBottom;
     using C = Control;
     using D = CBatchRenameDlg;
@@ -214,7 +217,7 @@ std::vector<CBatchRenameDlg::Control> CBatchRenameDlg::ControlTable() {
             &D::AddFilesCommand, "button1000"},
         {C::kButton, tr("Add &Folder"), {319, 124, 65, 14}, kRight, {}, nullptr,
             &D::AddFolderCommand, "button1002"},
-        {C::kList, {}, {7, 144, 377, 127}, kAll, &D::list_, [](D& d) { d.SetUpList(); }},
+        {C::kList, {}, {7, 144, 377, 116}, kAll, &D::list_, [](D& d) { d.SetUpList(); }},
         {C::kButton, QStringLiteral("\u25B2"), {7, 276, 30, 14}, kLeftBottom, {}, nullptr,
             &D::MoveSelectionUp, "button1183"},
         {C::kButton, QStringLiteral("\u25BC"), {41, 276, 30, 14}, kLeftBottom, {}, nullptr,
@@ -227,6 +230,8 @@ std::vector<CBatchRenameDlg::Control> CBatchRenameDlg::ControlTable() {
             "button2"},
         {C::kButton, tr("&Help"), {334, 276, 50, 14}, kRightBottom, {}, nullptr, &D::OpenHelpPage,
             "button9"},
+        // Last, so that it names no field: the states of the rows.
+        {C::kLabel, {}, {7, 263, 377, 9}, kWideBottom, &D::counts_, nullptr, nullptr, "countLine"},
     };
     // clang-format on
 }
@@ -604,6 +609,7 @@ void CBatchRenameDlg::GatherOptions() {
 void CBatchRenameDlg::RefreshPreview() {
     logic_.RefreshPreview();
     model_->NamesChanged();
+    counts_->setText(RowMarks::CountLine(logic_.Counts(), logic_.Rows().Count()));
     copy_->setEnabled(logic_.HasRows());
     rename_->setEnabled(logic_.HasRows());
 }
@@ -900,6 +906,22 @@ void CBatchRenameDlg::OnRename() {
     }
     GatherOptions();
     if (!RegexAllowsRename()) return;
+    // The rows as the disk is now: a run that is sure to fail does not start.
+    RefreshPreview();
+    if (!logic_.ProblemRows(1).empty()) {
+        QMessageBox refused(QMessageBox::Critical, tr("Trelvo Renamer"),
+                            tr("Some files cannot be renamed to their new names. Change the "
+                               "names of the marked rows first."),
+                            QMessageBox::Ok, this);
+        refused.setInformativeText(RowMarks::ProblemList(logic_));
+        refused.exec();
+        return;
+    }
+    if (!logic_.AnythingToRename()) {
+        QMessageBox::information(this, tr("Trelvo Renamer"),
+                                 tr("There is nothing to rename: every new name is the old one."));
+        return;
+    }
     SaveSettings();
     QString details;
     const RunEnd end = RunRename(details);

@@ -16,6 +16,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -98,6 +99,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     // The presets file the window uses instead of the user's; set before the
     // window is made (tests).
     static void UsePresetFile(std::optional<std::string> path) { presetFile_ = std::move(path); }
+    QLabel* CountLine() const { return counts_; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -204,6 +206,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     QPushButton* presetsButton_ = nullptr;
     PresetMenu* presets_ = nullptr;
     static inline std::optional<std::string> presetFile_;
+    QLabel* counts_ = nullptr;
 };
 
 }  // namespace morix::ui

@@ -32,7 +32,12 @@ QVariant PreviewModel::data(const QModelIndex& index, int role) const {
                 "it is shown without the replacement.");
         }
     }
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+    if (role != Qt::DisplayRole) {
+        // The icon goes beside the new name; the rest marks the whole row.
+        if (role == Qt::DecorationRole && index.column() != 1) return {};
+        const QVariant mark = marks_.Data(logic_.CheckAt(row), role);
+        if (mark.isValid() || role != Qt::ToolTipRole) return mark;
+    }
     const std::u16string& path = logic_.List().ItemAt(logic_.Rows().ItemAt(row)).path;
     switch (index.column()) {
         case 0:
@@ -101,8 +106,7 @@ void PreviewModel::RowsChanged() {
 
 void PreviewModel::NamesChanged() {
     if (logic_.Rows().Count() == 0) return;
-    emit dataChanged(index(0, 1), index(static_cast<int>(logic_.Rows().Count()) - 1, 1),
-                     {Qt::DisplayRole});
+    emit dataChanged(index(0, 0), index(static_cast<int>(logic_.Rows().Count()) - 1, 2));
 }
 
 }  // namespace morix::ui

@@ -1,11 +1,13 @@
 // The preview list's model: three columns over the row order and the new
-// names that the window's logic holds. No object per row or cell, so a list
-// of a million rows costs nothing to show or scroll.
+// names that the window's logic holds, each row marked by its state. No
+// object per row or cell, so a list of a million rows costs nothing to show
+// or scroll.
 #pragma once
 
 #include <QAbstractTableModel>
 
 #include "ui/logic/batch_rename_logic.h"
+#include "ui/qt/row_marks.h"
 
 namespace morix::ui {
 
@@ -33,7 +35,7 @@ class PreviewModel : public QAbstractTableModel {
 
     // The rows were replaced (added, sorted, moved, cleared).
     void RowsChanged();
-    // Only the new names changed.
+    // Only the new names and the rows' states changed.
     void NamesChanged();
 
   signals:
@@ -44,6 +46,7 @@ class PreviewModel : public QAbstractTableModel {
 
   private:
     BatchRenameLogic& logic_;
+    RowMarks marks_;
 };
 
 }  // namespace morix::ui
