@@ -22,8 +22,9 @@
 namespace morix {
 
 std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
-                                       const RenameOptions& options, NameRegistry& registry) {
-    const auto names = ComputeNewNames(list, rows, options, registry);
+                                       const RenameOptions& options, NameRegistry& registry,
+                                       CaptureDateCache* dates) {
+    const auto names = ComputeNewNames(list, rows, options, registry, dates);
     std::vector<RenameJob> jobs;
     jobs.reserve(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {

@@ -1,0 +1,219 @@
+#include "engine/capture_date.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <charconv>
+#include <ctime>
+#include <mutex>
+#include <string>
+
+#include "engine/text.h"
+#include "os/unique_fd.h"
+
+// exiv2 0.27 hands its objects out in std::auto_ptr.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <exiv2/exiv2.hpp>
+#include <exiv2/quicktimevideo.hpp>
+
+namespace morix {
+namespace {
+
+// exiv2's global switches, set once: no messages on stderr about the files it
+// reads, the XMP toolkit guarded for use from several threads, and the
+// ISO base media formats (HEIC, AVIF, CR3) turned on.
+void PrepareExiv2() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static std::mutex xmpLock;
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::XmpParser::initialize(
+            [](void* data, bool lock) {
+                auto* m = static_cast<std::mutex*>(data);
+                lock ? m->lock() : m->unlock();
+            },
+            &xmpLock);
+        Exiv2::enableBMFF(true);
+    });
+}
+
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+bool IsValid(const LocalTime& t) {
+    return t.year >= 1 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+           t.day <= DaysInMonth(t.year, t.month) && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 &&
+           t.minute <= 59 && t.second >= 0 && t.second <= 59;
+}
+
+// The decimal number of exactly count digits at text[at...].
+std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t count) {
+    if (at + count > text.size()) return std::nullopt;
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+std::optional<LocalTime> UtcToLocal(const LocalTime& utc) {
+    std::tm tm{};
+    tm.tm_year = utc.year - 1900;
+    tm.tm_mon = utc.month - 1;
+    tm.tm_mday = utc.day;
+    tm.tm_hour = utc.hour;
+    tm.tm_min = utc.minute;
+    tm.tm_sec = utc.second;
+    return ToLocalTime(static_cast<FileTime>(::timegm(&tm)) * 1'000'000'000);
+}
+
+template <typename Data, typename Key>
+std::optional<std::string> TextOf(const Data& data, const char* key) {
+    const auto it = data.findKey(Key(key));
+    if (it == data.end()) return std::nullopt;
+    return it->toString();
+}
+
+std::optional<LocalTime> FromExif(const Exiv2::ExifData& exif) {
+    // IFD0 holds the original date in some TIFF/EP raw files.
+    for (const char* key : {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal",
+                            "Exif.Photo.DateTimeDigitized"}) {
+        if (const auto text = TextOf<Exiv2::ExifData, Exiv2::ExifKey>(exif, key)) {
+            if (const auto date = ParseExifDate(*text)) return date;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<LocalTime> FromXmp(const Exiv2::XmpData& xmp) {
+    for (const char* key :
+         {"Xmp.exif.DateTimeOriginal", "Xmp.photoshop.DateCreated", "Xmp.xmp.CreateDate"}) {
+        if (const auto text = TextOf<Exiv2::XmpData, Exiv2::XmpKey>(xmp, key)) {
+            if (const auto date = ParseXmpDate(*text)) return date;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<LocalTime> FromQuickTime(const Exiv2::XmpData& xmp) {
+    const auto text = TextOf<Exiv2::XmpData, Exiv2::XmpKey>(xmp, "Xmp.video.DateUTC");
+    if (!text) return std::nullopt;
+    std::uint64_t seconds = 0;
+    const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+    if (ec != std::errc() || end != text->data() + text->size()) return std::nullopt;
+    return FromQuickTimeSeconds(seconds);
+}
+
+std::optional<LocalTime> ReadWithExiv2(const std::string& source) {
+    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(source, false);
+    if (image.get() == nullptr) return std::nullopt;
+    image->readMetadata();
+    if (auto date = FromExif(image->exifData())) return date;
+    if (auto date = FromXmp(image->xmpData())) return date;
+    switch (image->imageType()) {
+        case Exiv2::ImageType::qtime:
+            return FromQuickTime(image->xmpData());
+        case Exiv2::ImageType::bmff: {
+            // MP4 files share the ISO base media format with HEIC and are
+            // taken for one by exiv2; their movie header is QuickTime's.
+            Exiv2::QuickTimeVideo video(Exiv2::BasicIo::AutoPtr(new Exiv2::FileIo(source)));
+            video.readMetadata();
+            return FromQuickTime(video.xmpData());
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<LocalTime> ParseExifDate(std::string_view text) {
+    const auto year = Digits(text, 0, 4);
+    const auto month = Digits(text, 5, 2);
+    const auto day = Digits(text, 8, 2);
+    const auto hour = Digits(text, 11, 2);
+    const auto minute = Digits(text, 14, 2);
+    const auto second = Digits(text, 17, 2);
+    if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+    const LocalTime t{*year, *month, *day, *hour, *minute, *second};
+    if (!IsValid(t)) return std::nullopt;
+    return t;
+}
+
+std::optional<LocalTime> ParseXmpDate(std::string_view text) {
+    const auto year = Digits(text, 0, 4);
+    const auto month = Digits(text, 5, 2);
+    const auto day = Digits(text, 8, 2);
+    if (!year || !month || !day || text[4] != '-' || text[7] != '-') return std::nullopt;
+    LocalTime t{*year, *month, *day, 0, 0, 0};
+    std::size_t at = 10;
+    if (at < text.size() && text[at] == 'T') {
+        const auto hour = Digits(text, 11, 2);
+        const auto minute = Digits(text, 14, 2);
+        if (!hour || !minute || text[13] != ':') return std::nullopt;
+        t.hour = *hour;
+        t.minute = *minute;
+        at = 16;
+        if (at < text.size() && text[at] == ':') {
+            const auto second = Digits(text, 17, 2);
+            if (!second) return std::nullopt;
+            t.second = *second;
+            at = 19;
+            if (at < text.size() && text[at] == '.') {
+                ++at;
+                while (at < text.size() && text[at] >= '0' && text[at] <= '9')
+                    ++at;
+            }
+        }
+    }
+    if (!IsValid(t)) return std::nullopt;
+    if (at == text.size()) return t;
+    if (text.substr(at) == "Z") return UtcToLocal(t);
+    // An offset: hh:mm after the sign.
+    const std::string_view zone = text.substr(at);
+    if (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') && zone[3] == ':' &&
+        Digits(zone, 1, 2) && Digits(zone, 4, 2)) {
+        return t;
+    }
+    return std::nullopt;
+}
+
+std::optional<LocalTime> FromQuickTimeSeconds(std::uint64_t seconds) {
+    constexpr std::uint64_t kFrom1904To1970 = 2'082'844'800;
+    // Beyond 2262 nanoseconds since 1970 no longer fit; no camera goes there.
+    constexpr std::uint64_t kLatest = kFrom1904To1970 + 9'000'000'000;
+    if (seconds == 0 || seconds > kLatest) return std::nullopt;
+    const auto unixSeconds =
+        static_cast<std::int64_t>(seconds) - static_cast<std::int64_t>(kFrom1904To1970);
+    const std::optional<LocalTime> local = ToLocalTime(unixSeconds * 1'000'000'000);
+    if (!local || !IsValid(*local)) return std::nullopt;
+    return local;
+}
+
+std::optional<LocalTime> ReadCaptureDate(std::u16string_view path) {
+    if (path.empty()) return std::nullopt;
+    PrepareExiv2();
+    // Only regular files: opening a named pipe or a device to read its
+    // header could wait forever or disturb it. exiv2 then opens the very file
+    // checked here, through its descriptor, whatever happens to the name.
+    const UniqueFd fd(
+        ::open(EncodeFileName(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat st;
+    if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    try {
+        return ReadWithExiv2("/proc/self/fd/" + std::to_string(fd.Get()));
+    } catch (...) {
+        // Whatever a damaged file makes the library throw, the file simply
+        // has no capture date.
+        return std::nullopt;
+    }
+}
+
+}  // namespace morix
+
+#pragma GCC diagnostic pop
