@@ -8,9 +8,10 @@ namespace morix::cli {
 
 int RunPreview(const CommandLine& commandLine, std::FILE* out) {
     RenameList list;
-    const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
+    CaptureDateCache dates;
+    const std::vector<std::uint32_t> rows = CollectRows(commandLine, list, dates);
     NameRegistry registry;
-    const NameList names = ComputeNewNames(list, rows, commandLine.options, registry);
+    const NameList names = ComputeNewNames(list, rows, commandLine.options, registry, &dates);
 
     const char fieldEnd = commandLine.nullOutput ? '\0' : '\t';
     const char lineEnd = commandLine.nullOutput ? '\0' : '\n';

@@ -91,7 +91,8 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     // after moving others; refuse the command line before anything moves.
     if (!CheckSources(commandLine, err)) return kRenameBadSource;
     RenameList list;
-    const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
+    CaptureDateCache dates;
+    const std::vector<std::uint32_t> rows = CollectRows(commandLine, list, dates);
     NameRegistry registry;
     RenameRunSettings settings;
     settings.onWaitForFolder = [err](const std::string& folder) {
@@ -99,7 +100,7 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
                      folder.c_str());
     };
     PreparedRun prepared = PrepareJournaledRun(
-        BuildRenameJobs(list, rows, commandLine.options, registry), std::move(settings));
+        BuildRenameJobs(list, rows, commandLine.options, registry, &dates), std::move(settings));
     if (!prepared.ready) {
         std::fprintf(err, "morix: cannot keep a journal of the run: %s\nmorix: %s\n",
                      prepared.error.c_str(), kUnableToRename);
