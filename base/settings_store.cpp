@@ -31,6 +31,7 @@ constexpr const char* kValueNames[kSettingCount] = {
     "BRSortDirection",
     "AdSupport",
     "UpdateCheckTime",
+    "BRDateSource",
 };
 
 bool InRange(int number) {

@@ -33,16 +33,17 @@ enum SettingNumber : int {
     kSettingSortDirection = 20,
     kSettingAdSupport = 21,
     kSettingUpdateCheckTime = 22,
-    kSettingCount = 23,
+    kSettingDateSource = 23,
+    kSettingCount = 24,
 };
 
-// The stored name of a setting; nullptr for a number outside 0..22.
+// The stored name of a setting; nullptr for a number outside 0..kSettingCount - 1.
 const char* SettingValueName(int number);
 
 // All operations may be called from any thread. Values are cached per number
 // for the life of the store: once read or written, a setting is not read again,
 // so changes made by another program meanwhile are not seen. Numbers outside
-// 0..22 read as their default and are never stored.
+// 0..kSettingCount - 1 read as their default and are never stored.
 class SettingsStore {
   public:
     explicit SettingsStore(std::unique_ptr<ISettingsBackend> backend);

@@ -30,7 +30,7 @@ bool BatchRenameLogic::FinishAdding(std::size_t countBefore, SortAfterAdd sort) 
     if (list_.Count() <= countBefore) return false;
     if (sort == SortAfterAdd::kAlways || countBefore == 0) {
         std::vector<std::uint32_t> rows = rows_.Rows();
-        SortRows(list_, rows, options_.sortKey, options_.descending);
+        SortRows(list_, rows, options_.sortKey, options_.descending, options_.dateSource, &dates_);
         rows_.Assign(std::move(rows));
     }
     RefreshPreview();
@@ -58,6 +58,7 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
     options_.templatePick = in.templatePick;
     options_.caseMode = static_cast<CaseMode>(in.caseMode);
     options_.sortKey = static_cast<SortKey>(in.sortKey);
+    options_.dateSource = static_cast<DateSource>(in.dateSource);
     // A number that fails the check is still kept: the preview goes on with
     // the value as it stands while the user is told about the field.
     const auto readNumber = [](std::u16string_view text, std::int32_t& field) {
@@ -79,12 +80,19 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
 }
 
 void BatchRenameLogic::RefreshPreview() {
-    ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_);
+    ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_, &dates_);
+    namesUseDatesTaken_ = options_.dateSource == DateSource::kTaken &&
+                          NameTemplate(options_.nameTemplate).ReadsFileTime();
+}
+
+bool BatchRenameLogic::DateFellBack(std::size_t row) const {
+    if (!namesUseDatesTaken_ || row >= rows_.Count()) return false;
+    return dates_.HasCaptureDate(list_.ItemAt(rows_.ItemAt(row)).path) == false;
 }
 
 void BatchRenameLogic::SortList() {
     std::vector<std::uint32_t> rows = rows_.Rows();
-    SortRows(list_, rows, options_.sortKey, options_.descending);
+    SortRows(list_, rows, options_.sortKey, options_.descending, options_.dateSource, &dates_);
     rows_.Assign(std::move(rows));
     RefreshPreview();
 }
@@ -101,6 +109,7 @@ std::u16string BatchRenameLogic::ClipboardText() const {
 void BatchRenameLogic::Restart() {
     rows_.Clear();
     list_.Clear();
+    dates_.Clear();
     RefreshPreview();
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/capture_date_cache.h"
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
@@ -20,6 +21,7 @@ struct OptionInputs {
     int templatePick = 0;
     int caseMode = 0;
     int sortKey = 0;
+    int dateSource = 0;
     std::u16string startText;
     std::u16string incrementText;
     std::u16string nameTemplate;
@@ -46,11 +48,17 @@ class BatchRenameLogic {
     RenameOptions& Options() { return options_; }
     const RenameOptions& Options() const { return options_; }
     NameRegistry& Registry() { return registry_; }
+    // The capture dates read so far, kept for the next passes.
+    CaptureDateCache& Dates() { return dates_; }
 
     // The new name shown in a row (empty before the first preview).
     std::u16string_view NewNameAt(std::size_t row) const {
         return row < names_.size() ? names_[row] : std::u16string_view{};
     }
+    // Whether the new name of row took its date from the file's modified
+    // time because the file has no capture date, when names are made with
+    // the dates taken.
+    bool DateFellBack(std::size_t row) const;
 
     // Appends path as an item and a selected row at the end; false when the
     // list holds it already.
@@ -102,6 +110,8 @@ class BatchRenameLogic {
     RenameOptions options_;
     NameRegistry registry_;
     NameList names_;
+    CaptureDateCache dates_;
+    bool namesUseDatesTaken_ = false;  // in the last preview pass
 };
 
 }  // namespace morix::ui
