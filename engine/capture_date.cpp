@@ -2,9 +2,10 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
-#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -61,15 +62,13 @@ std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t cou
     return value;
 }
 
+// Beyond 2255 nanoseconds since 1970 no longer fit; no camera goes there.
+constexpr std::int64_t kLatestSecond = 9'000'000'000;
+
 std::optional<LocalTime> UtcToLocal(const LocalTime& utc) {
-    std::tm tm{};
-    tm.tm_year = utc.year - 1900;
-    tm.tm_mon = utc.month - 1;
-    tm.tm_mday = utc.day;
-    tm.tm_hour = utc.hour;
-    tm.tm_min = utc.minute;
-    tm.tm_sec = utc.second;
-    return ToLocalTime(static_cast<FileTime>(::timegm(&tm)) * 1'000'000'000);
+    const std::int64_t seconds = SecondsAsUtc(utc);
+    if (seconds > kLatestSecond) return std::nullopt;
+    return ToLocalTime(seconds * 1'000'000'000);
 }
 
 template <typename Data, typename Key>
@@ -109,9 +108,61 @@ std::optional<LocalTime> FromQuickTime(const Exiv2::XmpData& xmp) {
     return FromQuickTimeSeconds(seconds);
 }
 
-std::optional<LocalTime> ReadWithExiv2(const std::string& source) {
+std::uint64_t BigEndian(const unsigned char* bytes, int count) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+// exiv2 0.27 walks the atoms of a QuickTime file by the sizes they declare,
+// and one that declares more than the file holds sends it round a loop for
+// every four bytes declared: minutes or hours for a few bytes of file. So
+// the atoms are checked first, those inside the containers too: each must
+// fit in what holds it. budget bounds the atoms looked at.
+bool AtomsFit(int fd, std::uint64_t begin, std::uint64_t end, int depth, int& budget) {
+    static constexpr std::string_view kContainers[] = {
+        "moov", "trak", "edts", "mdia", "minf", "dinf", "stbl", "udta", "mvex",
+        "moof", "traf", "tref", "meta", "ilst", "gmhd", "clip", "matt",
+    };
+    for (std::uint64_t at = begin; end - at >= 8;) {
+        if (--budget < 0) return false;
+        unsigned char header[16];
+        if (::pread(fd, header, 8, static_cast<off_t>(at)) != 8) return false;
+        std::uint64_t size = BigEndian(header, 4);
+        std::uint64_t headerSize = 8;
+        if (size == 1) {  // the size follows in 64 bits
+            if (end - at < 16 || ::pread(fd, header + 8, 8, static_cast<off_t>(at + 8)) != 8)
+                return false;
+            size = BigEndian(header + 8, 8);
+            headerSize = 16;
+        } else if (size == 0) {  // to the end
+            size = end - at;
+        }
+        if (size < headerSize || size > end - at) return false;
+        const std::string_view type(reinterpret_cast<const char*>(header + 4), 4);
+        const bool container = std::find(std::begin(kContainers), std::end(kContainers), type) !=
+                               std::end(kContainers);
+        if (container &&
+            (depth >= 16 || !AtomsFit(fd, at + headerSize, at + size, depth + 1, budget))) {
+            return false;
+        }
+        at += size;
+    }
+    return true;
+}
+
+bool AtomsFit(int fd, std::uint64_t fileSize) {
+    int budget = 100'000;
+    return AtomsFit(fd, 0, fileSize, 0, budget);
+}
+
+// source names the file open as fd, of fileSize bytes.
+std::optional<LocalTime> ReadWithExiv2(const std::string& source, int fd, std::uint64_t fileSize) {
     Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(source, false);
     if (image.get() == nullptr) return std::nullopt;
+    if (image->imageType() == Exiv2::ImageType::qtime && !AtomsFit(fd, fileSize))
+        return std::nullopt;
     image->readMetadata();
     if (auto date = FromExif(image->exifData())) return date;
     if (auto date = FromXmp(image->xmpData())) return date;
@@ -121,6 +172,7 @@ std::optional<LocalTime> ReadWithExiv2(const std::string& source) {
         case Exiv2::ImageType::bmff: {
             // MP4 files share the ISO base media format with HEIC and are
             // taken for one by exiv2; their movie header is QuickTime's.
+            if (!AtomsFit(fd, fileSize)) return std::nullopt;
             Exiv2::QuickTimeVideo video(Exiv2::BasicIo::AutoPtr(new Exiv2::FileIo(source)));
             video.readMetadata();
             return FromQuickTime(video.xmpData());
@@ -185,9 +237,7 @@ std::optional<LocalTime> ParseXmpDate(std::string_view text) {
 
 std::optional<LocalTime> FromQuickTimeSeconds(std::uint64_t seconds) {
     constexpr std::uint64_t kFrom1904To1970 = 2'082'844'800;
-    // Beyond 2262 nanoseconds since 1970 no longer fit; no camera goes there.
-    constexpr std::uint64_t kLatest = kFrom1904To1970 + 9'000'000'000;
-    if (seconds == 0 || seconds > kLatest) return std::nullopt;
+    if (seconds == 0 || seconds > kFrom1904To1970 + kLatestSecond) return std::nullopt;
     const auto unixSeconds =
         static_cast<std::int64_t>(seconds) - static_cast<std::int64_t>(kFrom1904To1970);
     const std::optional<LocalTime> local = ToLocalTime(unixSeconds * 1'000'000'000);
@@ -206,7 +256,8 @@ std::optional<LocalTime> ReadCaptureDate(std::u16string_view path) {
     struct stat st;
     if (!fd.Valid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     try {
-        return ReadWithExiv2("/proc/self/fd/" + std::to_string(fd.Get()));
+        return ReadWithExiv2("/proc/self/fd/" + std::to_string(fd.Get()), fd.Get(),
+                             static_cast<std::uint64_t>(st.st_size));
     } catch (...) {
         // Whatever a damaged file makes the library throw, the file simply
         // has no capture date.

@@ -1,6 +1,5 @@
 #include "engine/capture_date_cache.h"
 
-#include <ctime>
 #include <limits>
 
 #include "engine/capture_date.h"
@@ -8,19 +7,6 @@
 
 namespace morix {
 namespace {
-
-// Seconds from 1970-01-01 00:00 to the wall-clock time t, as if in UTC: a
-// number that orders wall-clock times.
-std::int64_t WallClockSeconds(const LocalTime& t) {
-    std::tm tm{};
-    tm.tm_year = t.year - 1900;
-    tm.tm_mon = t.month - 1;
-    tm.tm_mday = t.day;
-    tm.tm_hour = t.hour;
-    tm.tm_min = t.minute;
-    tm.tm_sec = t.second;
-    return static_cast<std::int64_t>(::timegm(&tm));
-}
 
 // seconds and the nanoseconds of a second as one count of nanoseconds, held
 // at the ends of the range: modified times at its very ends (see
@@ -77,14 +63,14 @@ std::vector<std::optional<FileTime>> TakenSortTimes(const RenameList& list,
     std::vector<std::optional<FileTime>> times(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
         if (taken[r]) {
-            times[r] = Nanoseconds(WallClockSeconds(*taken[r]), 0);
+            times[r] = Nanoseconds(SecondsAsUtc(*taken[r]), 0);
         } else if (facts[r].modified) {
             // The part of a second a file system keeps still orders files
             // modified within one second.
             const FileTime modified = *facts[r].modified;
             const std::int64_t fraction = ((modified % kPerSecond) + kPerSecond) % kPerSecond;
             if (const std::optional<LocalTime> local = ToLocalTime(modified))
-                times[r] = Nanoseconds(WallClockSeconds(*local), fraction);
+                times[r] = Nanoseconds(SecondsAsUtc(*local), fraction);
         }
     }
     return times;

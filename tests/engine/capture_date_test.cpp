@@ -142,6 +142,22 @@ TEST(ReadCaptureDate, FromEveryKindOfFile) {
          At(2020, 1, 1, 9, 0, 0)},
         {"MP4 whose creation time was never set", "unset.mp4",
          [](const std::string& p) { WriteBytes(p, testing::MovieBytes(0, false)); }, std::nullopt},
+        {"MOV whose first atom claims more than the file holds (kept the reader busy for "
+         "minutes)",
+         "long-atom.mov",
+         [](const std::string& p) {
+             std::string bytes = testing::MovieBytes(kNewYear2020Utc, true);
+             bytes.replace(0, 4, "\x31\x00\x00\x14", 4);
+             WriteBytes(p, bytes);
+         },
+         std::nullopt},
+        {"MP4 whose movie header claims more than its movie holds", "long-header.mp4",
+         [](const std::string& p) {
+             std::string bytes = testing::MovieBytes(kNewYear2020Utc, false);
+             bytes.replace(bytes.find("mvhd") - 4, 4, "\x00\x47\x00\x00", 4);
+             WriteBytes(p, bytes);
+         },
+         std::nullopt},
         {"JPEG cut off inside its EXIF block", "truncated.jpg",
          [](const std::string& p) {
              testing::WriteJpeg(p, TakenAt("2003:10:04 03:10:45"), 2000);
@@ -197,6 +213,9 @@ TEST(CaptureDateText, ExifXmpAndQuickTimeForms) {
         {"2003-10-04T03:10", std::nullopt, At(2003, 10, 4, 3, 10, 0)},
         {"2003-10-04T03:10:45.25-05:00", At(2003, 10, 4, 3, 10, 45), At(2003, 10, 4, 3, 10, 45)},
         {"2003-10-04T20:10:45Z", At(2003, 10, 4, 20, 10, 45), At(2003, 10, 5, 5, 10, 45)},
+        // The last day EXIF can write, but in UTC: past what the clock counts.
+        {"9999-12-31T23:59:59Z", At(9999, 12, 31, 23, 59, 59), std::nullopt},
+        {"9999-12-31T23:59:59-01:00", At(9999, 12, 31, 23, 59, 59), At(9999, 12, 31, 23, 59, 59)},
         {"2003-10-04T03:10:45+0100", At(2003, 10, 4, 3, 10, 45), std::nullopt},
         {"2003-10-04T3:10", std::nullopt, std::nullopt},
         {"2003-00-04", std::nullopt, std::nullopt},
