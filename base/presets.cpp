@@ -78,6 +78,7 @@ const PresetField kPresetFields[] = {
     Flag<&RenameOptions::normalizeUnicode>("Normalize"),
     Number<&RenameOptions::sortKey, kSortKeyCount>("SortBy"),
     Flag<&RenameOptions::descending>("Descending"),
+    Number<&RenameOptions::dateSource, kDateSourceCount>("DateSource"),
 };
 
 const PresetField* FieldOf(std::string_view key) {

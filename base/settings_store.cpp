@@ -32,6 +32,7 @@ constexpr const char* kValueNames[kSettingCount] = {
     "AdSupport",
     "UpdateCheckTime",
     "BRRegex",
+    "BRDateSource",
 };
 
 bool InRange(int number) {

@@ -34,7 +34,8 @@ enum SettingNumber : int {
     kSettingAdSupport = 21,
     kSettingUpdateCheckTime = 22,
     kSettingRegex = 23,
-    kSettingCount = 24,
+    kSettingDateSource = 24,
+    kSettingCount = 25,
 };
 
 // The stored name of a setting; nullptr for a number outside 0..kSettingCount - 1.

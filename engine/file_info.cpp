@@ -103,6 +103,17 @@ std::optional<LocalTime> ToLocalTime(FileTime time) {
                      tm.tm_hour,        tm.tm_min,     tm.tm_sec};
 }
 
+std::int64_t SecondsAsUtc(const LocalTime& time) {
+    std::tm tm{};
+    tm.tm_year = time.year - 1900;
+    tm.tm_mon = time.month - 1;
+    tm.tm_mday = time.day;
+    tm.tm_hour = time.hour;
+    tm.tm_min = time.minute;
+    tm.tm_sec = time.second;
+    return static_cast<std::int64_t>(::timegm(&tm));
+}
+
 std::optional<LocalTime> LocalModifiedTime(std::u16string_view path) {
     const std::optional<FileTime> time = ModifiedTime(path);
     if (!time) return std::nullopt;

@@ -67,6 +67,9 @@ std::optional<LocalTime> CurrentLocalTime();
 // Converts a FileTime to local broken-down time.
 std::optional<LocalTime> ToLocalTime(FileTime time);
 
+// Seconds since 1970-01-01 00:00 of a broken-down time read as UTC.
+std::int64_t SecondsAsUtc(const LocalTime& time);
+
 // The full paths of the entries directly inside a folder that are not
 // folders themselves (a link to a folder counts as a folder), in the order the
 // file system lists them. nullopt when the folder cannot be read.

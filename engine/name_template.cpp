@@ -180,6 +180,7 @@ void NameTemplate::AddToken(std::u16string_view body) {
                 const std::size_t width = RunLength(body, i);
                 ops_.push_back(Op{clock ? Step::kClockTime : Step::kFileTime, c, width, 0});
                 (clock ? readsClock_ : readsFileFacts_) = true;
+                readsFileTime_ = readsFileTime_ || !clock;
                 i += width;
                 break;
             }
@@ -224,7 +225,8 @@ void NameTemplate::AddToken(std::u16string_view body) {
 }
 
 void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view path, std::int32_t number,
-                              const FileFacts* facts, const std::optional<LocalTime>* now) const {
+                              const FileFacts* facts, const std::optional<LocalTime>* now,
+                              const LocalTime* givenFileTime) const {
     const std::u16string_view fileName = FileName(path);
     const std::u16string_view extension = Extension(fileName);
     const std::u16string_view stem =
@@ -257,7 +259,9 @@ void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view path, std
             case Step::kFileTime:
                 if (!fileTimeRead) {
                     fileTimeRead = true;
-                    if (facts == nullptr) {
+                    if (givenFileTime != nullptr) {
+                        fileTime = *givenFileTime;
+                    } else if (facts == nullptr) {
                         fileTime = LocalModifiedTime(path);
                     } else if (facts->modified) {
                         fileTime = ToLocalTime(*facts->modified);

@@ -22,13 +22,17 @@ class NameTemplate {
 
     // Appends the new base name (without extension) of the file at path. With
     // facts, the file's size and time come from there instead of the disk;
-    // with now, the current-time fields use it instead of reading the clock.
+    // with now, the current-time fields use it instead of reading the clock;
+    // with fileTime, the file date fields use it instead of the modified time.
     void ExpandInto(std::u16string& out, std::u16string_view path, std::int32_t number,
-                    const FileFacts* facts = nullptr,
-                    const std::optional<LocalTime>* now = nullptr) const;
+                    const FileFacts* facts = nullptr, const std::optional<LocalTime>* now = nullptr,
+                    const LocalTime* fileTime = nullptr) const;
 
     // True when expanding reads the file's size or modified time.
     bool ReadsFileFacts() const { return readsFileFacts_; }
+    // True when expanding reads the file's date (its modified time unless
+    // given another).
+    bool ReadsFileTime() const { return readsFileTime_; }
     // True when expanding reads the clock.
     bool ReadsClock() const { return readsClock_; }
 
@@ -67,6 +71,7 @@ class NameTemplate {
     std::vector<Op> ops_;
     std::u16string text_;
     bool readsFileFacts_ = false;
+    bool readsFileTime_ = false;
     bool readsClock_ = false;
     bool readsParent_ = false;
 };

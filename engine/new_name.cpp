@@ -176,13 +176,14 @@ NewNameComposer::NewNameComposer(const RenameOptions& options)
 
 std::u16string_view NewNameComposer::Compose(std::u16string_view path, std::int32_t number,
                                              const FileFacts* facts,
-                                             const std::optional<LocalTime>* now) {
+                                             const std::optional<LocalTime>* now,
+                                             const LocalTime* fileTime) {
     const std::u16string_view fileName = FileName(path);
     name_.clear();
     if (options_.nameTemplate.empty()) {
         name_.append(RemoveExtension(fileName));
     } else {
-        template_.ExpandInto(name_, path, number, facts, now);
+        template_.ExpandInto(name_, path, number, facts, now, fileTime);
     }
     const std::u16string_view extension =
         options_.changeExtension ? std::u16string_view(options_.newExtension) : Extension(fileName);

@@ -118,10 +118,12 @@ class NewNameComposer {
     // given sequence number, before it is made unique among the names given
     // out so far (see NeedsNumberSuffix); valid until the next call. With
     // facts, the template's size and time fields use them instead of asking
-    // the disk; with now, its current-time fields use it.
+    // the disk; with now, its current-time fields use it; with fileTime, its
+    // file date fields use it instead of the modified time.
     std::u16string_view Compose(std::u16string_view path, std::int32_t number,
                                 const FileFacts* facts = nullptr,
-                                const std::optional<LocalTime>* now = nullptr);
+                                const std::optional<LocalTime>* now = nullptr,
+                                const LocalTime* fileTime = nullptr);
 
   private:
     const RenameOptions& options_;

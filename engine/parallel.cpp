@@ -1,5 +1,6 @@
 #include "engine/parallel.h"
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -30,6 +31,22 @@ void ParallelFor(std::size_t count, const std::function<void(std::size_t, std::s
         threads.emplace_back([&work, begin, end] { work(begin, end); });
     }
     work(0, step);
+    for (std::thread& t : threads)
+        t.join();
+}
+
+void ParallelForEach(std::size_t count, const std::function<void(std::size_t)>& work) {
+    const std::size_t threadCount =
+        std::min<std::size_t>(count, std::max(1u, std::thread::hardware_concurrency()));
+    std::atomic<std::size_t> next{0};
+    const auto run = [&] {
+        for (std::size_t i = next++; i < count; i = next++)
+            work(i);
+    };
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < threadCount; ++t)
+        threads.emplace_back(run);
+    run();
     for (std::thread& t : threads)
         t.join();
 }

@@ -16,6 +16,11 @@ std::size_t ParallelSliceLength(std::size_t count);
 // and returns when all are done. Never calls work with an empty slice.
 void ParallelFor(std::size_t count, const std::function<void(std::size_t, std::size_t)>& work);
 
+// Runs work(i) for every i in [0, count), on as many threads as there are
+// cores, each taking the next i as soon as it is free. For items that each
+// take long and unevenly, such as reading the headers of files.
+void ParallelForEach(std::size_t count, const std::function<void(std::size_t)>& work);
+
 // Sorts [first, last) by less: each slice on its own thread, then merged.
 template <typename Iterator, typename Less>
 void ParallelSort(Iterator first, Iterator last, const Less& less) {

@@ -21,19 +21,27 @@ std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,
 }
 
 NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
-                         const RenameOptions& options, NameRegistry& registry) {
+                         const RenameOptions& options, NameRegistry& registry,
+                         CaptureDateCache* dates) {
     NameList names;
-    ComputeNewNames(list, rows, options, registry, names);
+    ComputeNewNames(list, rows, options, registry, names, dates);
     return names;
 }
 
 void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
-                     const RenameOptions& options, NameRegistry& registry, NameList& names) {
+                     const RenameOptions& options, NameRegistry& registry, NameList& names,
+                     CaptureDateCache* dates) {
     const NewNameComposer composer(options);
     // Read every file the template asks about once, up front: the queries
     // dominate such a pass and run in parallel.
     std::vector<FileFacts> facts;
     if (composer.Template().ReadsFileFacts()) facts = ReadAllFileFacts(list, rows);
+    // A file without a capture date falls back to its modified time.
+    std::vector<std::optional<LocalTime>> taken;
+    if (options.dateSource == DateSource::kTaken && composer.Template().ReadsFileTime()) {
+        CaptureDateCache passOnly;
+        taken = (dates != nullptr ? *dates : passOnly).DatesOf(list, rows, facts);
+    }
     // One reading of the clock for the whole pass: every row of it gets the
     // same current date and time.
     std::optional<LocalTime> now;
@@ -81,9 +89,11 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
                 PrefetchAhead(list, rows, r);
                 if (regexStops.load(std::memory_order_relaxed) >= kRegexStopsPerPass)
                     slice.composer.GiveUpRegex();
+                const LocalTime* fileTime =
+                    taken.empty() || !taken[r] ? nullptr : &taken[r].value();
                 const std::u16string_view name =
                     slice.composer.Compose(list.ItemAt(rows[r]).path, numberOf(r),
-                                           facts.empty() ? nullptr : &facts[r], &now);
+                                           facts.empty() ? nullptr : &facts[r], &now, fileTime);
                 if (slice.composer.RegexStopped()) {
                     slice.regexStopped.push_back(r);
                     regexStops.fetch_add(1, std::memory_order_relaxed);

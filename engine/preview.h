@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/capture_date_cache.h"
 #include "engine/file_info.h"
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
@@ -18,13 +19,17 @@ namespace morix {
 // rows holds item indexes; the result is parallel to rows. Row r receives the
 // number startNumber + r * increment, wrapping as 32-bit signed arithmetic.
 // When the template reads file sizes or times, each file is queried once,
-// the queries spread over the processor's cores.
+// the queries spread over the processor's cores. When its dates are the
+// dates taken, capture dates come from dates, which keeps them for later
+// passes (without it they are read for this pass alone).
 NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
-                         const RenameOptions& options, NameRegistry& registry);
+                         const RenameOptions& options, NameRegistry& registry,
+                         CaptureDateCache* dates = nullptr);
 // The same into names, whose memory is reused: a window that computes a pass
 // per keystroke keeps one list rather than taking fresh memory every time.
 void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
-                     const RenameOptions& options, NameRegistry& registry, NameList& names);
+                     const RenameOptions& options, NameRegistry& registry, NameList& names,
+                     CaptureDateCache* dates = nullptr);
 
 // For loops over rows that read each item's path: sorted rows visit the
 // items in no particular memory order, so this fetches the items and paths

@@ -26,6 +26,15 @@ enum class SortKey : int {
 };
 inline constexpr int kSortKeyCount = 4;
 
+// Which date the file date fields of the template and the sort by time read:
+// the last modification, or when the photo or video was taken (its capture
+// date, else its last modification).
+enum class DateSource : int {
+    kModified = 0,
+    kTaken = 1,
+};
+inline constexpr int kDateSourceCount = 2;
+
 struct RenameOptions {
     std::u16string nameTemplate;  // empty: keep the current base name
     std::u16string newExtension;  // without dot; used only with changeExtension
@@ -41,6 +50,7 @@ struct RenameOptions {
     bool regex = false;  // findText is a regular expression, replaceText may name its groups
     bool normalizeUnicode = true;
     bool descending = false;
+    DateSource dateSource = DateSource::kModified;
 
     friend bool operator==(const RenameOptions&, const RenameOptions&) = default;
 };

@@ -24,8 +24,9 @@ namespace morix {
 
 std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
                                        const RenameOptions& options, NameRegistry& registry,
-                                       std::vector<std::size_t>* regexStopped) {
-    const auto names = ComputeNewNames(list, rows, options, registry);
+                                       std::vector<std::size_t>* regexStopped,
+                                       CaptureDateCache* dates) {
+    const auto names = ComputeNewNames(list, rows, options, registry, dates);
     if (regexStopped != nullptr) *regexStopped = names.RegexStoppedRows();
     std::vector<RenameJob> jobs;
     jobs.reserve(rows.size());

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/capture_date_cache.h"
 #include "engine/file_system.h"
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
@@ -30,10 +31,12 @@ struct RenameJob {
 // One job per row in display order, the new names computed exactly as the
 // preview computes them (the registry is cleared first). regexStopped, when
 // given, receives the rows whose regular expression a limit stopped: their
-// names lack the replacement, and such jobs must not run.
+// names lack the replacement, and such jobs must not run. dates keeps the
+// capture dates that the names read, as ComputeNewNames does.
 std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
                                        const RenameOptions& options, NameRegistry& registry,
-                                       std::vector<std::size_t>* regexStopped = nullptr);
+                                       std::vector<std::size_t>* regexStopped = nullptr,
+                                       CaptureDateCache* dates = nullptr);
 
 // The counters of a run: written by the worker, read by whoever shows the
 // progress. Position and maximum follow the progress interface of the

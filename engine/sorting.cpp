@@ -155,7 +155,7 @@ int CompareItems(SortKey key, bool descending, const RenameItem& a, const Rename
 }
 
 void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey key,
-              bool descending) {
+              bool descending, DateSource source, CaptureDateCache* dates) {
     // Everything a comparison needs is read once up front, in parallel;
     // comparisons then touch only memory. The rows are ordered by the key
     // first, and only runs that tie on it need the costlier name order.
@@ -164,6 +164,17 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
     std::vector<FileFacts> facts;
     if (key == SortKey::kModifiedTime || key == SortKey::kSize)
         facts = ReadAllFileFacts(list, rows);
+    std::vector<std::optional<FileTime>> times;
+    if (key == SortKey::kModifiedTime) {
+        if (source == DateSource::kTaken) {
+            CaptureDateCache sortOnly;
+            times = TakenSortTimes(list, rows, facts, dates != nullptr ? *dates : sortOnly);
+        } else {
+            times.reserve(count);
+            for (const FileFacts& f : facts)
+                times.push_back(f.modified);
+        }
+    }
     const auto fileName = [&](std::uint32_t position) {
         return FileName(list.ItemAt(rows[position]).path);
     };
@@ -174,7 +185,7 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
             case SortKey::kExtension:
                 return CompareExact(Extension(fileName(a)), Extension(fileName(b)));
             case SortKey::kModifiedTime:
-                return CompareTimes(facts[a].modified, facts[b].modified);
+                return CompareTimes(times[a], times[b]);
             case SortKey::kSize:
                 return CompareValues(facts[a].size, facts[b].size);
         }

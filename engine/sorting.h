@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/capture_date_cache.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
 
@@ -21,7 +22,11 @@ int CompareItems(SortKey key, bool descending, const RenameItem& a, const Rename
 
 // Sorts rows (indexes into list) into the order CompareItems defines. Each
 // file is read once at the start of the sort rather than on every comparison.
+// With the date taken as date source, the time key orders the rows by
+// TakenSortTimes instead of the modified times, capture dates coming from
+// dates (read for this sort alone without it).
 void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey key,
-              bool descending);
+              bool descending, DateSource source = DateSource::kModified,
+              CaptureDateCache* dates = nullptr);
 
 }  // namespace morix

@@ -4,7 +4,8 @@
 // Input, one field a line:
 //   flags      0-7 case mode; x change the extension; c case-sensitive find;
 //              r find is a regular expression; u no NFC; d descending; N E T S sort by name,
-//              extension, time, size; K keep the order; @<int> start number; +<int> increment
+//              extension, time, size; K keep the order; @<int> start number; +<int> increment;
+//              W also by the date taken
 //   template
 //   find
 //   replace
@@ -116,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     RenameOptions options;
     bool keepOrder = false;
+    bool alsoTaken = false;
     const std::string_view flags = line(0);
     for (std::size_t i = 0; i < flags.size();) {
         const char c = flags[i++];
@@ -129,6 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (c == 'E') options.sortKey = SortKey::kExtension;
         if (c == 'T') options.sortKey = SortKey::kModifiedTime;
         if (c == 'S') options.sortKey = SortKey::kSize;
+        if (c == 'W') alsoTaken = true;
         if (c == 'K') keepOrder = true;
         if (c == '@') ParseInt(flags, i, options.startNumber);
         if (c == '+') ParseInt(flags, i, options.increment);
@@ -218,6 +221,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The clock moves between calls; the rest must agree exactly.
     if (options.nameTemplate.find(u'T') != std::u16string::npos) return 0;
+
+    // No file here holds a capture date: by the date taken, every one falls
+    // back to its modified time, in the same order and the same names.
+    if (alsoTaken) {
+        RenameOptions taken = options;
+        taken.dateSource = DateSource::kTaken;
+        CaptureDateCache dates;
+        std::vector<std::uint32_t> takenRows = IdentityRows(count);
+        if (!keepOrder) {
+            SortRows(list, takenRows, taken.sortKey, taken.descending, taken.dateSource, &dates);
+        }
+        Check(takenRows == rows, "without capture dates the date taken sorts as the modified time");
+        NameRegistry takenRegistry;
+        const NameList takenNames = ComputeNewNames(list, rows, taken, takenRegistry, &dates);
+        for (std::size_t r = 0; r < count; ++r) {
+            Check(takenNames[r] == names[r],
+                  "without capture dates the date taken names as the modified time");
+        }
+    }
 
     // Row by row through the disk queries, as a caller without the facts
     // read up front would do: the same names.

@@ -182,6 +182,22 @@ Press the [OK] button to check for new versions.</source>
         <translation>유니코드 정규화(Mac 파일명)</translation>
     </message>
     <message>
+        <source>Date source:</source>
+        <translation>날짜 기준:</translation>
+    </message>
+    <message>
+        <source>File modified date</source>
+        <translation>파일 수정 날짜</translation>
+    </message>
+    <message>
+        <source>Date taken (photos, videos)</source>
+        <translation>찍은 날짜(사진, 동영상)</translation>
+    </message>
+    <message>
+        <source>The date of the date fields and of the sort by time. A file without a date taken uses its modified date.</source>
+        <translation>날짜 필드와 시간순 정렬에 쓰는 날짜입니다. 찍은 날짜가 없는 파일은 수정 날짜를 씁니다.</translation>
+    </message>
+    <message>
         <source>Modified Time</source>
         <translation>파일 수정 날짜</translation>
     </message>
@@ -356,6 +372,10 @@ Press the [OK] button to check for new versions.</source>
     <message>
         <source>New Name</source>
         <translation>새 이름</translation>
+    </message>
+    <message>
+        <source>no capture date: modified time used</source>
+        <translation>찍은 날짜 없음: 수정 시각을 사용함</translation>
     </message>
     <message>
         <source>Location</source>

@@ -51,6 +51,15 @@ constexpr SortName kSortNames[] = {
     {"size", SortKey::kSize},
 };
 
+struct DateSourceName {
+    std::string_view name;
+    DateSource source;
+};
+constexpr DateSourceName kDateSourceNames[] = {
+    {"modified", DateSource::kModified},
+    {"taken", DateSource::kTaken},
+};
+
 // Joins pieces of a message (GCC 12 warns falsely on chains of string "+").
 std::string Concat(std::initializer_list<std::string_view> pieces) {
     std::string out;
@@ -61,8 +70,10 @@ std::string Concat(std::initializer_list<std::string_view> pieces) {
 
 // The options that take a value; "t" and "d" also in their short forms.
 bool IsValueOption(std::string_view name) {
-    constexpr std::string_view kNames[] = {"template", "t",    "find", "replace", "ext", "start",
-                                           "step",     "case", "sort", "dir",     "d",   "preset"};
+    constexpr std::string_view kNames[] = {"template", "t",           "find", "replace",
+                                           "ext",      "start",       "step", "case",
+                                           "sort",     "date-source", "dir",  "d",
+                                           "preset"};
     return std::find(std::begin(kNames), std::end(kNames), name) != std::end(kNames);
 }
 
@@ -213,6 +224,16 @@ class Parser {
         Fail(Concat({"option '--sort' takes name, ext, mtime, size or none, not '", text, "'"}));
     }
 
+    void DateSourceOption(std::string_view text) {
+        for (const DateSourceName& d : kDateSourceNames) {
+            if (d.name == text) {
+                result_.options.dateSource = d.source;
+                return;
+            }
+        }
+        Fail(Concat({"option '--date-source' takes modified or taken, not '", text, "'"}));
+    }
+
     // Handles an option that takes a value; false when name takes none.
     bool ValueOption(std::string_view name, std::string_view shown,
                      std::optional<std::string_view> attached) {
@@ -244,6 +265,8 @@ class Parser {
             Sort(*value);
         } else if (name == "preset") {
             result_.presetName = DecodeFileName(*value);
+        } else if (name == "date-source") {
+            DateSourceOption(*value);
         } else {
             result_.sources.push_back(Source{Absolute(*value, cwd_), true});
         }
@@ -349,7 +372,7 @@ bool CheckSources(const CommandLine& commandLine, std::FILE* err) {
 }
 
 std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list,
-                                       std::FILE* err) {
+                                       CaptureDateCache& dates, std::FILE* err) {
     for (const Source& source : commandLine.sources) {
         if (!source.isFolder) {
             list.AddItem(source.path);
@@ -367,7 +390,8 @@ std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameLis
     }
     std::vector<std::uint32_t> rows = IdentityRows(list.Count());
     if (!commandLine.keepOrder) {
-        SortRows(list, rows, commandLine.options.sortKey, commandLine.options.descending);
+        SortRows(list, rows, commandLine.options.sortKey, commandLine.options.descending,
+                 commandLine.options.dateSource, &dates);
     }
     return rows;
 }
@@ -426,6 +450,9 @@ void PrintUsage(std::FILE* out) {
         "      --no-normalize    do not bring names to Unicode NFC\n"
         "      --sort KEY        name, ext, mtime, size, or none to keep the order given\n"
         "      --descending      reverse the sort order\n"
+        "      --date-source SRC modified, or taken: the date a photo or video was\n"
+        "                        taken, else the modified time, for the date fields\n"
+        "                        and the sort by time (default modified)\n"
         "      --preset NAME     start from the options of the saved preset NAME; the\n"
         "                        other options override it\n"
         "  -d, --dir FOLDER      add the files directly inside FOLDER\n"

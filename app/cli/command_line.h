@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "engine/capture_date_cache.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
 
@@ -62,9 +63,10 @@ bool CheckSources(const CommandLine& commandLine, std::FILE* err);
 
 // Adds the sources to list in command-line order and returns the rows in
 // display order: sorted by the sort key unless --sort none was given. A
-// folder that cannot be read adds nothing and is reported on err.
+// folder that cannot be read adds nothing and is reported on err. Capture
+// dates read for the sort stay in dates, for the names.
 std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list,
-                                       std::FILE* err = stderr);
+                                       CaptureDateCache& dates, std::FILE* err = stderr);
 
 // Names on err the files of the rows whose regular expression a limit
 // stopped (their names lack the replacement), a few of them and the count.

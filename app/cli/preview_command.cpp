@@ -41,9 +41,10 @@ bool NameProblemRows(const RenameList& list, std::span<const std::uint32_t> rows
 
 int RunPreview(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     RenameList list;
-    const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
+    CaptureDateCache dates;
+    const std::vector<std::uint32_t> rows = CollectRows(commandLine, list, dates);
     NameRegistry registry;
-    const NameList names = ComputeNewNames(list, rows, commandLine.options, registry);
+    const NameList names = ComputeNewNames(list, rows, commandLine.options, registry, &dates);
     std::vector<RowCheck> checks;
     bool problems = false;
     if (commandLine.check || commandLine.verbose) {

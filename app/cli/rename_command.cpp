@@ -114,10 +114,11 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     {
         // The list and its names go before the run needs memory of its own.
         RenameList list;
-        const std::vector<std::uint32_t> rows = CollectRows(commandLine, list);
+        CaptureDateCache dates;
+        const std::vector<std::uint32_t> rows = CollectRows(commandLine, list, dates);
         NameRegistry registry;
         std::vector<std::size_t> regexStopped;
-        jobs = BuildRenameJobs(list, rows, commandLine.options, registry, &regexStopped);
+        jobs = BuildRenameJobs(list, rows, commandLine.options, registry, &regexStopped, &dates);
         if (!regexStopped.empty()) {
             ReportRegexStopped(list, rows, regexStopped, err);
             return kRenameBadSource;

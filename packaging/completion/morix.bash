@@ -14,6 +14,9 @@ _morix() {
         --sort)
             COMPREPLY=($(compgen -W 'name ext mtime size none' -- "$cur"))
             return ;;
+        --date-source)
+            COMPREPLY=($(compgen -W 'modified taken' -- "$cur"))
+            return ;;
         -d | --dir)
             _filedir -d
             return ;;
@@ -32,7 +35,8 @@ _morix() {
     if [[ $cur == -* ]]; then
         local options='--preview --rename --recover --install --uninstall --exit --version
             --help -h -t --template --start --step --ext --case --find --replace
-            --case-sensitive --regex --no-normalize --sort --descending --preset -d --dir -0 --null
+            --case-sensitive --regex --no-normalize --sort --descending --date-source --preset
+            -d --dir -0 --null
             --check --verbose --'
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace

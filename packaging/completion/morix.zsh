@@ -24,6 +24,7 @@ _arguments -s -S \
   '--no-normalize[do not bring names to Unicode NFC]' \
   '--sort=[sort key]:key:(name ext mtime size none)' \
   '--descending[reverse the sort]' \
+  '--date-source=[the date of the date fields and the time sort]:source:(modified taken)' \
   '--preset=[start from a saved preset]:preset name:' \
   '*'{-d+,--dir=}'[add the files directly inside a folder]:folder:_files -/' \
   '(-0 --null)'{-0,--null}'[end fields with NUL]' \

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/media_samples.h"
 #include "support/run_process.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace morix {
@@ -109,6 +111,7 @@ TEST(PreviewCli, BadCommandLinesExitWithTwoAndOneLine) {
         {{"--start", "12abc", "/x"}, "12abc"}, {{"--case", "title", "/x"}, "--case"},
         {{"--sort", "date", "/x"}, "--sort"},  {{"-t", "x"}, "PATH"},
         {{"--check=1", "/x"}, "--check"},      {{"/x", ""}, "empty PATH"},
+        {{"--date-source", "x", "/x"}, "'x'"}, {{"/x", "--date-source"}, "value"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = Preview(c.args);
@@ -189,6 +192,35 @@ TEST(PreviewCli, AcceptsEmptyExtensionAndNumericCaseModes) {
     const ProcessResult r = Preview({"--ext=", "--dir", dir.bytes(), "--case", "7"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "a.doc\tA\t" + dir.bytes() + "\na.txt\tA_2\t" + dir.bytes() + "\n");
+}
+
+// Photos and a clip named and ordered by when they were taken; a file
+// without a capture date takes its modified time, as every file does by
+// default.
+TEST(PreviewCli, DateTakenNamesAndSortsPhotosAndVideos) {
+    const testing::ScopedEnv zone("TZ", "KST-9");
+    TempDir dir;
+    testing::WriteJpeg(dir.Path("DSC1.JPG"), testing::TakenAt("2021:06:01 12:00:00"));
+    testing::WriteBytes(dir.Path("MOV1.MP4"), testing::MovieBytes(3'705'523'200u, false));
+    testing::WriteBytes(dir.Path("notes.txt"), "no date inside\n");
+    for (const char* name : {"DSC1.JPG", "MOV1.MP4", "notes.txt"})
+        TempDir::SetModified(dir.Path(name), 1'600'000'000);  // 2020-09-13 21:26:40 here
+
+    const std::string d = dir.bytes();
+    const ProcessResult taken = Preview(
+        {"--date-source", "taken", "--sort", "mtime", "-t", "<YYYY-MM-DD_HHmmss>", "-d", d});
+    ASSERT_EQ(taken.exitCode, 0) << taken.err;
+    // The clip: 2021-06-03 00:00:00 UTC.
+    EXPECT_EQ(taken.out, "notes.txt\t2020-09-13_212640.txt\t" + d + "\n" +
+                             "DSC1.JPG\t2021-06-01_120000.JPG\t" + d + "\n" +
+                             "MOV1.MP4\t2021-06-03_090000.MP4\t" + d + "\n");
+
+    const ProcessResult modified = Preview({"--sort", "mtime", "-t", "<YYYY-MM-DD>", "-d", d});
+    EXPECT_EQ(modified.out, "DSC1.JPG\t2020-09-13.JPG\t" + d + "\n" + "MOV1.MP4\t2020-09-13.MP4\t" +
+                                d + "\n" + "notes.txt\t2020-09-13.txt\t" + d + "\n");
+    EXPECT_EQ(
+        Preview({"--date-source=modified", "--sort", "mtime", "-t", "<YYYY-MM-DD>", "-d", d}).out,
+        modified.out);
 }
 
 }  // namespace

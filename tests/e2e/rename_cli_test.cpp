@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "support/media_samples.h"
 #include "support/run_process.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace morix {
@@ -60,6 +62,27 @@ TEST(RenameCli, RenamesEveryFileAndSwapsNamesItNeedsItself) {
     const std::string& d = dir.bytes();
     EXPECT_EQ(r.out, d + "/notes.md -> " + d + "/1.md\n" + d + "/3.txt -> " + d + "/2.txt\n" + d +
                          "/2.txt -> " + d + "/3.txt\n" + d + "/1.txt -> " + d + "/4.txt\n");
+}
+
+TEST(RenameCli, DateTakenNamesTheFilesAsThePreviewShows) {
+    const testing::ScopedEnv zone("TZ", "KST-9");
+    TempDir dir;
+    testing::WriteJpeg(dir.Path("IMG_1.JPG"), testing::TakenAt("2015:03:04 05:06:07"));
+    dir.MakeFile("IMG_2.JPG", 10);
+    TempDir::SetModified(dir.Path("IMG_2.JPG"), 1'600'000'000);  // 2020-09-13 here
+    const std::vector<std::string> options = {"--date-source", "taken", "-t",
+                                              "<YYYYMMDD>_#",  "-d",    dir.bytes()};
+    std::vector<std::string> preview = {MORIX_BINARY, "--preview"};
+    preview.insert(preview.end(), options.begin(), options.end());
+    const ProcessResult shown = RunProcess(preview);
+    EXPECT_EQ(shown.out, "IMG_1.JPG\t20150304_1.JPG\t" + dir.bytes() +
+                             "\nIMG_2.JPG\t20200913_2.JPG\t" + dir.bytes() + "\n");
+    const ProcessResult r = Rename(options);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const Listing after = ReadListing(dir);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_EQ(after.count("20150304_1.JPG"), 1u);
+    EXPECT_EQ(after.at("20200913_2.JPG"), "xxxxxxxxxx");
 }
 
 TEST(RenameCli, UnchangedNamesSucceedWithoutOutput) {

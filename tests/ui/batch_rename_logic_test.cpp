@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/media_samples.h"
 #include "support/temp_dir.h"
 
 namespace morix::ui {
@@ -210,6 +211,49 @@ TEST(BatchRenameLogic, GatherOptionsStopsAtABadNumber) {
     in.increment = 99999999;
     EXPECT_EQ(logic.GatherOptions(in), BadField::kNone);
     EXPECT_EQ(logic.Options().nameTemplate, u"new");
+}
+
+// The date taken is read once, sorts the rows and names them; the rows whose
+// file has none are known, for the window to tell them apart.
+TEST(BatchRenameLogic, DateTakenSortsNamesAndTellsFallenBackRowsApart) {
+    TempDir dir;
+    testing::WriteJpeg(dir.Path("a.jpg"), testing::TakenAt("2003:10:04 03:10:45"));
+    testing::WriteJpeg(dir.Path("b.jpg"), testing::TakenAt("1999:01:02 03:04:05"));
+    dir.MakeFile("c.jpg", 5);
+    BatchRenameLogic logic;
+    OptionInputs in;
+    in.startNumber = 1;
+    in.increment = 1;
+    in.nameTemplate = u"<YYYY>";
+    in.sortKey = static_cast<int>(SortKey::kModifiedTime);
+    in.dateSource = static_cast<int>(DateSource::kTaken);
+    ASSERT_EQ(logic.GatherOptions(in), BadField::kNone);
+    logic.AddFolder(dir.u16());
+    logic.FinishAdding(0, BatchRenameLogic::SortAfterAdd::kAlways);
+    logic.RefreshPreview();
+    EXPECT_EQ(logic.NewNameAt(0), u"1999.jpg");
+    EXPECT_EQ(logic.NewNameAt(1), u"2003.jpg");
+    EXPECT_FALSE(logic.DateFellBack(0));
+    EXPECT_FALSE(logic.DateFellBack(1));
+    EXPECT_TRUE(logic.DateFellBack(2));  // c.jpg, modified just now
+    EXPECT_FALSE(logic.DateFellBack(3));
+
+    // Names without file dates, or from the modified times, fall back nowhere.
+    in.nameTemplate = u"<N>";
+    logic.GatherOptions(in);
+    logic.RefreshPreview();
+    EXPECT_FALSE(logic.DateFellBack(2));
+    in.nameTemplate = u"<YYYY>";
+    in.dateSource = static_cast<int>(DateSource::kModified);
+    logic.GatherOptions(in);
+    logic.RefreshPreview();
+    EXPECT_FALSE(logic.DateFellBack(2));
+    EXPECT_NE(logic.NewNameAt(0), u"1999.jpg");
+
+    const std::u16string first = logic.List().ItemAt(0).path;
+    EXPECT_EQ(logic.Dates().HasCaptureDate(first), true);
+    logic.Restart();
+    EXPECT_EQ(logic.Dates().HasCaptureDate(first), std::nullopt);
 }
 
 TEST(BatchRenameLogic, TemplateTokens) {

@@ -31,6 +31,7 @@ TEST(OptionSettings, DefaultsWhenNothingIsStored) {
     EXPECT_EQ(o.caseMode, CaseMode::kNoChange);
     EXPECT_EQ(o.sortKey, SortKey::kName);
     EXPECT_FALSE(o.regex);
+    EXPECT_EQ(o.dateSource, DateSource::kModified);
     EXPECT_EQ(LoadHistory(*store), (std::vector<std::u16string>{u"<N>"}));
 }
 
@@ -50,6 +51,7 @@ TEST(OptionSettings, SavedOptionsComeBackInTheNextRun) {
     o.normalizeUnicode = false;
     o.sortKey = SortKey::kSize;
     o.descending = true;
+    o.dateSource = DateSource::kTaken;
     SaveSettings(*OpenStore(dir), o, {u"<N>", u"IMG_###", u"", u"old_#"});
 
     auto store = OpenStore(dir);
@@ -66,6 +68,7 @@ TEST(OptionSettings, SavedOptionsComeBackInTheNextRun) {
     EXPECT_FALSE(back.normalizeUnicode);
     EXPECT_EQ(back.sortKey, SortKey::kSize);
     EXPECT_TRUE(back.descending);
+    EXPECT_EQ(back.dateSource, DateSource::kTaken);
     // The template first; empty entries and the template's twin left out.
     EXPECT_EQ(LoadHistory(*store), (std::vector<std::u16string>{u"IMG_###", u"<N>", u"old_#"}));
 }
@@ -90,10 +93,12 @@ TEST(OptionSettings, OutOfRangeStoredListsFallBack) {
         auto store = OpenStore(dir);
         store->SetDword(kSettingCase, 42, 0);
         store->SetDword(kSettingSortBy, 9, 0);
+        store->SetDword(kSettingDateSource, 2, 0);
     }
     const RenameOptions o = LoadOptions(*OpenStore(dir));
     EXPECT_EQ(o.caseMode, CaseMode::kNoChange);
     EXPECT_EQ(o.sortKey, SortKey::kName);
+    EXPECT_EQ(o.dateSource, DateSource::kModified);
 }
 
 }  // namespace

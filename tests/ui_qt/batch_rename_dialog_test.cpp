@@ -27,6 +27,8 @@
 #include "engine/text.h"
 #include "support/loopback_http_server.h"
 #include "support/modal_answers.h"
+#include "support/media_samples.h"
+#include "support/run_process.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "ui/qt/batch_rename_dialog.h"
@@ -588,6 +590,70 @@ class BatchRenameDialogTest : public QObject {
         dialog.resize(start);
         QTRY_COMPARE(dialog.PreviewList()->geometry(), list);
         QCOMPARE(dialog.RenameButton()->geometry(), rename);
+    }
+
+    // The names the window shows with the dates taken are those of
+    // --preview; files without one are marked; the choice is kept.
+    void dateTakenMatchesThePreviewCommandAndIsKept() {
+        const ScopedEnv zone("TZ", "KST-9");
+        ::tzset();
+        TempDir dir;
+        const TempDir config;
+        const std::string file = config.Path("settings.conf");
+        morix::testing::WriteJpeg(dir.Path("DSC_0001.JPG"),
+                                  morix::testing::TakenAt("2019:05:06 07:08:10"));
+        morix::testing::WriteJpeg(dir.Path("DSC_0002.JPG"),
+                                  morix::testing::TakenAt("2019:05:06 07:08:09"));
+        morix::testing::WriteBytes(dir.Path("clip.mp4"),
+                                   morix::testing::MovieBytes(3'640'000'000u, false));
+        dir.MakeFile("scan.jpg", 10);
+        const QString nameTemplate = "<YYYY-MM-DD HH.mm.ss>";
+        {
+            morix::SettingsStore settings(std::make_unique<morix::FileSettingsBackend>(file));
+            CBatchRenameDlg dialog(&settings);
+            dialog.SetNetworkProbe([] { return false; });
+            QCOMPARE(dialog.DateSourceCombo()->currentIndex(), 0);
+            dialog.show();
+            dialog.DateSourceCombo()->setCurrentIndex(1);
+            dialog.TemplateCombo()->setEditText(nameTemplate);
+            dialog.AddFolder(dir.u16());
+            dialog.PreviewNow();
+
+            const morix::testing::ProcessResult preview =
+                morix::testing::RunProcess({MORIX_BINARY, "--preview", "--date-source", "taken",
+                                            "-t", nameTemplate.toStdString(), "-d", dir.bytes()});
+            QCOMPARE(preview.exitCode, 0);
+            QString shown;
+            for (int row = 0; row < 4; ++row) {
+                shown += Cell(dialog, row, 0) + '\t' + Cell(dialog, row, 1) + '\t' +
+                         Cell(dialog, row, 2) + '\n';
+            }
+            QCOMPARE(shown, QString::fromStdString(preview.out));
+            QCOMPARE(Cell(dialog, 0, 1), QString("2019-05-07 00.06.40.mp4"));  // clip.mp4
+            QCOMPARE(Cell(dialog, 1, 1), QString("2019-05-06 07.08.10.JPG"));
+
+            const auto tip = [&](int row) {
+                return dialog.PreviewList()
+                    ->model()
+                    ->index(row, 1)
+                    .data(Qt::ToolTipRole)
+                    .toString();
+            };
+            QCOMPARE(Cell(dialog, 3, 0), QString("scan.jpg"));
+            QCOMPARE(tip(3), Cell(dialog, 3, 1) + "\nno capture date: modified time used");
+            QCOMPARE(tip(0), Cell(dialog, 0, 1));
+
+            AnswerNextDialog("Yes");
+            AnswerNextDialogLater("Quit");
+            dialog.OnRename();
+            QVERIFY(QFile::exists(QString::fromStdString(dir.Path("2019-05-06 07.08.09.JPG"))));
+        }
+        morix::SettingsStore reread(std::make_unique<morix::FileSettingsBackend>(file));
+        QCOMPARE(reread.GetDword(morix::kSettingDateSource, 0), 1u);
+        CBatchRenameDlg again(&reread);
+        again.SetNetworkProbe([] { return false; });
+        QCOMPARE(again.DateSourceCombo()->currentIndex(), 1);
+        QCOMPARE(again.DateSourceCombo()->currentText(), QString("Date taken (photos, videos)"));
     }
 
     void escapeQuitsWithoutSaving() {

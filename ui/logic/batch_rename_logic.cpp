@@ -34,6 +34,7 @@ BadField BatchRenameLogic::GatherOptions(const OptionInputs& in) {
     options_.templatePick = in.templatePick;
     options_.caseMode = static_cast<CaseMode>(in.caseMode);
     options_.sortKey = static_cast<SortKey>(in.sortKey);
+    options_.dateSource = static_cast<DateSource>(in.dateSource);
     // A number that fails the check is still kept: the preview goes on with
     // the value as it stands while the user is told about the field.
     const auto readNumber = [](std::optional<std::int32_t> value, std::int32_t& field) {
@@ -64,7 +65,9 @@ std::optional<RegexError> BatchRenameLogic::RegexProblem() const {
 
 void BatchRenameLogic::RefreshPreview() {
     ++previewPasses_;
-    ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_);
+    ComputeNewNames(list_, rows_.Rows(), options_, registry_, names_, &dates_);
+    namesUseDatesTaken_ = options_.dateSource == DateSource::kTaken &&
+                          NameTemplate(options_.nameTemplate).ReadsFileTime();
     checks_ = CheckPreviewRows(fs_, list_, rows_.Rows(), names_, &listings_);
     counts_ = CountStates(checks_);
 }
@@ -77,9 +80,14 @@ std::vector<std::size_t> BatchRenameLogic::ProblemRows(std::size_t max) const {
     return rows;
 }
 
+bool BatchRenameLogic::DateFellBack(std::size_t row) const {
+    if (!namesUseDatesTaken_ || row >= rows_.Count()) return false;
+    return dates_.HasCaptureDate(list_.ItemAt(rows_.ItemAt(row)).path) == false;
+}
+
 void BatchRenameLogic::SortList() {
     std::vector<std::uint32_t> rows = rows_.Rows();
-    SortRows(list_, rows, options_.sortKey, options_.descending);
+    SortRows(list_, rows, options_.sortKey, options_.descending, options_.dateSource, &dates_);
     rows_.Reorder(std::move(rows));
 }
 
@@ -95,6 +103,7 @@ std::u16string BatchRenameLogic::ClipboardText() const {
 void BatchRenameLogic::Restart() {
     rows_.Clear();
     list_.Clear();
+    dates_.Clear();
     RefreshPreview();
 }
 

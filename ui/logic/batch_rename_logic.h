@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/capture_date_cache.h"
 #include "engine/new_name.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
@@ -21,6 +22,7 @@ struct OptionInputs {
     int templatePick = 0;
     int caseMode = 0;
     int sortKey = 0;
+    int dateSource = 0;
     // The number fields' values; none when a field holds no number.
     std::optional<std::int32_t> startNumber;
     std::optional<std::int32_t> increment;
@@ -49,6 +51,8 @@ class BatchRenameLogic {
     RenameOptions& Options() { return options_; }
     const RenameOptions& Options() const { return options_; }
     NameRegistry& Registry() { return registry_; }
+    // The capture dates read so far, kept for the next passes.
+    CaptureDateCache& Dates() { return dates_; }
 
     // The new name shown in a row (empty before the first preview).
     std::u16string_view NewNameAt(std::size_t row) const {
@@ -72,6 +76,10 @@ class BatchRenameLogic {
     // With the regex option: why the find text or the replacement cannot be
     // used, if so. Nothing is renamed then.
     std::optional<RegexError> RegexProblem() const;
+    // Whether the new name of row took its date from the file's modified
+    // time because the file has no capture date, when names are made with
+    // the dates taken.
+    bool DateFellBack(std::size_t row) const;
 
     // Appends path as an item and a selected row at the end; false when the
     // list holds it already.
@@ -130,6 +138,8 @@ class BatchRenameLogic {
     FolderListings listings_;  // kept from pass to pass while nothing changes
     std::vector<RowCheck> checks_;
     RowCounts counts_;
+    CaptureDateCache dates_;
+    bool namesUseDatesTaken_ = false;  // in the last preview pass
 };
 
 }  // namespace morix::ui

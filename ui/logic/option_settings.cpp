@@ -29,6 +29,7 @@ RenameOptions LoadOptions(SettingsStore& store) {
     o.normalizeUnicode = store.GetDword(kSettingNormalize, 1) != 0;
     o.sortKey = static_cast<SortKey>(store.GetDword(kSettingSortBy, 0));
     o.descending = store.GetDword(kSettingSortDirection, 0) != 0;
+    o.dateSource = static_cast<DateSource>(store.GetDword(kSettingDateSource, 0));
     o.templatePick = 0;
     // Stored values from elsewhere may be out of range: fall back to the
     // defaults rather than index past the lists.
@@ -37,6 +38,9 @@ RenameOptions LoadOptions(SettingsStore& store) {
     }
     if (static_cast<int>(o.sortKey) < 0 || static_cast<int>(o.sortKey) >= kSortKeyCount) {
         o.sortKey = SortKey::kName;
+    }
+    if (static_cast<int>(o.dateSource) < 0 || static_cast<int>(o.dateSource) >= kDateSourceCount) {
+        o.dateSource = DateSource::kModified;
     }
     return o;
 }
@@ -75,6 +79,7 @@ void SaveSettings(SettingsStore& store, const RenameOptions& o,
     store.SetDword(kSettingNormalize, o.normalizeUnicode ? 1 : 0, 1);
     store.SetDword(kSettingSortBy, static_cast<std::uint32_t>(o.sortKey), 0);
     store.SetDword(kSettingSortDirection, o.descending ? 1 : 0, 0);
+    store.SetDword(kSettingDateSource, static_cast<std::uint32_t>(o.dateSource), 0);
 }
 
 }  // namespace morix::ui

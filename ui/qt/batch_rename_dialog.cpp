@@ -177,11 +177,11 @@ std::vector<CBatchRenameDlg::Control> CBatchRenameDlg::ControlTable() {
     // them stay on top; then the dialog's tab order.
     // clang-format off
     return {
-        {C::kGroup, tr("Name"), {7, 7, 223, 63}, kWide, {}, nullptr, nullptr, "group1006"},
+        {C::kGroup, tr("Name"), {7, 7, 223, 79}, kWide, {}, nullptr, nullptr, "group1006"},
         {C::kGroup, tr("Extension"), {237, 7, 147, 29}, kRight, {}, nullptr, nullptr, "group1005"},
         {C::kGroup, tr("Change Case"), {237, 39, 147, 31}, kRight, {}, nullptr, nullptr,
             "group1004"},
-        {C::kGroup, tr("Replace"), {7, 74, 377, 45}, kWide, {}, nullptr, nullptr, "group1003"},
+        {C::kGroup, tr("Replace"), {7, 90, 377, 45}, kWide, {}, nullptr, nullptr, "group1003"},
         {C::kComboBox, {}, {12, 18, 213, 14}, kWide, &D::template_,
             [](D& d) { d.SetUpTemplateField(); }},
         {C::kComboBox, {}, {12, 34, 178, 14}, kWide, &D::picker_,
@@ -195,43 +195,46 @@ std::vector<CBatchRenameDlg::Control> CBatchRenameDlg::ControlTable() {
             "label1008"},
         {C::kSpinBox, {}, {163, 51, 43, 14}, kCentred, &D::step_,
             [](D& d) { d.step_->setRange(1, BatchRenameLogic::kMaxNumber); }},
+        {C::kLabel, tr("Date source:"), {14, 69, 50, 8}, kCentred},
+        {C::kComboBox, {}, {68, 67, 138, 14}, kCentred, &D::dateSource_,
+            [](D& d) { d.FillDateSources(); }},
         {C::kCheckBox, tr("Change"), {246, 19, 48, 10}, kRight, &D::changeExtension_},
         {C::kLineEdit, {}, {300, 18, 48, 12}, kRight, &D::extension_},
         {C::kComboBox, {}, {244, 52, 133, 14}, kRight, &D::case_,
             [](D& d) { d.FillCaseModes(); }},
-        {C::kLabel, tr("Find what:"), {13, 87, 49, 8}, kStays},
-        {C::kLineEdit, {}, {66, 85, 90, 12}, kStays, &D::find_},
-        {C::kLabel, tr("Replace with:"), {13, 102, 49, 8}, kStays},
-        {C::kLineEdit, {}, {66, 101, 90, 12}, kStays, &D::replace_},
-        {C::kCheckBox, tr("Case Sensitive"), {167, 87, 66, 10}, kStays, &D::caseSensitive_},
-        {C::kCheckBox, tr("Regular expression"), {167, 102, 82, 10}, kStays, &D::regex_},
-        {C::kCheckBox, tr("Normalize unicode (Mac filenames)"), {246, 87, 136, 10}, kStays,
+        {C::kLabel, tr("Find what:"), {13, 103, 49, 8}, kStays},
+        {C::kLineEdit, {}, {66, 101, 90, 12}, kStays, &D::find_},
+        {C::kLabel, tr("Replace with:"), {13, 118, 49, 8}, kStays},
+        {C::kLineEdit, {}, {66, 117, 90, 12}, kStays, &D::replace_},
+        {C::kCheckBox, tr("Case Sensitive"), {167, 103, 66, 10}, kStays, &D::caseSensitive_},
+        {C::kCheckBox, tr("Regular expression"), {167, 118, 82, 10}, kStays, &D::regex_},
+        {C::kCheckBox, tr("Normalize unicode (Mac filenames)"), {246, 103, 136, 10}, kStays,
             &D::normalize_},
-        {C::kComboBox, {}, {7, 125, 76, 14}, kStays, &D::sortKey_,
+        {C::kComboBox, {}, {7, 141, 76, 14}, kStays, &D::sortKey_,
             [](D& d) { d.FillSortKeys(); }},
-        {C::kCheckBox, tr("Descending"), {90, 126, 53, 10}, kStays, &D::descending_},
-        {C::kButton, tr("Sort"), {147, 124, 56, 14}, kStays, {}, nullptr, &D::SortList},
-        {C::kButton, tr("Presets"), {206, 124, 40, 14}, kStays, &D::presetsButton_,
+        {C::kCheckBox, tr("Descending"), {90, 142, 53, 10}, kStays, &D::descending_},
+        {C::kButton, tr("Sort"), {147, 140, 56, 14}, kStays, {}, nullptr, &D::SortList},
+        {C::kButton, tr("Presets"), {206, 140, 40, 14}, kStays, &D::presetsButton_,
             [](D& d) { d.SetUpPresets(); }},
-        {C::kButton, tr("&Add Files"), {250, 124, 65, 14}, kRight, {}, nullptr,
+        {C::kButton, tr("&Add Files"), {250, 140, 65, 14}, kRight, {}, nullptr,
             &D::AddFilesCommand, "button1000"},
-        {C::kButton, tr("Add &Folder"), {319, 124, 65, 14}, kRight, {}, nullptr,
+        {C::kButton, tr("Add &Folder"), {319, 140, 65, 14}, kRight, {}, nullptr,
             &D::AddFolderCommand, "button1002"},
-        {C::kList, {}, {7, 144, 377, 116}, kAll, &D::list_, [](D& d) { d.SetUpList(); }},
-        {C::kButton, QStringLiteral("\u25B2"), {7, 276, 30, 14}, kLeftBottom, {}, nullptr,
+        {C::kList, {}, {7, 160, 377, 116}, kAll, &D::list_, [](D& d) { d.SetUpList(); }},
+        {C::kButton, QStringLiteral("\u25B2"), {7, 292, 30, 14}, kLeftBottom, {}, nullptr,
             &D::MoveSelectionUp, "button1183"},
-        {C::kButton, QStringLiteral("\u25BC"), {41, 276, 30, 14}, kLeftBottom, {}, nullptr,
+        {C::kButton, QStringLiteral("\u25BC"), {41, 292, 30, 14}, kLeftBottom, {}, nullptr,
             &D::MoveSelectionDown, "button1184"},
-        {C::kButton, tr("&Copy to Clipboard"), {80, 276, 90, 14}, kLeftBottom, &D::copy_, nullptr,
+        {C::kButton, tr("&Copy to Clipboard"), {80, 292, 90, 14}, kLeftBottom, &D::copy_, nullptr,
             &D::CopyNewNames},
-        {C::kButton, tr("&Rename"), {214, 276, 61, 14}, kRightBottom, &D::rename_,
+        {C::kButton, tr("&Rename"), {214, 292, 61, 14}, kRightBottom, &D::rename_,
             [](D& d) { d.rename_->setDefault(true); }, &D::OnRename},
-        {C::kButton, tr("&Quit"), {280, 276, 50, 14}, kRightBottom, {}, nullptr, &D::reject,
+        {C::kButton, tr("&Quit"), {280, 292, 50, 14}, kRightBottom, {}, nullptr, &D::reject,
             "button2"},
-        {C::kButton, tr("&Help"), {334, 276, 50, 14}, kRightBottom, {}, nullptr, &D::OpenHelpPage,
+        {C::kButton, tr("&Help"), {334, 292, 50, 14}, kRightBottom, {}, nullptr, &D::OpenHelpPage,
             "button9"},
         // Last, so that it names no field: the states of the rows.
-        {C::kLabel, {}, {7, 263, 377, 9}, kWideBottom, &D::counts_, nullptr, nullptr, "countLine"},
+        {C::kLabel, {}, {7, 279, 377, 9}, kWideBottom, &D::counts_, nullptr, nullptr, "countLine"},
     };
     // clang-format on
 }
@@ -288,7 +291,7 @@ QWidget* CBatchRenameDlg::CreateControl(const Control& control, const DialogUnit
 
 std::vector<QWidget*> CBatchRenameDlg::BuildControls(const std::vector<Control>& table) {
     const DialogUnits du(font());
-    resize(du.X(391), du.Y(297));
+    resize(du.X(391), du.Y(313));
     std::vector<QWidget*> widgets;
     for (const Control& control : table)
         widgets.push_back(CreateControl(control, du));
@@ -353,6 +356,14 @@ void CBatchRenameDlg::FillSortKeys() {
     sortKey_->addItems({tr("Name"), tr("Extension"), tr("Modified Time"), tr("File Size")});
 }
 
+void CBatchRenameDlg::FillDateSources() {
+    // In the order of DateSource.
+    dateSource_->addItems({tr("File modified date"), tr("Date taken (photos, videos)")});
+    dateSource_->setToolTip(
+        tr("The date of the date fields and of the sort by time. A file "
+           "without a date taken uses its modified date."));
+}
+
 void CBatchRenameDlg::SetUpList() {
     model_ = new PreviewModel(logic_, this);
     list_->setModel(model_);
@@ -386,6 +397,8 @@ void CBatchRenameDlg::ConnectControls() {
     connect(replace_, &QLineEdit::textChanged, this, &CBatchRenameDlg::ScheduleRefresh);
     connect(case_, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &CBatchRenameDlg::ScheduleRefresh);
+    connect(dateSource_, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &CBatchRenameDlg::ScheduleRefresh);
     connect(caseSensitive_, &QCheckBox::clicked, this, &CBatchRenameDlg::ScheduleRefresh);
     connect(regex_, &QCheckBox::clicked, this, &CBatchRenameDlg::ScheduleRefresh);
     connect(normalize_, &QCheckBox::clicked, this, &CBatchRenameDlg::ScheduleRefresh);
@@ -417,6 +430,7 @@ void CBatchRenameDlg::ShowOptions() {
 void CBatchRenameDlg::ShowOptionValues(const RenameOptions& o) {
     case_->setCurrentIndex(static_cast<int>(o.caseMode));
     sortKey_->setCurrentIndex(static_cast<int>(o.sortKey));
+    dateSource_->setCurrentIndex(static_cast<int>(o.dateSource));
     start_->setValue(o.startNumber);
     step_->setValue(o.increment);
     extension_->setText(ToQString(o.newExtension));
@@ -583,6 +597,7 @@ void CBatchRenameDlg::GatherOptions() {
     in.templatePick = templatePick_;
     in.caseMode = case_->currentIndex();
     in.sortKey = sortKey_->currentIndex();
+    in.dateSource = dateSource_->currentIndex();
     // The values, not the texts: a locale may write numbers in its own digits.
     const auto number = [](const QSpinBox* field) -> std::optional<std::int32_t> {
         if (!field->hasAcceptableInput()) return std::nullopt;
@@ -789,8 +804,9 @@ void CBatchRenameDlg::SaveSettings() {
 CBatchRenameDlg::RunEnd CBatchRenameDlg::RunRename(QString& details) {
     // A run that cannot keep its journal does not start.
     std::vector<std::size_t> regexStopped;
-    std::vector<RenameJob> jobs = BuildRenameJobs(
-        logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry(), &regexStopped);
+    std::vector<RenameJob> jobs =
+        BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry(),
+                        &regexStopped, &logic_.Dates());
     if (!regexStopped.empty()) {
         details = tr("The regular expression took too long on some names and was stopped.");
         return RunEnd::kNotStarted;

@@ -89,6 +89,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     QTableView* PreviewList() const { return list_; }
     QComboBox* TemplateCombo() const { return template_; }
     QSpinBox* StartNumber() const { return start_; }
+    QComboBox* DateSourceCombo() const { return dateSource_; }
     QPushButton* RenameButton() const { return rename_; }
     QPushButton* CopyButton() const { return copy_; }
     int PreviewPasses() const { return logic_.PreviewPasses(); }
@@ -116,6 +117,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void FillTokenPicker();
     void FillCaseModes();
     void FillSortKeys();
+    void FillDateSources();
     void SetUpList();
     void ConnectControls();
     void RegisterLayout(const std::vector<Control>& table, const std::vector<QWidget*>& widgets);
@@ -199,6 +201,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     QCheckBox* regex_ = nullptr;
     QCheckBox* normalize_ = nullptr;
     QComboBox* sortKey_ = nullptr;
+    QComboBox* dateSource_ = nullptr;
     QCheckBox* descending_ = nullptr;
     QTableView* list_ = nullptr;
     QPushButton* copy_ = nullptr;

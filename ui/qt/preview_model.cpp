@@ -43,6 +43,10 @@ QVariant PreviewModel::data(const QModelIndex& index, int role) const {
         case 0:
             return ToQString(FileName(path));
         case 1:
+            if (role == Qt::ToolTipRole && logic_.DateFellBack(row)) {
+                return ToQString(logic_.NewNameAt(row)) + QLatin1Char('\n') +
+                       tr("no capture date: modified time used");
+            }
             return ToQString(logic_.NewNameAt(row));
         default:
             return ToQString(Folder(path));
