@@ -107,7 +107,7 @@ TEST(Presets, DamagedLinesAreReportedAndNoPresetIsLost) {
           "Find=sz:\"x\"\n"            // 7: so this belongs to none
           "Preset=sz:\"Second\"\n"     // 8
           "Regex=dword:1\n"            // 9
-          "DateSource=dword:1\n"       // 10: a name this version does not know
+          "Colour=dword:1\n"           // 10: a name this version does not know
           "Preset=sz:\"First\"\n"      // 11: a second preset of that name
           "Increment=dword:4\n"        // 12
           "\xff\xfe garbage \x01\n");  // 13
@@ -126,13 +126,16 @@ TEST(Presets, DamagedLinesAreReportedAndNoPresetIsLost) {
 
     // A change keeps every preset, the unknown value and, as comments, the
     // damaged lines; read again, nothing is reported twice.
-    ASSERT_EQ(file.Save(u"Third", RenameOptions{}), PresetResult::kDone);
+    RenameOptions third;
+    third.dateSource = DateSource::kTaken;
+    ASSERT_EQ(file.Save(u"Third", third), PresetResult::kDone);
     book = file.Load();
     EXPECT_EQ(Names(book), (std::vector<std::u16string>{u"First", u"Second", u"Third"}));
+    EXPECT_EQ(book.presets[2].options.dateSource, DateSource::kTaken);
     EXPECT_TRUE(book.damaged.empty());
     EXPECT_EQ(book.kept.size(), 8u);
     ASSERT_EQ(book.presets[1].unknown.size(), 1u);
-    EXPECT_EQ(book.presets[1].unknown[0].name, "DateSource");
+    EXPECT_EQ(book.presets[1].unknown[0].name, "Colour");
     EXPECT_NE(TempDir::Read(file.path()).find("#! Start=dword:many\n"), std::string::npos);
     ASSERT_EQ(file.Delete(u"First"), PresetResult::kDone);
     EXPECT_EQ(file.Load().kept.size(), 8u);
