@@ -40,6 +40,9 @@ CheckAhead::Verdict CheckAhead::At(std::uint32_t item, std::string_view path) {
     // A look planned elsewhere, or at a place before the last one asked for
     // (taken while the moves were up to a window further back), says nothing.
     if (p == kNoLook || order_[p].path != path || p + 1 < asked_) return Verdict::kUnknown;
+    // A window or more beyond the last look asked for: the moves left the
+    // expected order, and the rest is looked at in line, not waited for.
+    if (p >= asked_ + kCheckAheadWindow) return Verdict::kUnknown;
     asked_ = p + 1;
     const auto size = static_cast<std::uint32_t>(order_.size());
     const std::uint32_t allow = std::min(p + 1 + kCheckAheadWindow, size);

@@ -7,7 +7,8 @@
 // never more than kCheckAheadWindow moves ahead of the move asked for last, so
 // that no look is older than that many moves when its move happens. A move
 // whose look is missing, stale or was taken at another place is looked at in
-// line, as before.
+// line, as before, and so is one a window or more beyond the last asked for:
+// a run that leaves the expected order never waits for the thread.
 #pragma once
 
 #include <atomic>

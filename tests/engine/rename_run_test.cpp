@@ -721,6 +721,24 @@ TEST_P(RunCheckedAhead, AFileReplacedFarAheadOfTheMovesStaysWhereItIs) {
     EXPECT_EQ(refused, 1);
 }
 
+// A volume that turns out to swap no names makes a rotation leave the order
+// the looks were planned in: the rest is looked at in line, and every file
+// still arrives.
+TEST(RunCheckedAheadOutOfOrder, ARotationWhoseSwapsFailStillRenamesEveryFile) {
+    TempDir dir(TempDir::InMemory());
+    Scenario s = BigRotation();
+    const Listing before = Populate(dir, s);
+    std::vector<RenameJob> jobs = Jobs(dir, s);
+    TestFileSystem fs;
+    fs.checksAhead = true;
+    fs.noReplaceUnsupported = true;  // the first swap fails with EINVAL
+    RenameProgress progress;
+    progress.Begin(static_cast<int>(jobs.size()));
+    ASSERT_EQ(RunRenameJobs(jobs, progress, fs, RenameRunSettings{true}),
+              RenameOutcome::kRenamed);
+    EXPECT_EQ(ReadListing(dir), Renamed(before, s));
+}
+
 INSTANTIATE_TEST_SUITE_P(Shapes, RunCheckedAhead, ::testing::ValuesIn(kAheadShapes),
                          [](const auto& info) { return std::string(info.param.name); });
 
