@@ -19,7 +19,8 @@ title_with() {
     local pid=$! title=""
     for _ in $(seq 1 300); do
         title=$(xdotool search --pid "$pid" --name ' 1\.8$' getwindowname 2>/dev/null | head -n 1) || true
-        [ -n "$title" ] && break
+        # The name read after the search may still be an earlier one.
+        [[ $title == *' 1.8' ]] && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.1
     done
