@@ -54,20 +54,6 @@ std::string StracePath() {
 }
 
 // Files below folder with their contents, and folders (as "name/").
-// A file's contents. A FUSE volume just mounted again has been seen to fail
-// a first read (ESRCH from the daemon); that is the volume's moment, not a
-// state of the files, so the read is tried again.
-std::string ReadFileOfVolume(const std::string& path) {
-    for (int attempt = 1;; ++attempt) {
-        try {
-            return TempDir::Read(path);
-        } catch (const std::exception&) {
-            if (attempt == 3) throw;
-            Nap(100);
-        }
-    }
-}
-
 Listing Read(const std::string& folder) {
     Listing listing;
     namespace fs = std::filesystem;
@@ -82,7 +68,7 @@ Listing Read(const std::string& folder) {
         if (it->is_directory()) {
             listing[name + "/"] = "";
         } else {
-            listing[name] = ReadFileOfVolume(it->path().string());
+            listing[name] = TempDir::Read(it->path().string());
         }
     }
     return listing;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -245,8 +246,16 @@ class MountedVolume {
         bool alive = false;
         while (dirent* entry = readdir(proc)) {
             if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-            std::ifstream in(std::string("/proc/") + entry->d_name + "/cmdline", std::ios::binary);
-            std::string args(std::istreambuf_iterator<char>(in), {});
+            // A process may end while it is looked at: its cmdline then
+            // reads as an error (ESRCH), which counts as nothing.
+            std::string args;
+            const int fd = open((std::string("/proc/") + entry->d_name + "/cmdline").c_str(),
+                                O_RDONLY | O_CLOEXEC);
+            if (fd < 0) continue;
+            char buffer[4096];
+            for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+                args.append(buffer, static_cast<std::size_t>(n));
+            close(fd);
             std::size_t start = 0;
             for (std::size_t end; (end = args.find('\0', start)) != std::string::npos;
                  start = end + 1) {
