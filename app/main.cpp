@@ -11,9 +11,9 @@
 #include "app/cli/preview_command.h"
 #include "app/cli/recover_command.h"
 #include "app/cli/rename_command.h"
-#include "app/instance/start_actions.h"
 #include "app/start/instance_lock.h"
 #include "app/start/start_plan.h"
+#include "app/window_module/window_module.h"
 #include "base/runtime_folder.h"
 
 int main(int argc, char** argv) {
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     if (!std::holds_alternative<start::NormalRun>(plan)) instance.Release();
     const auto* headless = std::get_if<start::HeadlessRun>(&plan);
     if (headless == nullptr) {
-        return start::CarryOut(std::move(plan), instance, runtimeFolder, argv[0]);
+        return morix::window_module::CarryOut(std::move(plan), instance, runtimeFolder, argv[0]);
     }
 
     CommandLine commandLine = headless->commandLine;

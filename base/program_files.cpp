@@ -20,6 +20,8 @@ Places PlacesOf(ProgramFiles which) {
     switch (which) {
         case ProgramFiles::kHelpers:
             return {MORIX_INSTALLED_HELPERS, MORIX_BUILD_HELPERS};
+        case ProgramFiles::kModules:
+            return {MORIX_INSTALLED_MODULES, MORIX_BUILD_MODULES};
         case ProgramFiles::kData:
             return {MORIX_INSTALLED_DATA, MORIX_BUILD_DATA};
         case ProgramFiles::kShared:

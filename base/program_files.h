@@ -11,6 +11,7 @@ namespace morix {
 
 enum class ProgramFiles {
     kHelpers,  // programs the renamer starts (the notice popup)
+    kModules,  // parts of the renamer it loads only when needed (the window)
     kData,     // its own read-only data (the help pages)
     kShared,   // the data folder it shares with the desktop (entries, icons)
 };

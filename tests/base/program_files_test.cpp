@@ -29,8 +29,10 @@ TEST(ProgramFilesTest, InstalledFilesAreFoundBesideAnInstalledProgram) {
         const std::string program = dir.bytes() + prefix + "/bin/morix";
         fs::create_directories(fs::path(program).parent_path());
         const std::string helpers = Make(program, MORIX_INSTALLED_HELPERS);
+        const std::string modules = Make(program, MORIX_INSTALLED_MODULES);
         const std::string data = Make(program, MORIX_INSTALLED_DATA);
         EXPECT_EQ(ProgramFilesFolder(ProgramFiles::kHelpers, program), helpers) << prefix;
+        EXPECT_EQ(ProgramFilesFolder(ProgramFiles::kModules, program), modules) << prefix;
         EXPECT_EQ(ProgramFilesFolder(ProgramFiles::kData, program), data) << prefix;
         EXPECT_EQ(ProgramFilesFolder(ProgramFiles::kShared, program),
                   fs::path(data).parent_path().string());
@@ -43,6 +45,8 @@ TEST(ProgramFilesTest, TheBuildFolderIsTheFallbackAndTheInstallationWins) {
     const std::string helpers = Make(program, MORIX_BUILD_HELPERS);
     const std::string data = Make(program, MORIX_BUILD_DATA);
     EXPECT_EQ(ProgramFilesFolder(ProgramFiles::kHelpers, program), helpers);
+    // The modules lie beside the program in the build folder.
+    EXPECT_EQ(ProgramFilesFolder(ProgramFiles::kModules, program), dir.Path("build/app"));
     EXPECT_EQ(ProgramFilesFolder(ProgramFiles::kData, program), data);
 
     const std::string installedHelpers = Make(program, MORIX_INSTALLED_HELPERS);
