@@ -208,6 +208,25 @@ int RealFileSystem::ListNames(const std::string& folder, std::vector<std::string
     return dir.Error();
 }
 
+int FileSystem::ForEachName(const std::string& folder,
+                            const std::function<bool(std::string_view)>& onName) {
+    std::vector<std::string> names;
+    const int error = ListNames(folder, names);
+    for (const std::string& name : names) {
+        if (error != 0 || !onName(name)) break;
+    }
+    return error;
+}
+
+int RealFileSystem::ForEachName(const std::string& folder,
+                                const std::function<bool(std::string_view)>& onName) {
+    DirStream dir(folder);
+    while (const dirent* entry = dir.Next()) {
+        if (!onName(entry->d_name)) return 0;
+    }
+    return dir.Error();
+}
+
 bool RealFileSystem::KeepsInodeNumbers(const std::string& folder) {
     struct statfs fs;
     return statfs(folder.empty() ? "/" : folder.c_str(), &fs) == 0 &&

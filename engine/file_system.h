@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -85,6 +86,10 @@ class FileSystem {
     virtual int LockFolder(const std::string& folder, bool wait, UniqueFd& held) = 0;
     // The names of the entries of folder, exactly as stored, without "." and "..".
     virtual int ListNames(const std::string& folder, std::vector<std::string>& names) = 0;
+    // The same names one by one, none kept: onName sees each until it returns
+    // false. 0 or an errno value.
+    virtual int ForEachName(const std::string& folder,
+                            const std::function<bool(std::string_view)>& onName);
     // True when the volume of folder is known to store and look up every name
     // byte for byte (no case folding, no dropped trailing dots), so a move
     // needs no check of the stored name afterwards. False when unsure.
@@ -144,6 +149,8 @@ class RealFileSystem final : public FileSystem {
     int Reserve(const std::string& path, bool folder, FileIdentity& identity) override;
     int LockFolder(const std::string& folder, bool wait, UniqueFd& held) override;
     int ListNames(const std::string& folder, std::vector<std::string>& names) override;
+    int ForEachName(const std::string& folder,
+                    const std::function<bool(std::string_view)>& onName) override;
     bool KeepsExactNames(const std::string& folder) override;
     bool KeepsInodeNumbers(const std::string& folder) override;
     int OpenFolder(const std::string& folder, UniqueFd& fd) override;

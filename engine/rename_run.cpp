@@ -98,26 +98,41 @@ std::unordered_map<std::string_view, std::vector<std::uint32_t>> OutsideTargetsB
     return byFolder;
 }
 
-// The targets of one folder, checked against one listing of it (a volume
-// that keeps names exactly).
-Targets CheckAgainstListing(const std::vector<std::string>& names,
+// The targets of one folder, checked against its entries as they are read
+// (a volume that keeps names exactly): the folder's names are never kept.
+// Of the jobs in order, the first whose target is taken or that shares its
+// target with an earlier job decides; kTaken as well when the folder cannot
+// be read.
+Targets CheckAgainstEntries(FileSystem& fs, const std::string& folder,
                             const std::vector<std::uint32_t>& jobs,
                             const std::function<std::string_view(std::uint32_t)>& nameOf) {
-    // Ids below names.size() are the folder's entries, the others the
-    // targets in job order.
-    const auto listed = static_cast<std::uint32_t>(names.size());
-    const auto keyOf = [&](std::uint32_t id) -> std::string_view {
-        return id < listed ? std::string_view(names[id]) : nameOf(jobs[id - listed]);
-    };
-    FlatHashIndex seen;
-    seen.Reserve(names.size() + jobs.size());
-    for (std::uint32_t id = 0; id < listed + jobs.size(); ++id) {
-        const std::string_view key = keyOf(id);
-        const std::uint32_t first = seen.Insert(
-            HashBytes(key), id, [&](std::uint32_t other) { return keyOf(other) == key; });
-        if (first != id && id >= listed) return first < listed ? Targets::kTaken : Targets::kShared;
+    // Ids are places in jobs.
+    const auto count = static_cast<std::uint32_t>(jobs.size());
+    FlatHashIndex targets;
+    targets.Reserve(count);
+    std::uint32_t firstShared = kNone;
+    for (std::uint32_t id = 0; id < count; ++id) {
+        const std::string_view key = nameOf(jobs[id]);
+        const std::uint32_t first = targets.Insert(
+            HashBytes(key), id, [&](std::uint32_t other) { return nameOf(jobs[other]) == key; });
+        if (first != id) {
+            firstShared = id;
+            break;
+        }
     }
-    return Targets::kFree;
+    // The first job whose target the folder holds, among those before the
+    // first shared target.
+    std::uint32_t firstTaken = kNone;
+    const int error = fs.ForEachName(folder, [&](std::string_view name) {
+        const std::uint32_t id = targets.Find(
+            HashBytes(name), [&](std::uint32_t other) { return nameOf(jobs[other]) == name; });
+        if (id != kNone) firstTaken = std::min(firstTaken, id);
+        return firstTaken != 0;
+    });
+    if (error != 0) return Targets::kTaken;
+    if (firstTaken != kNone && (firstShared == kNone || firstTaken < firstShared))
+        return Targets::kTaken;
+    return firstShared != kNone ? Targets::kShared : Targets::kFree;
 }
 
 // Whether a target is taken by something that is not a file of the run, or
@@ -153,8 +168,8 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
         // spellings a name covers.
         const bool exact = fs.KeepsExactNames(folder);
         if (jobs.size() >= kListFolderFrom && exact) {
-            if (!listFolder()) return Targets::kTaken;
-            if (const Targets t = CheckAgainstListing(names, jobs, nameOf); t != Targets::kFree)
+            if (const Targets t = CheckAgainstEntries(fs, folder, jobs, nameOf);
+                t != Targets::kFree)
                 return t;
             continue;
         }

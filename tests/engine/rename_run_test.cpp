@@ -156,19 +156,43 @@ Scenario BigRotation() {
     return big;
 }
 
-// Enough free targets in one folder to check them against one listing.
-Scenario ManyFreeTargets(bool oneTaken) {
-    Scenario s{oneTaken ? "ManyFreeTargetsOneTaken" : "ManyFreeTargets",
-               Numbered("f", 100),
-               {},
-               oneTaken ? RenameOutcome::kTargetExists : RenameOutcome::kRenamed};
+// Enough targets in one folder to check them against its entries as they
+// are read. Of a target taken by a foreign file and a target two files share,
+// the one met first in job order decides.
+enum class ManyTargets { kFree, kOneTaken, kTwoShareOne, kTakenThenShared, kSharedThenTaken };
+
+Scenario ManyTargetsIn(ManyTargets kind) {
+    const char* names[] = {"ManyFreeTargets", "ManyFreeTargetsOneTaken", "ManyFreeTargetsTwoForOne",
+                           "ManyTargetsTakenThenShared", "ManyTargetsSharedThenTaken"};
+    Scenario s{names[static_cast<int>(kind)], Numbered("f", 100), {}, RenameOutcome::kRenamed};
     for (int i = 0; i < 100; ++i) {
         std::string target = s.files[i];
         target[0] = 'g';
         s.renames.emplace_back(s.files[i], target);
     }
-    if (oneTaken) {
-        s.files.push_back("g57");
+    const auto takeAt = [&](int job) { s.files.push_back(s.renames[job].second); };
+    const auto shareAt = [&](int job) { s.renames[job].second = s.renames[job - 1].second; };
+    switch (kind) {
+        case ManyTargets::kFree:
+            break;
+        case ManyTargets::kOneTaken:
+            takeAt(57);
+            s.expected = RenameOutcome::kTargetExists;
+            break;
+        case ManyTargets::kTwoShareOne:
+            shareAt(58);
+            s.expected = RenameOutcome::kRolledBack;
+            break;
+        case ManyTargets::kTakenThenShared:
+            takeAt(20);
+            shareAt(80);
+            s.expected = RenameOutcome::kTargetExists;
+            break;
+        case ManyTargets::kSharedThenTaken:
+            shareAt(20);
+            takeAt(80);
+            s.expected = RenameOutcome::kRolledBack;
+            break;
     }
     return s;
 }
@@ -176,13 +200,11 @@ Scenario ManyFreeTargets(bool oneTaken) {
 std::vector<Scenario> Scenarios() {
     std::vector<Scenario> list = SmallScenarios();
     list.push_back(BigRotation());
-    list.push_back(ManyFreeTargets(false));
-    list.push_back(ManyFreeTargets(true));
-    Scenario shared = ManyFreeTargets(false);
-    shared.name = "ManyFreeTargetsTwoForOne";
-    shared.renames[58].second = shared.renames[57].second;
-    shared.expected = RenameOutcome::kRolledBack;
-    list.push_back(shared);
+    for (const ManyTargets kind :
+         {ManyTargets::kFree, ManyTargets::kOneTaken, ManyTargets::kTwoShareOne,
+          ManyTargets::kTakenThenShared, ManyTargets::kSharedThenTaken}) {
+        list.push_back(ManyTargetsIn(kind));
+    }
     return list;
 }
 
