@@ -367,7 +367,6 @@ class RenameRunner {
     bool Identify() {
         identities_.resize(count_);
         stable_.assign(count_, 1);
-        parkNames_.resize(count_);
         std::vector<int> errors;
         {
             std::vector<const std::string*> sources(count_);
@@ -398,6 +397,7 @@ class RenameRunner {
                     jobs_[j].error = EEXIST;
                     return false;
                 }
+                if (parkNames_.empty()) parkNames_.resize(count_);
                 parkNames_[j] = NameOf(park);
                 promised.insert(park);
                 parked_.push_back(j);
@@ -438,6 +438,9 @@ class RenameRunner {
         return settings_.journal == nullptr || settings_.journal->MarkStage(stage);
     }
 
+    // Whether job j's file passes through its parking name.
+    bool Parks(std::uint32_t j) const { return !parkPaths_.empty() && !parkPaths_[j].empty(); }
+
     // Moves item j's file to its parking name.
     bool Park(std::uint32_t j) {
         RelocationItem& item = items_[j];
@@ -463,7 +466,7 @@ class RenameRunner {
                 progress_.JobDone();
             }
         }
-        parkPaths_.resize(count_);
+        if (!parked_.empty()) parkPaths_.resize(count_);
         for (const std::uint32_t j : parked_)
             parkPaths_[j] = std::string(FolderView(oldPaths_[j])) + '/' + parkNames_[j];
         for (const std::uint32_t j : parked_) {
@@ -475,7 +478,7 @@ class RenameRunner {
         }
         std::vector<std::uint32_t> standing = targetJob_;
         for (std::uint32_t j = 0; j < count_; ++j) {
-            if (standing[j] != kNone && !parkPaths_[standing[j]].empty()) standing[j] = kNone;
+            if (standing[j] != kNone && Parks(standing[j])) standing[j] = kNone;
         }
         return RunByDepth(relocator_, items_, standing, oldPaths_, true, [&](std::uint32_t j) {
             jobs_[j].done = true;
@@ -501,7 +504,7 @@ class RenameRunner {
             if (item.cur == item.dst) {
                 item.state = RelocationItem::State::kArrived;
             } else {
-                item.state = !unpark && !parkPaths_[j].empty() ? RelocationItem::State::kStuck
+                item.state = !unpark && Parks(j) ? RelocationItem::State::kStuck
                                                                : RelocationItem::State::kPending;
                 occupants.emplace(item.cur, j);
             }
@@ -546,9 +549,9 @@ class RenameRunner {
     std::vector<UniqueFd> locks_;
     std::vector<FileIdentity> identities_;
     std::vector<std::uint8_t> stable_;  // per job: the volume keeps inode numbers
-    std::vector<std::string> parkNames_;
+    std::vector<std::string> parkNames_;  // per job, or empty while no file parks
     std::vector<std::uint32_t> parked_;  // jobs that pass through their parking names, in order
-    std::vector<std::string> parkPaths_;
+    std::vector<std::string> parkPaths_;  // the same as paths
     SafeMover mover_;
     bool useExchange_;
     std::deque<std::string> pathStore_;

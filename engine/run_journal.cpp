@@ -336,8 +336,7 @@ bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
     for (std::size_t j = 0; j < oldPaths.size(); ++j) {
         if (fs_.Identify(oldPaths[j], identities[j]) != 0) identities[j] = {};
     }
-    const std::vector<std::string> parkNames(oldPaths.size());
-    return Prepare({oldPaths, newPaths, identities, parkNames, stable}) && Commit();
+    return Prepare({oldPaths, newPaths, identities, {}, stable}) && Commit();
 }
 
 bool RunJournal::Prepare(const JournalPlan& plan) {
@@ -396,7 +395,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
             AppendFileLine(text, plan.identities[j],
                            std::string_view(oldPaths[j]).substr(slashOf(j) + 1),
                            std::string_view(newPaths[j]).substr(newPaths[j].rfind('/') + 1),
-                           plan.parkNames[j]);
+                           j < plan.parkNames.size() ? plan.parkNames[j] : std::string_view());
         }
         runFolders_.push_back(group.folder);
         files += group.jobs.size();

@@ -85,7 +85,8 @@ inline constexpr std::string_view kUnfinishedJournalSuffix = ".tmp";
 
 // What a run tells its journal: per job the paths (bytes, absolute), who
 // the file is (identity.device 0: not found, it will not move), where it is
-// parked on its way (a name in its folder, or empty) and whether its volume
+// parked on its way (a name in its folder, or empty; parkNames may be empty
+// when no file parks) and whether its volume
 // keeps inode numbers. Jobs with equal paths are left out.
 struct JournalPlan {
     const std::vector<std::string>& oldPaths;
