@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "engine/flat_hash_index.h"
+#include "engine/safe_move.h"
 
 namespace morix {
 namespace {
@@ -22,8 +23,8 @@ constexpr std::string_view kOlderHeader = "morix run journal 1\n";
 constexpr std::string_view kStageLines[] = {"stage 1\n", "stage 2\n"};
 constexpr std::string_view kFinishedLine = "finished\n";
 
-std::uint32_t Crc32(std::string_view text) {
-    uLong crc = crc32(0L, Z_NULL, 0);
+// The checksum of text, or of the text that gave crc followed by text.
+std::uint32_t Crc32(std::string_view text, std::uint32_t crc = 0) {
     // zlib takes lengths as uInt; feed large texts in pieces.
     while (!text.empty()) {
         const auto piece = static_cast<uInt>(std::min<std::size_t>(text.size(), 1u << 30));
@@ -165,9 +166,13 @@ void AppendMarks(std::string& out, int stage, bool finished) {
     if (finished) out += kFinishedLine;
 }
 
-// The counts and the checksum of everything before.
-void AppendLastLine(std::string& out, std::size_t folders, std::size_t files) {
-    const std::uint32_t crc = Crc32(out);
+// The file name of a path in bytes.
+std::string_view NameView(std::string_view path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The counts and the checksum of everything before (crc).
+void AppendLastLine(std::string& out, std::size_t folders, std::size_t files, std::uint32_t crc) {
     out += "end ";
     AppendNumber(out, folders);
     out += ' ';
@@ -204,7 +209,7 @@ std::string FormatJournal(const JournalRecord& record) {
         for (const JournalFile& file : folder.files)
             AppendFileLine(out, file.identity, file.oldName, file.newName, file.parkName);
     }
-    AppendLastLine(out, record.folders.size(), record.FileCount());
+    AppendLastLine(out, record.folders.size(), record.FileCount(), Crc32(out));
     AppendMarks(out, record.stage, record.finished);
     return out;
 }
@@ -342,72 +347,95 @@ bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
 bool RunJournal::Prepare(const JournalPlan& plan) {
     const auto& oldPaths = plan.oldPaths;
     const auto& newPaths = plan.newPaths;
-    text_.clear();
+    plan_.reset();
+    groups_.clear();
     error_ = {};
     runFolders_.clear();
     renamedFolders_.clear();
-    const std::int64_t pid = getpid();
-    const std::int64_t started = std::time(nullptr);
+    pid_ = getpid();
+    started_ = std::time(nullptr);
     // The files that move, by folder in order of appearance.
-    struct Group {
-        std::string folder;
-        std::vector<std::uint32_t> jobs;
-    };
-    std::vector<Group> groups;
     std::unordered_map<std::string_view, std::size_t> groupOf;
     std::size_t last = 0;
-    const auto slashOf = [&](std::uint32_t j) { return oldPaths[j].rfind('/'); };
     for (std::uint32_t j = 0; j < oldPaths.size(); ++j) {
         // A file that is not there cannot move (the run stops before it
         // starts) and needs no record.
         if (oldPaths[j] == newPaths[j] || plan.identities[j].device == 0) continue;
-        const std::size_t slash = slashOf(j);
-        const std::string_view folder(oldPaths[j].data(), slash == std::string::npos ? 0 : slash);
+        const std::string_view folder = FolderView(oldPaths[j]);
         // Runs mostly stay in one folder: the last group first.
-        if (groups.empty() || groups[last].folder != folder) {
-            const auto [at, fresh] = groupOf.try_emplace(folder, groups.size());
-            if (fresh) groups.push_back({std::string(folder), {}});
+        if (groups_.empty() || groups_[last].folder != folder) {
+            const auto [at, fresh] = groupOf.try_emplace(folder, groups_.size());
+            if (fresh) groups_.push_back({std::string(folder), {}, {}});
             last = at->second;
         }
-        groups[last].jobs.push_back(j);
+        groups_[last].jobs.push_back(j);
         if (plan.identities[j].folder) renamedFolders_.emplace(oldPaths[j], newPaths[j]);
     }
-    if (groups.empty()) return true;  // nothing moves
-
-    std::string text;
-    text.reserve(128 + oldPaths.size() * (oldPaths.empty() ? 0 : 2 * oldPaths[0].size() + 64));
-    AppendHeading(text, pid, started);
-    std::size_t files = 0;
     std::unordered_map<std::uint64_t, std::string> volumes;
-    for (const Group& group : groups) {
-        const std::uint32_t first = group.jobs.front();
-        const std::uint64_t device = plan.identities[first].device;
+    for (Group& group : groups_) {
+        const std::uint64_t device = plan.identities[group.jobs.front()].device;
         auto volume = volumes.find(device);
         if (volume == volumes.end()) {
             std::string identity;
-            if (const int error = fs_.VolumeOf(group.folder, identity); error != 0)
+            if (const int error = fs_.VolumeOf(group.folder, identity); error != 0) {
+                groups_.clear();
                 return Fail("open", group.folder.empty() ? "/" : group.folder, error);
+            }
             volume = volumes.emplace(device, std::move(identity)).first;
         }
-        AppendFolderLine(text, device, plan.stableInodes[first] != 0, group.jobs.size(),
-                         volume->second, group.folder);
-        for (const std::uint32_t j : group.jobs) {
-            AppendFileLine(text, plan.identities[j],
-                           std::string_view(oldPaths[j]).substr(slashOf(j) + 1),
-                           std::string_view(newPaths[j]).substr(newPaths[j].rfind('/') + 1),
-                           j < plan.parkNames.size() ? plan.parkNames[j] : std::string_view());
-        }
+        group.volume = volume->second;
         runFolders_.push_back(group.folder);
-        files += group.jobs.size();
     }
-    AppendLastLine(text, groups.size(), files);
-    text_ = std::move(text);
-    base_ = folder_ + "/run-" + std::to_string(pid) + '-' + std::to_string(started) + '-';
+    if (groups_.empty()) return true;  // nothing moves
+    plan_.emplace(plan);
+    base_ = folder_ + "/run-" + std::to_string(pid_) + '-' + std::to_string(started_) + '-';
     return true;
 }
 
+int RunJournal::WriteRecord() {
+    // Written in pieces of about this size: the record of a large run is
+    // never held whole in memory.
+    constexpr std::size_t kPiece = std::size_t{1} << 20;
+    const JournalPlan& plan = *plan_;
+    std::string piece;
+    piece.reserve(kPiece + 16384);  // a piece ends after the line that passes kPiece
+    std::uint32_t crc = 0;
+    std::uint64_t offset = 0;
+    const auto write = [&] {
+        crc = Crc32(piece, crc);
+        const int error = fs_.WriteAt(fd_.Get(), piece, offset);
+        offset += piece.size();
+        piece.clear();
+        return error;
+    };
+    AppendHeading(piece, pid_, started_);
+    std::size_t files = 0;
+    for (const Group& group : groups_) {
+        const std::uint32_t first = group.jobs.front();
+        AppendFolderLine(piece, plan.identities[first].device, plan.stableInodes[first] != 0,
+                         group.jobs.size(), group.volume, group.folder);
+        for (const std::uint32_t j : group.jobs) {
+            AppendFileLine(piece, plan.identities[j], NameView(plan.oldPaths[j]),
+                           NameView(plan.newPaths[j]),
+                           j < plan.parkNames.size() ? plan.parkNames[j] : std::string_view());
+            if (piece.size() >= kPiece) {
+                if (const int error = write(); error != 0) return error;
+            }
+        }
+        files += group.jobs.size();
+    }
+    // The last line holds the checksum of everything written before it.
+    crc = Crc32(piece, crc);
+    std::string lastLine;
+    AppendLastLine(lastLine, groups_.size(), files, crc);
+    piece += lastLine;
+    if (const int error = fs_.WriteAt(fd_.Get(), piece, offset); error != 0) return error;
+    size_ = offset + piece.size();
+    return 0;
+}
+
 bool RunJournal::Commit() {
-    if (text_.empty()) return !error_.Failed();  // nothing moves, or Prepare failed
+    if (!plan_) return !error_.Failed();  // nothing moves, or Prepare failed
     if (const int error = fs_.OpenFolder(folder_, folderFd_); error != 0)
         return Fail("open", folder_, error);
     // Written under a name that recovery passes over, locked, flushed, and
@@ -428,8 +456,7 @@ bool RunJournal::Commit() {
         return Fail(operation, path_, error);
     };
     if (const int error = fs_.LockFile(fd_.Get()); error != 0) return abandon("lock", error);
-    if (const int error = fs_.WriteAt(fd_.Get(), text_, 0); error != 0)
-        return abandon("write", error);
+    if (const int error = WriteRecord(); error != 0) return abandon("write", error);
     if (const int error = fs_.Sync(fd_.Get(), false); error != 0) return abandon("flush", error);
     int error = fs_.Rename(temp, path_, RenameMode::kNoReplace);
     if (error == EINVAL || error == ENOSYS) {
@@ -444,9 +471,8 @@ bool RunJournal::Commit() {
         fd_.Reset();
         return Fail("flush", folder_, error);
     }
-    size_ = text_.size();
-    text_.clear();
-    text_.shrink_to_fit();
+    plan_.reset();
+    groups_ = {};
     return true;
 }
 

@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -115,7 +116,7 @@ class RunJournal {
 
     // Begin in two steps: Prepare reads what identifies the volumes and
     // writes nothing (it may run beside other work that only reads), Commit
-    // puts the record on disk.
+    // puts the record on disk. The plan's lists must last until Commit.
     bool Prepare(const JournalPlan& plan);
     bool Commit();
 
@@ -138,6 +139,8 @@ class RunJournal {
   private:
     bool Fail(const char* operation, const std::string& path, int error);
     bool Append(std::string_view line);
+    // Writes the prepared record to fd_ piece by piece; 0 or an errno value.
+    int WriteRecord();
     std::string RenamedPath(const std::string& folder) const;
 
     std::string folder_;
@@ -146,7 +149,17 @@ class RunJournal {
     OsError error_;
     std::vector<std::string> runFolders_;
     std::unordered_map<std::string, std::string> renamedFolders_;  // new paths by old
-    std::string text_;  // prepared and not yet on disk
+    // What Prepare found, until Commit writes it: the files that move, by
+    // folder in order of appearance.
+    struct Group {
+        std::string folder;
+        std::string volume;
+        std::vector<std::uint32_t> jobs;
+    };
+    std::optional<JournalPlan> plan_;
+    std::vector<Group> groups_;
+    std::int64_t pid_ = 0;
+    std::int64_t started_ = 0;
     std::string base_;  // the journal's name without its number and suffix
     std::string name_;  // the journal's file name in folder_
     std::size_t size_ = 0;  // bytes written so far

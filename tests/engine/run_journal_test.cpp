@@ -239,6 +239,51 @@ TEST(RunJournal, RecordsWhatMovesDurablyPrivatelyAndLockedAndFinishRemovesIt) {
     EXPECT_TRUE(Entries(journals).empty());
 }
 
+// A large run's record is written in pieces, never held whole: it reads back
+// whole, and a failure at any call of writing it leaves no record behind.
+TEST(RunJournal, ARecordWrittenInPiecesReadsBackWholeOrLeavesNothing) {
+    TempDir files, journals;
+    constexpr int kFiles = 12000;  // a record of well over one piece
+    const std::string padding(60, 'x');
+    std::vector<std::string> oldPaths, newPaths;
+    std::vector<FileIdentity> identities(kFiles);
+    for (int i = 0; i < kFiles; ++i) {
+        oldPaths.push_back(files.MakeFile(padding + std::to_string(i)));
+        newPaths.push_back(files.Path("new" + padding + std::to_string(i)));
+        ASSERT_EQ(Disk().Identify(oldPaths[i], identities[i]), 0);
+    }
+    const std::vector<std::uint8_t> stable(kFiles, 1);
+    testing::TestFileSystem fs;
+    bool written = false;
+    for (long call = 1; !written; ++call) {
+        RunJournal journal(journals.bytes(), fs);
+        ASSERT_TRUE(journal.Prepare({oldPaths, newPaths, identities, {}, stable}));
+        fs.failAt = fs.calls + call;
+        written = journal.Commit();
+        fs.failAt = 0;
+        if (!written) {
+            EXPECT_FALSE(journal.Unfinished()) << call;
+            EXPECT_TRUE(Entries(journals).empty()) << call;
+            continue;
+        }
+        EXPECT_GT(std::filesystem::file_size(journal.Path()), std::uintmax_t{2} << 20);
+        ASSERT_TRUE(journal.MarkStage(1));
+        const auto parsed = ParseJournal(TempDir::Read(journal.Path()));
+        ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed)) << std::get<std::string>(parsed);
+        const JournalRecord& record = std::get<JournalRecord>(parsed);
+        EXPECT_EQ(record.stage, 1);
+        ASSERT_EQ(record.folders.size(), 1u);
+        const std::vector<JournalFile>& recorded = record.folders[0].files;
+        ASSERT_EQ(recorded.size(), std::size_t{kFiles});
+        for (int i = 0; i < kFiles; ++i) {
+            ASSERT_EQ(recorded[i].oldName, padding + std::to_string(i));
+            ASSERT_EQ(recorded[i].newName, "new" + padding + std::to_string(i));
+            ASSERT_EQ(recorded[i].identity.inode, identities[i].inode);
+        }
+        EXPECT_TRUE(journal.Finish());
+    }
+}
+
 TEST(RunJournal, AJournalThatCannotBeRemovedIsMarkedFinishedInstead) {
     TempDir files, journals;
     const std::string top = journals.MakeFolder("top");
