@@ -10,8 +10,9 @@
 //            its journal in the user's state folder,
 // in the same run. Only the renaming is timed, not making the files. Beside
 // each figure: the minor page faults per iteration (on these virtual machines
-// a fault is costly, so memory churn is time) and, for the whole process, its
-// peak resident size.
+// a fault is costly, so memory churn is time), the processor time of every
+// thread (which a busy machine inflates less than the wall time) and, for
+// the whole process, its peak resident size.
 //
 //   build/bench/rename_bench [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
@@ -204,6 +205,21 @@ long MinorFaultsSoFar() {
     return usage.ru_minflt;
 }
 
+double Seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+}
+
+// Processor time (user and system, every thread) of a usage.
+double ProcessorSeconds(const rusage& usage) {
+    return Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
+}
+
+double ProcessorSecondsSoFar() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return ProcessorSeconds(usage);
+}
+
 bool ProcessRun(Workload w, const Folder& f) {
     const std::vector<std::string> args = CommandFor(w);
     std::vector<char*> argv;
@@ -234,10 +250,12 @@ void BM_Rename(benchmark::State& state) {
     const auto method = static_cast<Method>(state.range(1));
     const Plan plan = MakePlan(w);
     double faults = 0;
+    double processor = 0;  // seconds
     double peakMegabytes = 0;
     for (auto _ : state) {
         Folder folder;
         const long faultsBefore = MinorFaultsSoFar();
+        const double processorBefore = ProcessorSecondsSoFar();
         const auto start = Clock::now();
         bool ok = false;
         switch (method) {
@@ -260,9 +278,11 @@ void BM_Rename(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
         if (method == kProcess) {
             faults += static_cast<double>(childUsage.ru_minflt);
+            processor += ProcessorSeconds(childUsage);
             peakMegabytes = std::max(peakMegabytes, childUsage.ru_maxrss / 1024.0);
         } else {
             faults += static_cast<double>(MinorFaultsSoFar() - faultsBefore);
+            processor += ProcessorSecondsSoFar() - processorBefore;
         }
         if (!ok || !folder.Check(plan)) {
             state.SkipWithError("the files were not renamed as planned");
@@ -271,6 +291,7 @@ void BM_Rename(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * kFiles);
     state.counters["faults"] = faults / static_cast<double>(state.iterations());
+    state.counters["cpu_ms"] = processor * 1000 / static_cast<double>(state.iterations());
     if (method == kProcess) state.counters["peak_MB"] = peakMegabytes;
 }
 
