@@ -1,0 +1,197 @@
+#include "engine/run_undo.h"
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "engine/safe_move.h"
+#include "engine/text.h"
+
+namespace morix {
+namespace {
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return folder + '/' + name;
+}
+
+// Folders the run renamed: new paths by old.
+std::unordered_map<std::string, std::string> RenamedFolders(const JournalRecord& record) {
+    std::unordered_map<std::string, std::string> renamed;
+    for (const JournalFolder& folder : record.folders) {
+        for (const JournalFile& file : folder.files) {
+            if (file.identity.folder)
+                renamed.emplace(JoinPath(folder.path, file.oldName),
+                                JoinPath(folder.path, file.newName));
+        }
+    }
+    return renamed;
+}
+
+std::string FoldCase(std::string path) {
+    for (char& c : path) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return path;
+}
+
+// Every name a run gave up or took, and the folders it renamed (under both
+// names), compared without regard to ASCII case as a volume may.
+struct Footprint {
+    std::unordered_set<std::string> names;
+    std::vector<std::string> folders;
+
+    explicit Footprint(const JournalRecord& record) {
+        const auto renamed = RenamedFolders(record);
+        for (const JournalFolder& folder : record.folders) {
+            const std::string now = PathAfterRenames(folder.path, renamed);
+            for (const JournalFile& file : folder.files) {
+                std::string before = FoldCase(JoinPath(folder.path, file.oldName));
+                std::string after = FoldCase(JoinPath(now, file.newName));
+                if (file.identity.folder) {
+                    folders.push_back(before);
+                    folders.push_back(after);
+                }
+                names.insert(std::move(before));
+                names.insert(std::move(after));
+            }
+        }
+    }
+
+    // Whether a name of other is one of these names or lies inside a
+    // folder of this run.
+    bool Meets(const Footprint& other) const {
+        for (const std::string& name : other.names) {
+            if (names.contains(name)) return true;
+            for (const std::string& folder : folders) {
+                if (name.size() > folder.size() && name.compare(0, folder.size(), folder) == 0 &&
+                    name[folder.size()] == '/')
+                    return true;
+            }
+        }
+        return false;
+    }
+};
+
+// Whether the folder, where the run left it, is on the run's volume still.
+int CheckFolder(FileSystem& fs, const JournalFolder& folder, const std::string& now) {
+    UniqueFd fd;
+    if (const int error = fs.OpenFolder(now, fd); error != 0) return error;
+    if (folder.volume.empty()) {
+        FileIdentity self;
+        if (const int error = fs.IdentifyOpen(fd.Get(), self); error != 0) return error;
+        return self.device == folder.device ? 0 : kOtherVolume;
+    }
+    std::string volume;
+    if (const int error = fs.VolumeOf(now, volume); error != 0) return error;
+    return volume == folder.volume ? 0 : kOtherVolume;
+}
+
+ChangedFile::Change ChangeOf(int error) {
+    return error == ENOENT || error == ENOTDIR ? ChangedFile::Change::kGone
+                                               : ChangedFile::Change::kUnreadable;
+}
+
+}  // namespace
+
+std::string DescribeChange(const ChangedFile& changed) {
+    using Change = ChangedFile::Change;
+    switch (changed.change) {
+        case Change::kGone:
+            return changed.path + ": no longer there (renamed, moved or deleted since the run)";
+        case Change::kReplaced:
+            return changed.path + ": another file has taken this name since the run";
+        case Change::kOldNameTaken:
+            return changed.path + ": the old name is taken by a file that is not part of the run";
+        case Change::kOtherVolume:
+            return changed.path + ": another volume is mounted here now";
+        case Change::kUnreadable:
+            break;
+    }
+    return changed.path + ": " + std::strerror(changed.error);
+}
+
+UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
+    UndoPlan plan;
+    const auto renamed = RenamedFolders(record);
+    struct Entry {
+        const JournalFile* file;
+        bool stableInodes;
+    };
+    std::vector<Entry> entries;
+    std::vector<std::string> nowPaths, oldPaths;
+    for (const JournalFolder& folder : record.folders) {
+        const std::string now = PathAfterRenames(folder.path, renamed);
+        if (const int error = CheckFolder(fs, folder, now); error != 0) {
+            plan.changed.push_back({now.empty() ? "/" : now,
+                                    error == kOtherVolume ? ChangedFile::Change::kOtherVolume
+                                                          : ChangeOf(error),
+                                    error});
+            continue;
+        }
+        for (const JournalFile& file : folder.files) {
+            entries.push_back({&file, folder.stableInodes});
+            nowPaths.push_back(JoinPath(now, file.newName));
+            oldPaths.push_back(JoinPath(now, file.oldName));
+        }
+    }
+    const std::size_t count = entries.size();
+    std::vector<const std::string*> paths(2 * count);
+    for (std::size_t i = 0; i < count; ++i) {
+        paths[i] = &nowPaths[i];
+        paths[count + i] = &oldPaths[i];
+    }
+    std::vector<FileIdentity> ids;
+    std::vector<int> errors;
+    fs.IdentifyAll(paths, ids, errors);
+    // The files of this undo as the volume numbers them at this moment.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> ours;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (errors[i] != 0) {
+            plan.changed.push_back({nowPaths[i], ChangeOf(errors[i]), errors[i]});
+            continue;
+        }
+        FileIdentity now = ids[i];
+        const FileIdentity& expected = entries[i].file->identity;
+        now.device = expected.device;  // the folder's volume was checked above
+        if (!SameFile(expected, now, entries[i].stableInodes)) {
+            plan.changed.push_back({nowPaths[i], ChangedFile::Change::kReplaced, 0});
+            continue;
+        }
+        ours.emplace(ids[i].device, ids[i].inode);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const int error = errors[count + i];
+        if (error == ENOENT) continue;
+        if (error != 0) {
+            plan.changed.push_back({oldPaths[i], ChangedFile::Change::kUnreadable, error});
+        } else if (!ours.contains({ids[count + i].device, ids[count + i].inode})) {
+            plan.changed.push_back({oldPaths[i], ChangedFile::Change::kOldNameTaken, 0});
+        }
+    }
+    if (!plan.changed.empty()) return plan;
+    plan.jobs.reserve(count);
+    for (std::size_t i = 0; i < count; ++i)
+        plan.jobs.push_back(
+            RenameJob{DecodeFileName(nowPaths[i]), {}, DecodeFileName(oldPaths[i]), false});
+    return plan;
+}
+
+bool TouchesSameFiles(const JournalRecord& older, const JournalRecord& newer) {
+    const Footprint a(older), b(newer);
+    return a.Meets(b) || b.Meets(a);
+}
+
+std::vector<std::string> RunFolders(const JournalRecord& record) {
+    std::vector<std::string> folders;
+    std::unordered_set<std::string> seen;
+    for (const JournalFolder& folder : record.folders) {
+        const std::string path = folder.path.empty() ? "/" : folder.path;
+        if (seen.insert(path).second) folders.push_back(path);
+    }
+    return folders;
+}
+
+}  // namespace morix
