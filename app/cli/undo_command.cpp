@@ -55,9 +55,9 @@ int ReportNotReady(const PreparedUndo& undo, std::FILE* err) {
             return kUndoRefused;
         case UndoStatus::kFilesChanged:
             std::fprintf(err,
-                         "morix: cannot undo %s: %zu files changed since the run; nothing was "
-                         "touched:\n",
-                         run.c_str(), undo.changed.size());
+                         "morix: cannot undo %s: %zu %s since the run; nothing was touched:\n",
+                         run.c_str(), undo.changed.size(),
+                         undo.changed.size() == 1 ? "file changed" : "files changed");
             for (const ChangedFile& changed : undo.changed)
                 std::fprintf(err, "morix:   %s\n", DescribeChange(changed).c_str());
             return kUndoRefused;
@@ -103,8 +103,9 @@ int RunUndo(std::uint64_t id, std::FILE* err) {
                      "marked undone: %s\n",
                      which.c_str(), error.c_str());
     }
-    std::fprintf(err, "morix: %s was undone: %zu files are back under their old names\n",
-                 which.c_str(), undo.entry.files);
+    std::fprintf(err, "morix: %s was undone: %zu %s back under %s old %s\n", which.c_str(),
+                 undo.entry.files, undo.entry.files == 1 ? "file is" : "files are",
+                 undo.entry.files == 1 ? "its" : "their", undo.entry.files == 1 ? "name" : "names");
     return kUndoDone;
 }
 
