@@ -66,8 +66,8 @@ int ListKeptRuns(FileSystem& fs, const std::string& folder, std::vector<KeptRun>
     return 0;
 }
 
-std::string KeepRunRecord(FileSystem& fs, const std::string& folder,
-                          const std::string& journalPath, OsError& error) {
+std::string KeepRunRecord(FileSystem& fs, const std::string& folder, const std::string& journalPath,
+                          OsError& error) {
     std::vector<KeptRun> runs;
     if (const int e = ListKeptRuns(fs, folder, runs); e != 0) {
         error = {"list", folder, e};
@@ -114,6 +114,12 @@ std::variant<JournalRecord, std::string> ReadKeptRun(FileSystem& fs, const KeptR
     if (const auto* record = std::get_if<JournalRecord>(&parsed); record && !record->finished)
         return std::string("the record is not marked finished");
     return parsed;
+}
+
+std::uint64_t KeptRunId(const std::string& path) {
+    const std::optional<KeptRun> run =
+        RunOfName(std::string_view(path).substr(path.rfind('/') + 1));
+    return run ? run->id : 0;
 }
 
 int MarkUndone(FileSystem& fs, const std::string& folder, KeptRun& run) {

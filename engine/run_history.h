@@ -28,8 +28,8 @@ struct KeptRun {
 // record of a completed run under the next id, and makes that durable; then
 // removes the oldest records beyond kKeptRuns. Returns the record's path, or
 // empty (error says why) when the journal stays where it is.
-std::string KeepRunRecord(FileSystem& fs, const std::string& folder,
-                          const std::string& journalPath, OsError& error);
+std::string KeepRunRecord(FileSystem& fs, const std::string& folder, const std::string& journalPath,
+                          OsError& error);
 
 // The records in folder, newest first: 0, or an errno value (ENOENT when
 // no run has been kept yet).
@@ -38,6 +38,9 @@ int ListKeptRuns(FileSystem& fs, const std::string& folder, std::vector<KeptRun>
 // A record as written, or why it cannot be trusted (damaged, not marked
 // finished, unreadable).
 std::variant<JournalRecord, std::string> ReadKeptRun(FileSystem& fs, const KeptRun& run);
+
+// The id of the run a record's path names; 0 when it names none.
+std::uint64_t KeptRunId(const std::string& path);
 
 // Renames the record to say that its run was undone, and makes that
 // durable; 0 or an errno value.

@@ -125,10 +125,10 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     for (const JournalFolder& folder : record.folders) {
         const std::string now = PathAfterRenames(folder.path, renamed);
         if (const int error = CheckFolder(fs, folder, now); error != 0) {
-            plan.changed.push_back({now.empty() ? "/" : now,
-                                    error == kOtherVolume ? ChangedFile::Change::kOtherVolume
-                                                          : ChangeOf(error),
-                                    error});
+            plan.changed.push_back(
+                {now.empty() ? "/" : now,
+                 error == kOtherVolume ? ChangedFile::Change::kOtherVolume : ChangeOf(error),
+                 error});
             continue;
         }
         for (const JournalFile& file : folder.files) {
@@ -146,8 +146,11 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     std::vector<FileIdentity> ids;
     std::vector<int> errors;
     fs.IdentifyAll(paths, ids, errors);
-    // The files of this undo as the volume numbers them at this moment.
+    // The files of this undo that are where the run left them: by the number
+    // the volume gives them at this moment, and by their names (folded in
+    // case, as a volume may fold them).
     std::set<std::pair<std::uint64_t, std::uint64_t>> ours;
+    std::unordered_map<std::string, std::size_t> ourNames;
     for (std::size_t i = 0; i < count; ++i) {
         if (errors[i] != 0) {
             plan.changed.push_back({nowPaths[i], ChangeOf(errors[i]), errors[i]});
@@ -161,13 +164,26 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
             continue;
         }
         ours.emplace(ids[i].device, ids[i].inode);
+        ourNames.emplace(FoldCase(nowPaths[i]), i);
     }
+    // An old name is free, or it holds a file of this undo: under its exact
+    // name, by number where numbers hold, or under another spelling of its
+    // name with its size and time (a volume that folds case but numbers each
+    // spelling anew).
+    const auto heldByOurs = [&](std::size_t i) {
+        const FileIdentity& found = ids[count + i];
+        if (ours.contains({found.device, found.inode})) return true;
+        const auto named = ourNames.find(FoldCase(oldPaths[i]));
+        return named != ourNames.end() && (nowPaths[named->second] == oldPaths[i] ||
+                                           (!entries[named->second].stableInodes &&
+                                            SameFile(ids[named->second], found, false)));
+    };
     for (std::size_t i = 0; i < count; ++i) {
         const int error = errors[count + i];
         if (error == ENOENT) continue;
         if (error != 0) {
             plan.changed.push_back({oldPaths[i], ChangedFile::Change::kUnreadable, error});
-        } else if (!ours.contains({ids[count + i].device, ids[count + i].inode})) {
+        } else if (!heldByOurs(i)) {
             plan.changed.push_back({oldPaths[i], ChangedFile::Change::kOldNameTaken, 0});
         }
     }
