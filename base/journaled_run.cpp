@@ -31,9 +31,8 @@ PreparedRun PrepareJournaledRun(std::vector<RenameJob> jobs, RenameRunSettings s
     PreparedRun prepared;
     std::string folder = MakeRunJournalFolder(prepared.error);
     if (folder.empty()) return prepared;
-    prepared.ready =
-        std::make_unique<JournaledRun>(std::move(folder), std::move(jobs), std::move(settings),
-                                       keepRecord);
+    prepared.ready = std::make_unique<JournaledRun>(std::move(folder), std::move(jobs),
+                                                    std::move(settings), keepRecord);
     return prepared;
 }
 

@@ -18,8 +18,8 @@ namespace morix {
 struct JournaledRun {
     // keepRecord: a run that ends with every file under its new name keeps
     // its record in the run history, so that it can be undone.
-    JournaledRun(std::string journalFolder, std::vector<RenameJob> jobs,
-                 RenameRunSettings settings, bool keepRecord = true);
+    JournaledRun(std::string journalFolder, std::vector<RenameJob> jobs, RenameRunSettings settings,
+                 bool keepRecord = true);
     JournaledRun(const JournaledRun&) = delete;
     JournaledRun& operator=(const JournaledRun&) = delete;
 

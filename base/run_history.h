@@ -30,11 +30,11 @@ enum class UndoStatus {
     kNothingToUndo,  // no kept run that is not undone
     kUnknownRun,     // no kept run with that id
     kAlreadyUndone,
-    kBusy,           // another process is undoing it
-    kDamaged,        // its record cannot be trusted; see problem
-    kNewerRun,       // a newer run that is still in place touched its files; see newerId
-    kFilesChanged,   // see changed
-    kCannotStart,    // see problem
+    kBusy,          // another process is undoing it
+    kDamaged,       // its record cannot be trusted; see problem
+    kNewerRun,      // a newer run that is still in place touched its files; see newerId
+    kFilesChanged,  // see changed
+    kCannotStart,   // see problem
 };
 
 struct PreparedUndo {
@@ -43,7 +43,7 @@ struct PreparedUndo {
     std::uint64_t newerId = 0;
     std::string problem;
     std::vector<ChangedFile> changed;
-    UniqueFd recordLock;  // held until the undo has ended
+    UniqueFd recordLock;                  // held until the undo has ended
     std::unique_ptr<JournaledRun> ready;  // the undo run, with a journal of its own
 };
 
