@@ -199,8 +199,8 @@ class Parser {
         std::uint64_t id = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
         if (ec != std::errc() || end != text.data() + text.size() || text.empty() || id == 0) {
-            Fail(Concat({"option '--undo' takes the id of a kept run (see --history), not '", text,
-                         "'"}));
+            Fail(Concat(
+                {"option '--undo' takes the id of a kept run (see --history), not '", text, "'"}));
             return;
         }
         result_.undoId = id;

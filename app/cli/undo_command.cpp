@@ -15,7 +15,8 @@ std::string LocalTime(std::int64_t seconds) {
     const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm local{};
     char text[32] = "?";
-    if (localtime_r(&t, &local) != nullptr) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    if (localtime_r(&t, &local) != nullptr)
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
     return text;
 }
 
@@ -26,14 +27,16 @@ int ReportNotReady(const PreparedUndo& undo, std::FILE* err) {
         case UndoStatus::kReady:
             break;
         case UndoStatus::kNothingToUndo:
-            std::fputs("morix: nothing to undo: every kept rename run is undone already, or none "
-                       "was kept\n",
-                       err);
+            std::fputs(
+                "morix: nothing to undo: every kept rename run is undone already, or none "
+                "was kept\n",
+                err);
             return kUndoNothing;
         case UndoStatus::kUnknownRun:
-            std::fputs("morix: nothing to undo: no kept rename run has that id (see morix "
-                       "--history)\n",
-                       err);
+            std::fputs(
+                "morix: nothing to undo: no kept rename run has that id (see morix "
+                "--history)\n",
+                err);
             return kUndoNothing;
         case UndoStatus::kAlreadyUndone:
             std::fprintf(err, "morix: cannot undo %s: already undone\n", run.c_str());
@@ -43,7 +46,8 @@ int ReportNotReady(const PreparedUndo& undo, std::FILE* err) {
                          run.c_str());
             return kUndoRefused;
         case UndoStatus::kDamaged:
-            std::fprintf(err, "morix: cannot undo %s: its record is damaged (%s); nothing was touched\n",
+            std::fprintf(err,
+                         "morix: cannot undo %s: its record is damaged (%s); nothing was touched\n",
                          run.c_str(), undo.problem.c_str());
             return kUndoRefused;
         case UndoStatus::kNewerRun:
@@ -54,8 +58,7 @@ int ReportNotReady(const PreparedUndo& undo, std::FILE* err) {
                          static_cast<unsigned long long>(undo.newerId));
             return kUndoRefused;
         case UndoStatus::kFilesChanged:
-            std::fprintf(err,
-                         "morix: cannot undo %s: %zu %s since the run; nothing was touched:\n",
+            std::fprintf(err, "morix: cannot undo %s: %zu %s since the run; nothing was touched:\n",
                          run.c_str(), undo.changed.size(),
                          undo.changed.size() == 1 ? "file changed" : "files changed");
             for (const ChangedFile& changed : undo.changed)
@@ -128,7 +131,8 @@ int RunHistory(std::FILE* out, std::FILE* err) {
             continue;
         }
         text += '\t' + LocalTime(entry.started) + '\t' + std::to_string(entry.files) +
-                (entry.files == 1 ? " file\t" : " files\t") + (entry.run.undone ? "undone" : "done");
+                (entry.files == 1 ? " file\t" : " files\t") +
+                (entry.run.undone ? "undone" : "done");
         for (std::size_t k = 0; k < entry.folders.size(); ++k)
             text += (k == 0 ? "\t" : ", ") + entry.folders[k];
         text += '\n';
