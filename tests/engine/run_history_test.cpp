@@ -142,8 +142,7 @@ TEST_F(History, RunsThatDoNotEndRenamedKeepNothing) {
     // Nothing to move.
     EXPECT_EQ(Run({{"a", "a"}}), RenameOutcome::kRenamed);
     EXPECT_TRUE(Kept().empty());
-    EXPECT_EQ(Read(files_.bytes()),
-              (Listing{{"a", "A"}, {"b", "B"}, {"d", "D"}, {"taken", "T"}}));
+    EXPECT_EQ(Read(files_.bytes()), (Listing{{"a", "A"}, {"b", "B"}, {"d", "D"}, {"taken", "T"}}));
 }
 
 TEST_F(History, ARecordThatCannotBeKeptLeavesTheRunRenamedAndNoJournal) {
@@ -195,15 +194,15 @@ const Shape kShapes[] = {
     {"chain", {{"a", "1"}, {"b", "22"}, {"c", "333"}}, {{"a", "b"}, {"b", "c"}, {"c", "d"}}},
     {"swap", {{"a", "1"}, {"b", "22"}}, {{"a", "b"}, {"b", "a"}}},
     {"rotation", {{"a", "1"}, {"b", "22"}, {"c", "333"}}, {{"a", "b"}, {"b", "c"}, {"c", "a"}}},
-    {"case only", {{"photo.jpg", "1"}, {"Notes.TXT", "22"}},
+    {"case only",
+     {{"photo.jpg", "1"}, {"Notes.TXT", "22"}},
      {{"photo.jpg", "PHOTO.JPG"}, {"Notes.TXT", "notes.txt"}}},
     {"folder and its file",
      {{"dir1", "/"}, {"dir1/n1", "1"}, {"dir1/keep", "22"}, {"x", "333"}},
      {{"dir1", "dir2"}, {"dir1/n1", "dir1/n2"}, {"x", "y"}}},
 };
 
-class UndoShapes : public History,
-                   public ::testing::WithParamInterface<std::tuple<Shape, bool>> {};
+class UndoShapes : public History, public ::testing::WithParamInterface<std::tuple<Shape, bool>> {};
 
 TEST_P(UndoShapes, EveryFileGoesBackToItsOldName) {
     const auto& [shape, renumbered] = GetParam();
@@ -222,15 +221,16 @@ TEST_P(UndoShapes, EveryFileGoesBackToItsOldName) {
     EXPECT_FALSE(PlanUndo(Record(runs[0]), fs_).changed.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Runs, UndoShapes, ::testing::Combine(::testing::ValuesIn(kShapes), ::testing::Bool()),
-    [](const auto& info) {
-        std::string name = std::string(std::get<0>(info.param).name) +
-                           (std::get<1>(info.param) ? "_renumbered" : "_stable");
-        for (char& c : name)
-            if (c == ' ') c = '_';
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Runs, UndoShapes,
+                         ::testing::Combine(::testing::ValuesIn(kShapes), ::testing::Bool()),
+                         [](const auto& info) {
+                             std::string name =
+                                 std::string(std::get<0>(info.param).name) +
+                                 (std::get<1>(info.param) ? "_renumbered" : "_stable");
+                             for (char& c : name)
+                                 if (c == ' ') c = '_';
+                             return name;
+                         });
 
 // Refusals: each names the file, and nothing moves.
 TEST_F(History, UndoRefusesWhenAFileChangedAndNamesIt) {
@@ -244,7 +244,8 @@ TEST_F(History, UndoRefusesWhenAFileChangedAndNamesIt) {
         std::string path;
     };
     const std::vector<Case> cases = {
-        {"renamed since", false, [&] { std::filesystem::rename(files_.Path("n1"), files_.Path("z")); },
+        {"renamed since", false,
+         [&] { std::filesystem::rename(files_.Path("n1"), files_.Path("z")); },
          ChangedFile::Change::kGone, "n1"},
         {"deleted since", true, [&] { std::filesystem::remove(files_.Path("n2")); },
          ChangedFile::Change::kGone, "n2"},
@@ -295,10 +296,10 @@ TEST_F(History, AnEditedFileOnAVolumeThatKeepsNumbersIsStillTheRunsFile) {
 TEST_F(History, ANewerRunTouchingTheSameFilesIsFoundAndOthersAreNot) {
     Make(files_.bytes(), {{"a", "1"}, {"x", "2"}, {"dir", "/"}, {"dir/f", "3"}, {"q", "4"}});
     ASSERT_EQ(Run({{"a", "b"}, {"dir", "DIR"}}), RenameOutcome::kRenamed);
-    ASSERT_EQ(Run({{"x", "y"}}), RenameOutcome::kRenamed);        // other files
-    ASSERT_EQ(Run({{"b", "c"}}), RenameOutcome::kRenamed);        // the first run's file
+    ASSERT_EQ(Run({{"x", "y"}}), RenameOutcome::kRenamed);          // other files
+    ASSERT_EQ(Run({{"b", "c"}}), RenameOutcome::kRenamed);          // the first run's file
     ASSERT_EQ(Run({{"DIR/f", "DIR/g"}}), RenameOutcome::kRenamed);  // inside its folder
-    ASSERT_EQ(Run({{"q", "A"}}), RenameOutcome::kRenamed);  // its old name, in another case
+    ASSERT_EQ(Run({{"q", "A"}}), RenameOutcome::kRenamed);          // its old name, in another case
     const std::vector<KeptRun> runs = Kept();
     ASSERT_EQ(runs.size(), 5u);
     const JournalRecord first = Record(runs[4]);
