@@ -138,11 +138,9 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
         }
     }
     const std::size_t count = entries.size();
-    std::vector<const std::string*> paths(2 * count);
-    for (std::size_t i = 0; i < count; ++i) {
+    std::vector<const std::string*> paths(count);
+    for (std::size_t i = 0; i < count; ++i)
         paths[i] = &nowPaths[i];
-        paths[count + i] = &oldPaths[i];
-    }
     std::vector<FileIdentity> ids;
     std::vector<int> errors;
     fs.IdentifyAll(paths, ids, errors);
@@ -151,6 +149,7 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     // case, as a volume may fold them).
     std::set<std::pair<std::uint64_t, std::uint64_t>> ours;
     std::unordered_map<std::string, std::size_t> ourNames;
+    std::unordered_set<std::string_view> ourExactNames;
     for (std::size_t i = 0; i < count; ++i) {
         if (errors[i] != 0) {
             plan.changed.push_back({nowPaths[i], ChangeOf(errors[i]), errors[i]});
@@ -165,22 +164,30 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
         }
         ours.emplace(ids[i].device, ids[i].inode);
         ourNames.emplace(FoldCase(nowPaths[i]), i);
+        ourExactNames.insert(nowPaths[i]);
     }
-    // An old name is free, or it holds a file of this undo: under its exact
-    // name, by number where numbers hold, or under another spelling of its
-    // name with its size and time (a volume that folds case but numbers each
-    // spelling anew).
+    // An old name that is the name of a file of this undo, found where the
+    // run left it, is held by that file (chains, swaps, rotations): only the
+    // others are looked at.
+    for (std::size_t i = 0; i < count; ++i)
+        paths[i] = ourExactNames.contains(oldPaths[i]) ? nullptr : &oldPaths[i];
+    std::vector<FileIdentity> oldIds;
+    std::vector<int> oldErrors;
+    fs.IdentifyAll(paths, oldIds, oldErrors);
+    // Else an old name is free, or it holds a file of this undo: by number
+    // where numbers hold, or under another spelling of its name with its
+    // size and time (a volume that folds case but numbers each spelling
+    // anew).
     const auto heldByOurs = [&](std::size_t i) {
-        const FileIdentity& found = ids[count + i];
+        const FileIdentity& found = oldIds[i];
         if (ours.contains({found.device, found.inode})) return true;
         const auto named = ourNames.find(FoldCase(oldPaths[i]));
-        return named != ourNames.end() && (nowPaths[named->second] == oldPaths[i] ||
-                                           (!entries[named->second].stableInodes &&
-                                            SameFile(ids[named->second], found, false)));
+        return named != ourNames.end() && !entries[named->second].stableInodes &&
+               SameFile(ids[named->second], found, false);
     };
     for (std::size_t i = 0; i < count; ++i) {
-        const int error = errors[count + i];
-        if (error == ENOENT) continue;
+        const int error = oldErrors[i];
+        if (paths[i] == nullptr || error == ENOENT) continue;
         if (error != 0) {
             plan.changed.push_back({oldPaths[i], ChangedFile::Change::kUnreadable, error});
         } else if (!heldByOurs(i)) {
