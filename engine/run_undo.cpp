@@ -1,8 +1,8 @@
 #include "engine/run_undo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <set>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -144,12 +144,14 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     std::vector<FileIdentity> ids;
     std::vector<int> errors;
     fs.IdentifyAll(paths, ids, errors);
-    // The files of this undo that are where the run left them: by the number
-    // the volume gives them at this moment, and by their names (folded in
-    // case, as a volume may fold them).
-    std::set<std::pair<std::uint64_t, std::uint64_t>> ours;
+    // The files of this undo that are where the run left them: by their
+    // names, by the number the volume gives them at this moment, and on
+    // volumes whose numbers mean nothing by their names folded in case.
+    using Number = std::pair<std::uint64_t, std::uint64_t>;
+    std::vector<Number> ours;
     std::unordered_map<std::string, std::size_t> ourNames;
     std::unordered_set<std::string_view> ourExactNames;
+    ourExactNames.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         if (errors[i] != 0) {
             plan.changed.push_back({nowPaths[i], ChangeOf(errors[i]), errors[i]});
@@ -162,10 +164,14 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
             plan.changed.push_back({nowPaths[i], ChangedFile::Change::kReplaced, 0});
             continue;
         }
-        ours.emplace(ids[i].device, ids[i].inode);
-        ourNames.emplace(FoldCase(nowPaths[i]), i);
         ourExactNames.insert(nowPaths[i]);
+        if (entries[i].stableInodes) {
+            ours.emplace_back(ids[i].device, ids[i].inode);
+        } else {
+            ourNames.emplace(FoldCase(nowPaths[i]), i);
+        }
     }
+    std::sort(ours.begin(), ours.end());
     // An old name that is the name of a file of this undo, found where the
     // run left it, is held by that file (chains, swaps, rotations): only the
     // others are looked at.
@@ -180,10 +186,10 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     // anew).
     const auto heldByOurs = [&](std::size_t i) {
         const FileIdentity& found = oldIds[i];
-        if (ours.contains({found.device, found.inode})) return true;
+        if (std::binary_search(ours.begin(), ours.end(), Number{found.device, found.inode}))
+            return true;
         const auto named = ourNames.find(FoldCase(oldPaths[i]));
-        return named != ourNames.end() && !entries[named->second].stableInodes &&
-               SameFile(ids[named->second], found, false);
+        return named != ourNames.end() && SameFile(ids[named->second], found, false);
     };
     for (std::size_t i = 0; i < count; ++i) {
         const int error = oldErrors[i];
