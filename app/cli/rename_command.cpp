@@ -29,39 +29,6 @@ void DrawBar(std::FILE* err, int done, int total) {
     std::fflush(err);
 }
 
-// "old -> new" for every renamed file; false when out could not take it.
-bool ListRenamed(const RenameRun& run, std::FILE* out) {
-    std::string buffer;
-    for (const RenameJob& job : run.Jobs()) {
-        if (job.oldPath != job.newPath) {
-            buffer += EncodeFileName(job.oldPath);
-            buffer += " -> ";
-            buffer += EncodeFileName(job.newPath);
-            buffer += '\n';
-        }
-    }
-    std::fwrite(buffer.data(), 1, buffer.size(), out);
-    return std::fflush(out) == 0 && !std::ferror(out);
-}
-
-// Names every row whose new name its volume cannot hold; whether there was
-// any. Such a run would fail at that file and roll back all others.
-bool ReportImpossibleNames(const std::vector<RenameJob>& jobs, std::FILE* err) {
-    RealFileSystem fs;
-    const std::vector<RowCheck> checks = CheckRows(
-        fs, jobs.size(), [&](std::size_t j) -> std::u16string_view { return jobs[j].oldPath; },
-        [&](std::size_t j) { return FileName(jobs[j].newPath); }, RowCheckScope::kNamesOnly);
-    bool any = false;
-    for (std::size_t j = 0; j < jobs.size(); ++j) {
-        if (checks[j].state != RowState::kImpossible) continue;
-        any = true;
-        std::fprintf(
-            err, "morix: impossible: %s -> %s: %s\n", EncodeFileName(jobs[j].oldPath).c_str(),
-            EncodeFileName(FileName(jobs[j].newPath)).c_str(), ProblemText(checks[j].problem));
-    }
-    return any;
-}
-
 }  // namespace
 
 // Waits for the run, showing a progress bar on a terminal once it has taken
@@ -105,6 +72,43 @@ void ReportRolledBack(const RenameRun& run, const RunJournal& journal, std::FILE
                      journal.Path().c_str());
     }
 }
+
+namespace {
+
+// "old -> new" for every renamed file; false when out could not take it.
+bool ListRenamed(const RenameRun& run, std::FILE* out) {
+    std::string buffer;
+    for (const RenameJob& job : run.Jobs()) {
+        if (job.oldPath != job.newPath) {
+            buffer += EncodeFileName(job.oldPath);
+            buffer += " -> ";
+            buffer += EncodeFileName(job.newPath);
+            buffer += '\n';
+        }
+    }
+    std::fwrite(buffer.data(), 1, buffer.size(), out);
+    return std::fflush(out) == 0 && !std::ferror(out);
+}
+
+// Names every row whose new name its volume cannot hold; whether there was
+// any. Such a run would fail at that file and roll back all others.
+bool ReportImpossibleNames(const std::vector<RenameJob>& jobs, std::FILE* err) {
+    RealFileSystem fs;
+    const std::vector<RowCheck> checks = CheckRows(
+        fs, jobs.size(), [&](std::size_t j) -> std::u16string_view { return jobs[j].oldPath; },
+        [&](std::size_t j) { return FileName(jobs[j].newPath); }, RowCheckScope::kNamesOnly);
+    bool any = false;
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        if (checks[j].state != RowState::kImpossible) continue;
+        any = true;
+        std::fprintf(
+            err, "morix: impossible: %s -> %s: %s\n", EncodeFileName(jobs[j].oldPath).c_str(),
+            EncodeFileName(FileName(jobs[j].newPath)).c_str(), ProblemText(checks[j].problem));
+    }
+    return any;
+}
+
+}  // namespace
 
 int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     // A file that is not there would only make the run fail and roll back
@@ -156,6 +160,11 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         case RenameOutcome::kRolledBack:
             ReportRolledBack(run, journal, err);
             return kRenameRolledBack;
+    }
+    if (journal.KeptPath().empty() && prepared.ready->keepError.Failed()) {
+        std::fprintf(err,
+                     "morix: the run cannot be undone later: its record could not be kept (%s)\n",
+                     prepared.ready->keepError.Text().c_str());
     }
 
     if (journal.Unfinished()) {
