@@ -11,6 +11,7 @@
 #include "app/cli/preview_command.h"
 #include "app/cli/recover_command.h"
 #include "app/cli/rename_command.h"
+#include "app/cli/undo_command.h"
 #include "app/start/instance_lock.h"
 #include "app/start/start_plan.h"
 #include "app/window_module/window_module.h"
@@ -59,6 +60,12 @@ int main(int argc, char** argv) {
             return RunRename(commandLine, stdout, stderr);
         case Mode::kRecover:
             return RunRecover(stderr);
+        case Mode::kUndo:
+            RecoverAtStart(stderr);
+            return RunUndo(commandLine.undoId, stderr);
+        case Mode::kHistory:
+            RecoverAtStart(stderr);
+            return RunHistory(stdout, stderr);
         case Mode::kHelp:
             start::PrintStartUsage(stdout);
             return 0;

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/run_journal_folder.h"
+#include "engine/run_history.h"
 
 namespace morix {
 namespace {
@@ -15,16 +16,23 @@ RenameRunSettings WithJournal(RenameRunSettings settings, RunJournal& journal) {
 }  // namespace
 
 JournaledRun::JournaledRun(std::string journalFolder, std::vector<RenameJob> jobs,
-                           RenameRunSettings settings)
-    : journal(std::move(journalFolder), fs),
-      run(std::move(jobs), fs, WithJournal(std::move(settings), journal)) {}
+                           RenameRunSettings settings, bool keepRecord)
+    : journal(journalFolder, fs),
+      run(std::move(jobs), fs, WithJournal(std::move(settings), journal)) {
+    if (!keepRecord) return;
+    // Called on the run's worker, which alone uses fs by then.
+    journal.KeepWhenComplete([this, folder = std::move(journalFolder)](const std::string& path) {
+        return KeepRunRecord(fs, folder, path, keepError);
+    });
+}
 
-PreparedRun PrepareJournaledRun(std::vector<RenameJob> jobs, RenameRunSettings settings) {
+PreparedRun PrepareJournaledRun(std::vector<RenameJob> jobs, RenameRunSettings settings,
+                                bool keepRecord) {
     PreparedRun prepared;
     std::string folder = MakeRunJournalFolder(prepared.error);
     if (folder.empty()) return prepared;
-    prepared.ready =
-        std::make_unique<JournaledRun>(std::move(folder), std::move(jobs), std::move(settings));
+    prepared.ready = std::make_unique<JournaledRun>(std::move(folder), std::move(jobs),
+                                                    std::move(settings), keepRecord);
     return prepared;
 }
 

@@ -16,12 +16,15 @@ namespace morix {
 // built in this order and destroyed in reverse, so the run's worker is
 // joined before its journal and file system go.
 struct JournaledRun {
-    JournaledRun(std::string journalFolder, std::vector<RenameJob> jobs,
-                 RenameRunSettings settings);
+    // keepRecord: a run that ends with every file under its new name keeps
+    // its record in the run history, so that it can be undone.
+    JournaledRun(std::string journalFolder, std::vector<RenameJob> jobs, RenameRunSettings settings,
+                 bool keepRecord = true);
     JournaledRun(const JournaledRun&) = delete;
     JournaledRun& operator=(const JournaledRun&) = delete;
 
     RealFileSystem fs;
+    OsError keepError;  // why a completed run's record could not be kept
     RunJournal journal;
     RenameRun run;
 };
@@ -35,6 +38,7 @@ struct PreparedRun {
 // Makes the journal folder when it is missing and prepares the run of jobs
 // with its journal there (settings.journal is set to it). A run that cannot
 // keep a journal is not prepared: a run cut short could not be rolled back.
-PreparedRun PrepareJournaledRun(std::vector<RenameJob> jobs, RenameRunSettings settings = {});
+PreparedRun PrepareJournaledRun(std::vector<RenameJob> jobs, RenameRunSettings settings = {},
+                                bool keepRecord = true);
 
 }  // namespace morix

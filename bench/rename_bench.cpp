@@ -8,6 +8,9 @@
 //   Journal  the rename run keeping its journal (on /tmp, a disk here),
 //   Process  `morix --rename` as a whole process, from start to exit, with
 //            its journal in the user's state folder,
+//   Undo     `morix --undo` as a whole process, taking back the workload's
+//            `morix --rename` made just before (not timed), with the state
+//            folder on /tmp: to compare with Process,
 // in the same run. Only the renaming is timed, not making the files. Beside
 // each figure: the minor page faults per iteration (on these virtual machines
 // a fault is costly, so memory churn is time), the processor time of every
@@ -220,8 +223,7 @@ double ProcessorSecondsSoFar() {
     return ProcessorSeconds(usage);
 }
 
-bool ProcessRun(Workload w, const Folder& f) {
-    const std::vector<std::string> args = CommandFor(w);
+bool Spawn(const std::vector<std::string>& args, const Folder& f) {
     std::vector<char*> argv;
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -243,7 +245,19 @@ bool ProcessRun(Workload w, const Folder& f) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-enum Method { kRaw, kEngine, kParking, kJournal, kProcess };
+bool ProcessRun(Workload w, const Folder& f) {
+    return Spawn(CommandFor(w), f);
+}
+
+// The plan of an undo's end: every file under its first name.
+Plan Unchanged(const Plan& plan) {
+    Plan back;
+    for (const auto& [from, to] : plan.renames)
+        back.renames.emplace_back(from, from);
+    return back;
+}
+
+enum Method { kRaw, kEngine, kParking, kJournal, kProcess, kUndo };
 
 void BM_Rename(benchmark::State& state) {
     const auto w = static_cast<Workload>(state.range(0));
@@ -254,6 +268,16 @@ void BM_Rename(benchmark::State& state) {
     double peakMegabytes = 0;
     for (auto _ : state) {
         Folder folder;
+        const TempDir undoState;
+        const char* userState = getenv("XDG_STATE_HOME");
+        const std::string savedState = userState ? userState : "";
+        if (method == kUndo) {
+            setenv("XDG_STATE_HOME", undoState.bytes().c_str(), 1);
+            if (!ProcessRun(w, folder) || !folder.Check(plan)) {
+                state.SkipWithError("the run to undo failed");
+                break;
+            }
+        }
         const long faultsBefore = MinorFaultsSoFar();
         const double processorBefore = ProcessorSecondsSoFar();
         const auto start = Clock::now();
@@ -274,9 +298,14 @@ void BM_Rename(benchmark::State& state) {
             case kProcess:
                 ok = ProcessRun(w, folder);
                 break;
+            case kUndo:
+                ok = Spawn({MORIX_BINARY, "--undo"}, folder);
+                userState ? setenv("XDG_STATE_HOME", savedState.c_str(), 1)
+                          : unsetenv("XDG_STATE_HOME");
+                break;
         }
         state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-        if (method == kProcess) {
+        if (method == kProcess || method == kUndo) {
             faults += static_cast<double>(childUsage.ru_minflt);
             processor += ProcessorSeconds(childUsage);
             peakMegabytes = std::max(peakMegabytes, childUsage.ru_maxrss / 1024.0);
@@ -284,7 +313,7 @@ void BM_Rename(benchmark::State& state) {
             faults += static_cast<double>(MinorFaultsSoFar() - faultsBefore);
             processor += ProcessorSecondsSoFar() - processorBefore;
         }
-        if (!ok || !folder.Check(plan)) {
+        if (!ok || !folder.Check(method == kUndo ? Unchanged(plan) : plan)) {
             state.SkipWithError("the files were not renamed as planned");
             break;
         }
@@ -292,13 +321,13 @@ void BM_Rename(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kFiles);
     state.counters["faults"] = faults / static_cast<double>(state.iterations());
     state.counters["cpu_ms"] = processor * 1000 / static_cast<double>(state.iterations());
-    if (method == kProcess) state.counters["peak_MB"] = peakMegabytes;
+    if (method == kProcess || method == kUndo) state.counters["peak_MB"] = peakMegabytes;
 }
 
 void Workloads(benchmark::internal::Benchmark* b) {
     b->ArgNames({"workload", "method"});
     for (int w : {kFree, kChain, kSwaps, kRotation}) {
-        for (int m : {kRaw, kEngine, kParking, kJournal, kProcess}) {
+        for (int m : {kRaw, kEngine, kParking, kJournal, kProcess, kUndo}) {
             b->Args({w, m});
         }
     }

@@ -534,7 +534,7 @@ class RenameRunner {
             settled = settled && (complete ? at == newPaths_[j] : at == oldPaths_[j]);
         }
         if (settled && !mover_.SecondNameLeft() && settings_.journal != nullptr) {
-            settings_.journal->Finish();
+            settings_.journal->Finish(complete);
         }
     }
 

@@ -502,17 +502,16 @@ bool RunJournal::MarkStage(int stage) {
     return Append(kStageLines[stage - 1]);
 }
 
-// The path of a folder of the run after every folder the run renamed took
-// its new name: each step of the path as the run left it.
-std::string RunJournal::RenamedPath(const std::string& folder) const {
+std::string PathAfterRenames(const std::string& folder,
+                             const std::unordered_map<std::string, std::string>& renamed) {
     std::string now;
     std::size_t end = 0;
     while (end < folder.size()) {
         const std::size_t next = std::min(folder.find('/', end + 1), folder.size());
         now.append(folder, end, next - end);
-        const auto renamed = renamedFolders_.find(folder.substr(0, next));
-        if (renamed != renamedFolders_.end()) {
-            const std::string& newPath = renamed->second;
+        const auto found = renamed.find(folder.substr(0, next));
+        if (found != renamed.end()) {
+            const std::string& newPath = found->second;
             now.resize(now.rfind('/') + 1);
             now.append(newPath, newPath.rfind('/') + 1);
         }
@@ -521,7 +520,13 @@ std::string RunJournal::RenamedPath(const std::string& folder) const {
     return now;
 }
 
-bool RunJournal::Finish() {
+// The path of a folder of the run after every folder the run renamed took
+// its new name.
+std::string RunJournal::RenamedPath(const std::string& folder) const {
+    return PathAfterRenames(folder, renamedFolders_);
+}
+
+bool RunJournal::Finish(bool complete) {
     if (!fd_.Valid()) return true;
     // The new names reach the disk before the record says they are final;
     // the mark makes the record harmless even where it cannot be removed
@@ -539,9 +544,10 @@ bool RunJournal::Finish() {
             return Fail("flush", folder.empty() ? "/" : folder, error);
     }
     const bool marked = Append(kFinishedLine);
-    const int removeError = fs_.UnlinkAt(folderFd_.Get(), name_);
+    if (marked && complete && keeper_) kept_ = keeper_(path_);
+    const int removeError = kept_.empty() ? fs_.UnlinkAt(folderFd_.Get(), name_) : 0;
     const bool removed = removeError == 0;
-    if (removed) fs_.Sync(folderFd_.Get(), false);
+    if (removed && kept_.empty()) fs_.Sync(folderFd_.Get(), false);
     if (!marked && !removed) {
         Fail("remove", path_, removeError);
         return false;

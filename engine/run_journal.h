@@ -32,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -128,7 +129,17 @@ class RunJournal {
     // False, with Error() saying why, when a folder could not be flushed
     // (the record stays as it is) or the record could neither be marked nor
     // removed: the next start then takes the run for one cut short.
-    bool Finish();
+    // complete: every file is under its new name; a record marked finished
+    // then goes to the keeper (see KeepWhenComplete) instead of away.
+    bool Finish(bool complete = false);
+
+    // Takes the finished record of a complete run from its path (in the
+    // journal folder) and keeps it elsewhere there; returns where, or empty
+    // when it did not take it (the record is then removed as usual).
+    using Keeper = std::function<std::string(const std::string& journalPath)>;
+    void KeepWhenComplete(Keeper keeper) { keeper_ = std::move(keeper); }
+    // Where the keeper put the record of this run; empty when it kept none.
+    const std::string& KeptPath() const { return kept_; }
 
     // Begun and not finished: the record stays on disk after this object.
     bool Unfinished() const { return fd_.Valid(); }
@@ -165,7 +176,14 @@ class RunJournal {
     std::size_t size_ = 0;  // bytes written so far
     UniqueFd fd_;
     UniqueFd folderFd_;  // folder_, to remove the record even after a folder above was renamed
+    Keeper keeper_;
+    std::string kept_;
 };
+
+// The path of a folder after the folders in renamed (new paths by old)
+// took their new names: each step of the path as a run left it.
+std::string PathAfterRenames(const std::string& folder,
+                             const std::unordered_map<std::string, std::string>& renamed);
 
 // Appends the line of a stage (1 or 2) to the journal open on fd, whose
 // text is size bytes long, and makes it durable; 0 or an errno value.

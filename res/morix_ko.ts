@@ -234,6 +234,10 @@ Press the [OK] button to check for new versions.</source>
         <translation>종료(&amp;Q)</translation>
     </message>
     <message>
+        <source>&amp;Undo</source>
+        <translation>실행 취소(&amp;U)</translation>
+    </message>
+    <message>
         <source>&amp;Help</source>
         <translation>도움말(&amp;H)</translation>
     </message>
@@ -308,6 +312,46 @@ Press the [OK] button to check for new versions.</source>
     <message>
         <source>There is nothing to rename: every new name is the old one.</source>
         <translation>바꿀 이름이 없습니다. 모든 새 이름이 이전 이름과 같습니다.</translation>
+    </message>
+    <message>
+        <source>The files are back under their old names, but the rename could not be marked as undone.</source>
+        <translation>파일이 이전 이름으로 돌아왔지만, 이름 바꾸기를 취소됨으로 표시할 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>The rename could not be undone; every file is where it was before the undo.</source>
+        <translation>이름 바꾸기를 취소할 수 없습니다. 모든 파일은 취소하기 전의 위치에 있습니다.</translation>
+    </message>
+    <message>
+        <source>There is no rename to undo.</source>
+        <translation>취소할 이름 바꾸기가 없습니다.</translation>
+    </message>
+    <message>
+        <source>This rename was already undone.</source>
+        <translation>이 이름 바꾸기는 이미 취소되었습니다.</translation>
+    </message>
+    <message>
+        <source>This rename is being undone by another program.</source>
+        <translation>다른 프로그램이 이 이름 바꾸기를 취소하는 중입니다.</translation>
+    </message>
+    <message>
+        <source>The record of this rename is damaged. Nothing was changed.</source>
+        <translation>이 이름 바꾸기의 기록이 손상되었습니다. 아무것도 바뀌지 않았습니다.</translation>
+    </message>
+    <message>
+        <source>A newer rename (number %1) changed some of the same files; undo it first. Nothing was changed.</source>
+        <translation>더 최근의 이름 바꾸기(번호 %1)가 같은 파일 중 일부를 바꾸었습니다. 그것을 먼저 취소하세요. 아무것도 바뀌지 않았습니다.</translation>
+    </message>
+    <message>
+        <source>Some files were changed since the rename. Nothing was changed.</source>
+        <translation>이름 바꾸기 이후 일부 파일이 바뀌었습니다. 아무것도 바뀌지 않았습니다.</translation>
+    </message>
+    <message>
+        <source>%1 and %2 other folders</source>
+        <translation>%1 외 폴더 %2개</translation>
+    </message>
+    <message>
+        <source>Undo the last rename? %1 files in %2 go back to their old names.</source>
+        <translation>마지막 이름 바꾸기를 취소할까요? %2의 파일 %1개가 이전 이름으로 돌아갑니다.</translation>
     </message>
 </context>
 <context>

@@ -138,6 +138,11 @@ class Parser {
         if (result_.mode == Mode::kRecover && !result_.sources.empty()) {
             return CommandLineError{"--recover takes no files"};
         }
+        if ((result_.mode == Mode::kUndo || result_.mode == Mode::kHistory) &&
+            !result_.sources.empty()) {
+            return CommandLineError{result_.mode == Mode::kUndo ? "--undo takes no files"
+                                                                : "--history takes no files"};
+        }
         if (result_.mode == Mode::kPreview || result_.mode == Mode::kRename) {
             if (std::optional<CommandLineError> error = CheckRegex(result_.options)) return *error;
         }
@@ -188,6 +193,17 @@ class Parser {
             return;
         }
         field = static_cast<std::int32_t>(*value);
+    }
+
+    void UndoId(std::string_view text) {
+        std::uint64_t id = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
+        if (ec != std::errc() || end != text.data() + text.size() || text.empty() || id == 0) {
+            Fail(Concat(
+                {"option '--undo' takes the id of a kept run (see --history), not '", text, "'"}));
+            return;
+        }
+        result_.undoId = id;
     }
 
     void Case(std::string_view text) {
@@ -281,6 +297,11 @@ class Parser {
         }
         const std::string shown = Concat({"--", body});
         if (ValueOption(body, shown, attached)) return;
+        if (body == "undo") {
+            SetMode(Mode::kUndo, shown);
+            if (attached) UndoId(*attached);
+            return;
+        }
         if (attached) {
             Fail(Concat({"option '", shown, "' takes no value"}));
             return;
@@ -291,6 +312,8 @@ class Parser {
             SetMode(Mode::kRename, shown);
         } else if (body == "recover") {
             SetMode(Mode::kRecover, shown);
+        } else if (body == "history") {
+            SetMode(Mode::kHistory, shown);
         } else if (body == "help") {
             SetMode(Mode::kHelp, shown);
         } else if (body == "case-sensitive") {
@@ -431,10 +454,14 @@ void PrintUsage(std::FILE* out) {
         "Usage: morix --preview [OPTIONS] [--] PATH...\n"
         "       morix --rename [OPTIONS] [--] PATH...\n"
         "       morix --recover\n"
+        "       morix --undo[=ID] | --history\n"
         "\n"
         "Shows (--preview) or carries out (--rename) the renaming of the given files.\n"
         "--recover puts back the files of rename runs that were cut short (every start\n"
         "of morix does this too) and exits 1 when a file could not be returned.\n"
+        "--undo takes back the most recent completed run not yet undone (or run ID),\n"
+        "all or nothing: exit 0 done, 1 rolled back, 3 refused (nothing touched),\n"
+        "4 nothing to undo. --history lists the last 20 runs kept for undo.\n"
         "\n"
         "  -t, --template TEXT   name template; empty keeps the current names\n"
         "      --start N         first sequence number, 1 to 99999999 (default 1)\n"

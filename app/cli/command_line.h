@@ -22,6 +22,8 @@ enum class Mode {
     kPreview,  // --preview: print the new names
     kRename,   // --rename: rename the files
     kRecover,  // --recover: roll back rename runs that were cut short
+    kUndo,     // --undo[=ID]: take back a completed run
+    kHistory,  // --history: list the completed runs kept for undo
 };
 
 // A PATH argument (added as one item) or a --dir FOLDER (its files).
@@ -39,6 +41,7 @@ struct CommandLine {
     bool check = false;       // --check (preview only)
     std::vector<Source> sources;
     std::optional<std::u16string> presetName;  // --preset NAME
+    std::uint64_t undoId = 0;                  // --undo=ID; 0: the most recent run
 };
 
 struct CommandLineError {

@@ -29,6 +29,8 @@ void DrawBar(std::FILE* err, int done, int total) {
     std::fflush(err);
 }
 
+}  // namespace
+
 // Waits for the run, showing a progress bar on a terminal once it has taken
 // more than a second.
 void WaitForRun(RenameRun& run, std::FILE* err) {
@@ -70,6 +72,8 @@ void ReportRolledBack(const RenameRun& run, const RunJournal& journal, std::FILE
                      journal.Path().c_str());
     }
 }
+
+namespace {
 
 // "old -> new" for every renamed file; false when out could not take it.
 bool ListRenamed(const RenameRun& run, std::FILE* out) {
@@ -156,6 +160,11 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
         case RenameOutcome::kRolledBack:
             ReportRolledBack(run, journal, err);
             return kRenameRolledBack;
+    }
+    if (journal.KeptPath().empty() && prepared.ready->keepError.Failed()) {
+        std::fprintf(err,
+                     "morix: the run cannot be undone later: its record could not be kept (%s)\n",
+                     prepared.ready->keepError.Text().c_str());
     }
 
     if (journal.Unfinished()) {

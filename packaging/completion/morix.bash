@@ -33,7 +33,7 @@ _morix() {
     done
 
     if [[ $cur == -* ]]; then
-        local options='--preview --rename --recover --install --uninstall --exit --version
+        local options='--preview --rename --recover --undo --undo= --history --install --uninstall --exit --version
             --help -h -t --template --start --step --ext --case --find --replace
             --case-sensitive --regex --no-normalize --sort --descending --date-source --preset
             -d --dir -0 --null

@@ -12,6 +12,8 @@ _arguments -s -S \
   '(--rename --recover)--preview[print the new names]' \
   '(--preview --recover)--rename[rename the files]' \
   '(--preview --rename)--recover[put back files of runs cut short]' \
+  '(- *)--undo=-[take back the most recent rename, or the one with this id]::id:' \
+  '(- *)--history[list the renames kept for undo]' \
   '(-t --template)'{-t+,--template=}'[name template]:template:' \
   '--start=[first sequence number]:number (1 to 99999999):' \
   '--step=[added to the number per row]:number (1 to 99999999):' \

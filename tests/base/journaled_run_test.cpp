@@ -40,6 +40,24 @@ TEST(JournaledRunTest, RunKeepsItsJournalInTheUsersFolder) {
     EXPECT_EQ(ready.run.Outcome(), RenameOutcome::kRenamed);
     EXPECT_TRUE(std::filesystem::exists(files.Path("new.txt")));
     EXPECT_FALSE(ready.journal.Unfinished());
+    // What stays is the record of the completed run, for undo.
+    const std::vector<std::filesystem::path> left(
+        std::filesystem::directory_iterator(RunJournalFolder()), {});
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].filename(), "history-1.run");
+    EXPECT_EQ(ready.journal.KeptPath(), left[0].string());
+}
+
+TEST(JournaledRunTest, AnUndoRunKeepsNoRecord) {
+    TempDir state;
+    TempDir files;
+    const ScopedEnv env("XDG_STATE_HOME", state.bytes());
+    PreparedRun prepared = PrepareJournaledRun(OneJob(files), {}, false);
+    ASSERT_NE(prepared.ready, nullptr) << prepared.error;
+    ASSERT_TRUE(prepared.ready->run.Start());
+    prepared.ready->run.Join();
+    EXPECT_EQ(prepared.ready->run.Outcome(), RenameOutcome::kRenamed);
+    EXPECT_TRUE(prepared.ready->journal.KeptPath().empty());
     EXPECT_TRUE(std::filesystem::is_empty(RunJournalFolder()));
 }
 

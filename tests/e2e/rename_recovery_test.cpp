@@ -81,13 +81,15 @@ class RenameRecovery : public ::testing::Test {
     void SetUp() override { ::setenv("XDG_STATE_HOME", state.bytes().c_str(), 1); }
 
     std::string JournalFolder() const { return state.Path("Vantorel/Trelvo Renamer/runs"); }
-    // Files in the journal folder; with placedOnly, only journals in place,
-    // not one still being written under its temporary name.
+    // Journals in the journal folder (not the records of completed runs kept
+    // beside them); with placedOnly, only journals in place, not one still
+    // being written under its temporary name.
     std::size_t Journals(bool placedOnly = false) const {
         std::size_t count = 0;
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator(JournalFolder(), ec)) {
-            if (!placedOnly || entry.path().extension() == ".journal") ++count;
+            const auto extension = entry.path().extension();
+            if (extension == ".journal" || (!placedOnly && extension == ".tmp")) ++count;
         }
         return count;
     }

@@ -850,5 +850,52 @@ TEST_P(FolderAndItsFile, OneRecoveryBringsEverythingHome) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FolderAndItsFile, ::testing::Values("tmpfs", "ext4", "exfat"));
 
+// ---------------------------------------------------------------------------
+// An undo killed at every step of its own: the next recovery puts every file
+// back where the undo found it (under the names the run gave it), and the
+// run stays kept, so that a later undo takes it back; or the undo had
+// finished its moves.
+
+class UndoKilled : public VolumeSafety, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(UndoKilled, RecoveryPutsEveryFileWhereTheUndoFoundIt) {
+    SKIP_UNLESS(Needs(true), Missing());
+    MountedVolume volume(GetParam());
+    SKIP_UNLESS(volume.ok(), GetParam() << " volume not available: " << volume.why());
+    const RotationRun run(volume.Path("top"));
+    const auto renamed = [&] {
+        ForgetJournals();
+        volume.Clear();
+        run.Make();
+        std::vector<std::string> argv = {MORIX_BINARY};
+        argv.insert(argv.end(), run.args.begin(), run.args.end());
+        const ProcessResult r = RunProcess(argv);
+        return r.exitCode == 0 && Read(run.folder) == run.after;
+    };
+    ASSERT_TRUE(renamed());
+    ProcessResult whole;
+    const std::vector<KillPoint> points = KillPointsOf({"--undo"}, &whole);
+    EXPECT_EQ(whole.exitCode, 0) << "the whole undo failed\n" << whole.err;
+    EXPECT_EQ(Read(run.folder), run.before);
+    ASSERT_GE(points.size(), 3u);
+
+    for (const KillPoint& point : points) {
+        SCOPED_TRACE(point.Describe());
+        ASSERT_TRUE(renamed());
+        RunProcess(Traced({"--undo"}, point.Inject()));
+        const ProcessResult r = Recover();
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Journals(), 0u);
+        const Listing listing = Read(run.folder);
+        if (listing == run.before) continue;  // cut after the undo's last move
+        EXPECT_EQ(listing, run.after) << Show(listing) << r.err;
+        const ProcessResult again = RunProcess({MORIX_BINARY, "--undo"});
+        EXPECT_EQ(again.exitCode, 0) << again.err;
+        EXPECT_EQ(Read(run.folder), run.before) << again.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, UndoKilled, ::testing::Values("tmpfs", "ext4", "exfat"));
+
 }  // namespace
 }  // namespace morix

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableView>
@@ -146,10 +147,98 @@ class BatchRenameDialogTest : public QObject {
         QVERIFY(QFile::exists(QString::fromStdString(dir.Path("file_2.txt"))));
         QCOMPARE(dialog.PreviewList()->model()->rowCount(), 0);
         QVERIFY(!dialog.RenameButton()->isEnabled());
-        // The run kept its journal where recovery looks, and removed it.
+        // The run kept its journal where recovery looks, and removed it; what
+        // stays there is the record of the run, for undo.
         const QDir journals(QString::fromStdString(morix::RunJournalFolder()));
         QVERIFY(journals.exists());
-        QCOMPARE(journals.entryList(QDir::Files | QDir::Hidden).size(), 0);
+        const QStringList left = journals.entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(left.filter(QRegularExpression("\\.journal$|\\.tmp$")).size(), 0);
+        QVERIFY(!left.filter(QRegularExpression("^history-[0-9]+\\.run$")).isEmpty());
+    }
+
+    void undoInTheCompletionDialogShowsTheOldNamesAgain() {
+        TempDir state;
+        const ScopedEnv env("XDG_STATE_HOME", state.bytes());
+        TempDir dir;
+        dir.MakeFile("one.txt", 1);
+        dir.MakeFile("two.txt", 2);
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddFolder(dir.u16());
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("file_#");
+        AnswerNextDialog("Yes");
+        AnswerNextDialogLater("Undo");
+        dialog.OnRename();
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("one.txt"))));
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("two.txt"))));
+        QVERIFY(!QFile::exists(QString::fromStdString(dir.Path("file_1.txt"))));
+        // The window stays, with the rows as before the rename.
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.PreviewList()->model()->rowCount(), 2);
+        QCOMPARE(Cell(dialog, 0, 0), QString("one.txt"));
+        QCOMPARE(Cell(dialog, 0, 1), QString("file_1.txt"));
+        QVERIFY(dialog.RenameButton()->isEnabled());
+        // Undone once: Ctrl+Z finds nothing more to take back.
+        QString said;
+        AnswerNextDialog("OK", [&] {
+            said = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->text();
+        });
+        dialog.UndoLastRename();
+        QCOMPARE(said, QString("There is no rename to undo."));
+    }
+
+    void ctrlZOffersToUndoTheLastRenameUnlessTheTemplateHasTheFocus() {
+        TempDir state;
+        const ScopedEnv env("XDG_STATE_HOME", state.bytes());
+        TempDir dir;
+        dir.MakeFile("a.txt", 1);
+        dir.MakeFile("b.txt", 2);
+        CBatchRenameDlg dialog(nullptr);
+        dialog.AddFolder(dir.u16());
+        dialog.show();
+        dialog.TemplateCombo()->setEditText("x_#");
+        AnswerNextDialog("Yes");
+        AnswerNextDialogLater("Restart");
+        dialog.OnRename();
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("x_1.txt"))));
+        QApplication::setActiveWindow(&dialog);
+
+        // In the template field, Ctrl+Z is the field's own.
+        QLineEdit* edit = dialog.TemplateCombo()->lineEdit();
+        edit->setFocus();
+        QTRY_VERIFY(edit->hasFocus());
+        bool asked = false;
+        QTimer::singleShot(300, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                asked = true;
+                modal->close();
+            }
+        });
+        QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+        QTest::qWait(400);
+        QVERIFY(!asked);
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("x_1.txt"))));
+
+        // Elsewhere it asks, naming the number of files and the folder.
+        dialog.PreviewList()->setFocus();
+        QTRY_VERIFY(dialog.PreviewList()->hasFocus());
+        QString question;
+        AnswerNextDialog("No", [&] {
+            question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())->text();
+        });
+        QTest::keyClick(dialog.PreviewList(), Qt::Key_Z, Qt::ControlModifier);
+        QTRY_VERIFY(!question.isEmpty());
+        QVERIFY2(question.contains(" 2 files in " + QString::fromStdString(dir.bytes())),
+                 qPrintable(question));
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("x_1.txt"))));
+        // The question took the window's activation with it.
+        QApplication::setActiveWindow(&dialog);
+        dialog.PreviewList()->setFocus();
+        QTRY_VERIFY(dialog.PreviewList()->hasFocus());
+        AnswerNextDialog("Yes");
+        QTest::keyClick(dialog.PreviewList(), Qt::Key_Z, Qt::ControlModifier);
+        QTRY_VERIFY(QFile::exists(QString::fromStdString(dir.Path("a.txt"))));
+        QVERIFY(QFile::exists(QString::fromStdString(dir.Path("b.txt"))));
     }
 
     void recoveryIsReportedWithTheFilesLeftOnTheWay() {

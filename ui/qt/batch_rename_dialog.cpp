@@ -27,6 +27,7 @@
 #include "engine/file_info.h"
 #include "engine/paths.h"
 #include "engine/rename_run.h"
+#include "engine/run_history.h"
 #include "engine/safe_move.h"
 #include "engine/text.h"
 #include "ui/logic/option_settings.h"
@@ -412,6 +413,9 @@ void CBatchRenameDlg::ConnectControls() {
     });
     connect(new QShortcut(QKeySequence::HelpContents, this), &QShortcut::activated, this,
             &CBatchRenameDlg::OpenHelpPage);
+    // A text field with the focus takes Ctrl+Z for its own text first.
+    connect(new QShortcut(QKeySequence::Undo, this), &QShortcut::activated, this,
+            &CBatchRenameDlg::UndoLastRename);
     connect(model_, &PreviewModel::rowsDropped, this, &CBatchRenameDlg::DropRows);
     connect(model_, &PreviewModel::pathsDropped, this, &CBatchRenameDlg::AddDroppedPaths);
 }
@@ -821,6 +825,7 @@ CBatchRenameDlg::RunEnd CBatchRenameDlg::RunRename(QString& details) {
     if (!run.Start()) return RunEnd::kNotStarted;
     FollowRun(run);
     details = FailureDetails(run, journal);
+    lastKeptRun_ = KeptRunId(journal.KeptPath());
     if (run.Outcome() == RenameOutcome::kRenamed && journal.Unfinished()) {
         QMessageBox box(QMessageBox::Warning, tr("Trelvo Renamer"),
                         tr("The files were renamed, but the record of the run could not be "
@@ -969,13 +974,29 @@ void CBatchRenameDlg::OnRename() {
 }
 
 void CBatchRenameDlg::OfferRestart() {
-    CRenameCompleteDlg complete(this);
-    if (complete.exec() == CRenameCompleteDlg::kRestart) {
-        logic_.Restart();
-        AfterRowsChanged();
+    for (;;) {
+        CRenameCompleteDlg complete(this, lastKeptRun_ != 0);
+        const int answer = complete.exec();
+        if (answer == CRenameCompleteDlg::kUndo) {
+            const bool undone = UndoRun(lastKeptRun_);
+            if (closeHeld_) {
+                closeHeld_ = false;
+                EndForCloseRequest();
+                return;
+            }
+            // The rows hold the old paths: after the undo they show the
+            // files as before the rename, for another go.
+            if (undone) return;
+            continue;
+        }
+        if (answer == CRenameCompleteDlg::kRestart) {
+            logic_.Restart();
+            AfterRowsChanged();
+            return;
+        }
+        done(QDialog::Accepted);
         return;
     }
-    done(QDialog::Accepted);
 }
 
 }  // namespace morix::ui

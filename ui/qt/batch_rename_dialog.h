@@ -79,6 +79,9 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void MoveSelectionDown();
     void CopyNewNames();
     void OnRename();
+    // Ctrl+Z outside the template field: offers to take back the most recent
+    // rename (kept also from earlier sessions), after a confirmation.
+    void UndoLastRename();
     void OpenHelpPage();
     void InsertTemplateToken(int pick);
 
@@ -160,6 +163,9 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     void FollowRun(RenameRun& run);
     static QString FailureDetails(const RenameRun& run, const RunJournal& journal);
     void OfferRestart();
+    // Takes back the kept run id with the progress of a run; says why not
+    // in a message box. True when every file is back under its old name.
+    bool UndoRun(std::uint64_t id);
     void CheckVersionOnceConnected();
     void OnUpdateResult(int result);
     void AddHandedPath(const std::u16string& path, bool isFolder);
@@ -185,6 +191,7 @@ class CBatchRenameDlg : public QDialog, public CExtraWinReceiver, private IUpdat
     bool renameCommand_ = false;  // from the question until the last message
     bool runActive_ = false;      // the worker may read the list
     bool closeHeld_ = false;
+    std::uint64_t lastKeptRun_ = 0;        // the id under which the last rename was kept; 0: none
     std::vector<StartPath> heldPaths_;     // handed over during the command
     bool updatePromptHeld_ = false;        // a newer version, offered after the command
 

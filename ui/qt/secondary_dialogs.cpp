@@ -113,7 +113,7 @@ void CProgressDlg::Poll() {
     }
 }
 
-CRenameCompleteDlg::CRenameCompleteDlg(QWidget* parent) : QDialog(parent) {
+CRenameCompleteDlg::CRenameCompleteDlg(QWidget* parent, bool canUndo) : QDialog(parent) {
     setWindowTitle(tr("Complete"));
     const DialogUnits du(font());
     setFixedSize(du.X(181), du.Y(62));
@@ -128,6 +128,12 @@ CRenameCompleteDlg::CRenameCompleteDlg(QWidget* parent) : QDialog(parent) {
     quit->setFocus();
     connect(restart_, &QPushButton::clicked, this, [this] { done(kRestart); });
     connect(quit, &QPushButton::clicked, this, [this] { done(kQuit); });
+    if (canUndo) {
+        auto* undo = new QPushButton(tr("&Undo"), this);
+        undo->setGeometry(du.Rect(7, 41, 47, 14));
+        connect(undo, &QPushButton::clicked, this, [this] { done(kUndo); });
+        QWidget::setTabOrder(undo, restart_);
+    }
 }
 
 void CRenameCompleteDlg::paintEvent(QPaintEvent*) {

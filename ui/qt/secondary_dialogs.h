@@ -65,14 +65,16 @@ class CProgressDlg : public QDialog {
     QTimer poll_;
 };
 
-// "Restart" or "Quit" (the default) after a successful run.
+// "Restart" or "Quit" (the default) after a successful run; "Undo" where
+// the run was kept so that it can be taken back.
 class CRenameCompleteDlg : public QDialog {
     Q_OBJECT
 
   public:
     static constexpr int kRestart = 1;
     static constexpr int kQuit = 2;
-    explicit CRenameCompleteDlg(QWidget* parent);
+    static constexpr int kUndo = 3;
+    explicit CRenameCompleteDlg(QWidget* parent, bool canUndo = false);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
