@@ -118,7 +118,8 @@ class RunJournal {
     bool Prepare(const JournalPlan& plan);
     bool Commit();
 
-    // Appends a stage line and makes it durable (see above).
+    // Flushes the run's folders, then appends a stage line and makes it
+    // durable (see above). False when either fails: the mark is not made.
     bool MarkStage(int stage);
 
     // The run has ended with every file under its old or its new name: the
@@ -138,6 +139,9 @@ class RunJournal {
     bool Fail(const char* operation, const std::string& path, int error);
     bool Append(std::string_view line);
     std::string RenamedPath(const std::string& folder) const;
+    // Flushes every folder of the run to disk; false (with Error() set) when
+    // one that is there cannot be flushed.
+    bool FlushFolders();
 
     std::string folder_;
     FileSystem& fs_;
