@@ -292,6 +292,15 @@ int RealFileSystem::ReadAll(int fd, std::string& text) {
 }
 
 int RealFileSystem::Sync(int fd, bool dataOnly) {
+    // On vfat a renamed file's entry gets its size and first cluster only
+    // when the file itself is written back, not with its folder: a folder
+    // flushed alone can come back after a power cut with every file renamed
+    // into it empty, and fsck frees their data. The whole volume goes first.
+    struct statfs volume;
+    if (!dataOnly && fstatfs(fd, &volume) == 0 && volume.f_type == MSDOS_SUPER_MAGIC) {
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && syncfs(fd) != 0) return errno;
+    }
     return Result(dataOnly ? fdatasync(fd) : fsync(fd));
 }
 

@@ -114,7 +114,8 @@ class FileSystem {
     // when the file ends before.
     virtual int ReadAll(int fd, std::string& text) = 0;
     // Makes what was written to fd durable: the data (and, unless dataOnly,
-    // every attribute); for a folder, its entries.
+    // every attribute); for a folder, its entries with what they say of
+    // their files (on vfat, by flushing the whole volume).
     virtual int Sync(int fd, bool dataOnly) = 0;
     // Who the file open on fd is.
     virtual int IdentifyOpen(int fd, FileIdentity& identity) = 0;

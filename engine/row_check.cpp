@@ -220,6 +220,8 @@ RowState StateOf(RowProblem problem) {
         case RowProblem::kTooManyUnits:
         case RowProblem::kTrailingDot:
         case RowProblem::kControlCharacter:
+        case RowProblem::kTrailingSpace:
+        case RowProblem::kNotUtf8:
             break;
     }
     return RowState::kImpossible;
@@ -251,6 +253,10 @@ const char* ProblemText(RowProblem problem) {
             return "the volume drops a dot at the end of a name";
         case RowProblem::kControlCharacter:
             return "the volume holds no control characters in a name";
+        case RowProblem::kTrailingSpace:
+            return "the volume holds no space at the end of a name";
+        case RowProblem::kNotUtf8:
+            return "the volume holds no bytes that are not UTF-8 in a name";
     }
     return "";
 }
@@ -269,11 +275,15 @@ VolumeNameRules NameRulesOf(const std::string& folder) {
     struct statfs fs;
     if (statfs(folder.empty() ? "/" : folder.c_str(), &fs) != 0) return {};
     switch (static_cast<long>(fs.f_type)) {
+        // The kernel's drivers: vfat and exfat drop a dot at the end of a name
+        // (exfat-fuse keeps it), vfat refuses a space there, and all three
+        // refuse a name that is not UTF-8.
         case MSDOS_SUPER_MAGIC:
-            return {0, 255, true, true};
+            return {0, 255, true, true, true, true};
         case kExfatMagic:
-            return {0, 255, false, true};
+            return {0, 255, true, true, false, true};
         case kNtfs3Magic:
+            return {0, 255, false, false, false, true};
         case kNtfsMagic:
         case kFuseMagic:  // exFAT and NTFS through FUSE, or any volume behind it
             return {0, 255, false, false};
@@ -300,6 +310,16 @@ RowProblem ImpossibleNameProblem(std::u16string_view name, const VolumeNameRules
         }
     }
     if (rules.dropsTrailingDot && name.back() == u'.') return RowProblem::kTrailingDot;
+    if (rules.refusesTrailingSpace && name.back() == u' ') return RowProblem::kTrailingSpace;
+    if (rules.refusesNonUtf8) {
+        // A byte that is not UTF-8 decodes to a low surrogate of its own.
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            if (name[i] >= 0xDC00 && name[i] <= 0xDFFF && (i == 0 || name[i - 1] < 0xD800 ||
+                                                             name[i - 1] > 0xDBFF)) {
+                return RowProblem::kNotUtf8;
+            }
+        }
+    }
     return RowProblem::kNone;
 }
 

@@ -41,6 +41,8 @@ enum class RowProblem : std::uint8_t {
     kTooManyUnits,      // longer than 255 UTF-16 characters (FAT, exFAT, NTFS, and any volume)
     kTrailingDot,       // the volume drops a dot at the end of a name (FAT)
     kControlCharacter,  // the volume holds no control characters in names (FAT, exFAT)
+    kTrailingSpace,     // the volume refuses a space at the end of a name (FAT)
+    kNotUtf8,           // bytes that are not UTF-8, which a volume of UTF-16 names cannot hold
 };
 
 RowState StateOf(RowProblem problem);
@@ -69,6 +71,8 @@ struct VolumeNameRules {
     std::size_t maxUnits = 255;  // UTF-16 code units; no Linux volume holds more
     bool dropsTrailingDot = false;
     bool refusesControlCharacters = false;
+    bool refusesTrailingSpace = false;
+    bool refusesNonUtf8 = false;  // names are stored as UTF-16 by the kernel's driver
 };
 // The rules of the volume that holds folder (a path as the file system's bytes).
 VolumeNameRules NameRulesOf(const std::string& folder);

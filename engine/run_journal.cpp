@@ -499,7 +499,23 @@ bool RunJournal::Append(std::string_view line) {
 
 bool RunJournal::MarkStage(int stage) {
     if (!fd_.Valid() || stage < 1 || stage > 2) return false;
-    return Append(kStageLines[stage - 1]);
+    // The parking moves the mark speaks of reach the disk before it does:
+    // after a power cut the next start looks for parked files only where the
+    // last durable mark says they stand.
+    return FlushFolders() && Append(kStageLines[stage - 1]);
+}
+
+bool RunJournal::FlushFolders() {
+    for (const std::string& folder : runFolders_) {
+        int error = SyncFolder(fs_, folder);
+        // A folder the run renamed, or one inside it, is under its new path.
+        if (error == ENOENT || error == ENOTDIR) error = SyncFolder(fs_, RenamedPath(folder));
+        // One that is nowhere to be found any more (someone moved it) cannot
+        // be flushed by this process; only the disk's own failure counts.
+        if (error != 0 && error != ENOENT && error != ENOTDIR)
+            return Fail("flush", folder.empty() ? "/" : folder, error);
+    }
+    return true;
 }
 
 std::string PathAfterRenames(const std::string& folder,
@@ -533,16 +549,7 @@ bool RunJournal::Finish(bool complete) {
     // (an unwritable folder) or its removal does not reach the disk. Names
     // that may not have reached it keep the record as it is: after a power
     // cut, the next start then puts every file back, never half of them.
-    for (const std::string& folder : runFolders_) {
-        int error = SyncFolder(fs_, folder);
-        // A folder the run renamed, or one inside it, is under its new path.
-        if (error == ENOENT || error == ENOTDIR) error = SyncFolder(fs_, RenamedPath(folder));
-        // One that is nowhere to be found any more (someone moved it) cannot
-        // be flushed by this process; only the disk's own failure keeps the
-        // record.
-        if (error != 0 && error != ENOENT && error != ENOTDIR)
-            return Fail("flush", folder.empty() ? "/" : folder, error);
-    }
+    if (!FlushFolders()) return false;
     const bool marked = Append(kFinishedLine);
     if (marked && complete && keeper_) kept_ = keeper_(path_);
     const int removeError = kept_.empty() ? fs_.UnlinkAt(folderFd_.Get(), name_) : 0;

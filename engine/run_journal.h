@@ -121,7 +121,8 @@ class RunJournal {
     bool Prepare(const JournalPlan& plan);
     bool Commit();
 
-    // Appends a stage line and makes it durable (see above).
+    // Flushes the run's folders, then appends a stage line and makes it
+    // durable (see above). False when either fails: the mark is not made.
     bool MarkStage(int stage);
 
     // The run has ended with every file under its old or its new name: the
@@ -153,6 +154,9 @@ class RunJournal {
     // Writes the prepared record to fd_ piece by piece; 0 or an errno value.
     int WriteRecord();
     std::string RenamedPath(const std::string& folder) const;
+    // Flushes every folder of the run to disk; false (with Error() set) when
+    // one that is there cannot be flushed.
+    bool FlushFolders();
 
     std::string folder_;
     FileSystem& fs_;

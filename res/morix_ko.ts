@@ -532,6 +532,14 @@ Press the [OK] button to check for new versions.</source>
         <translation>쓸 수 없는 이름: 이 볼륨은 이름에 제어 문자를 담을 수 없습니다.</translation>
     </message>
     <message>
+        <source>Impossible name: this volume holds no space at the end of a name.</source>
+        <translation>쓸 수 없는 이름: 이 볼륨은 이름 끝에 공백을 담을 수 없습니다.</translation>
+    </message>
+    <message>
+        <source>Impossible name: this volume holds no bytes that are not UTF-8 in a name.</source>
+        <translation>쓸 수 없는 이름: 이 볼륨은 이름에 UTF-8이 아닌 바이트를 담을 수 없습니다.</translation>
+    </message>
+    <message>
         <source>%1 conflict</source>
         <translation>충돌 %1개</translation>
     </message>

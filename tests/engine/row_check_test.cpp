@@ -206,7 +206,7 @@ TEST(RowCheck, RowsInSeveralFoldersAreJudgedInTheirOwn) {
 
 TEST(RowCheck, ImpossibleNamesByTheVolumesRules) {
     const VolumeNameRules bytes;                    // ext4, xfs, tmpfs, ...
-    const VolumeNameRules fat{0, 255, true, true};  // vfat
+    const VolumeNameRules fat{0, 255, true, true, true, true};  // vfat
     const VolumeNameRules utf16{0, 255, false, false};
     struct Case {
         std::u16string name;
@@ -218,6 +218,13 @@ TEST(RowCheck, ImpossibleNamesByTheVolumesRules) {
          RowProblem::kNotAFileName},
         {u"name.", RowProblem::kNone, RowProblem::kTrailingDot, RowProblem::kNone},
         {u"tab\there", RowProblem::kNone, RowProblem::kControlCharacter, RowProblem::kNone},
+        {u"name ", RowProblem::kNone, RowProblem::kTrailingSpace, RowProblem::kNone},
+        {u" name", RowProblem::kNone, RowProblem::kNone, RowProblem::kNone},
+        // A byte that is not UTF-8 (0xFF) in a name; a character outside the
+        // BMP (two UTF-16 units) is UTF-8.
+        {u"bad\xDCFF.txt", RowProblem::kNone, RowProblem::kNotUtf8, RowProblem::kNone},
+        {u"\xDCFF" u"bad", RowProblem::kNone, RowProblem::kNotUtf8, RowProblem::kNone},
+        {u"smile\xD83D\xDE00", RowProblem::kNone, RowProblem::kNone, RowProblem::kNone},
         {std::u16string(255, u'a'), RowProblem::kNone, RowProblem::kNone, RowProblem::kNone},
         {std::u16string(256, u'a'), RowProblem::kTooManyBytes, RowProblem::kTooManyUnits,
          RowProblem::kTooManyUnits},
@@ -225,7 +232,7 @@ TEST(RowCheck, ImpossibleNamesByTheVolumesRules) {
         {std::u16string(200, u'\uAC00'), RowProblem::kTooManyBytes, RowProblem::kNone,
          RowProblem::kNone},
         // A byte that is not UTF-8 is one byte on disk: 255 of them fit.
-        {std::u16string(255, u'\xDCFF'), RowProblem::kNone, RowProblem::kNone, RowProblem::kNone},
+        {std::u16string(255, u'\xDCFF'), RowProblem::kNone, RowProblem::kNotUtf8, RowProblem::kNone},
     };
     for (const Case& c : cases) {
         const std::string shown = EncodeFileName(c.name).substr(0, 20);

@@ -322,6 +322,28 @@ TEST(RunJournal, NamesThatCannotBeFlushedKeepTheRecordUnfinished) {
     EXPECT_FALSE(std::get<JournalRecord>(parsed).finished);
 }
 
+// A stage mark speaks of the parking moves before it: it is made only once
+// they are on disk, else a power cut could keep the mark and lose the moves.
+TEST(RunJournal, AStageIsMarkedOnlyOnceTheFoldersAreFlushed) {
+    TempDir files, journals;
+    testing::TestFileSystem fs;
+    RunJournal journal(journals.bytes(), fs);
+    ASSERT_TRUE(journal.Begin({files.MakeFile("a")}, {files.Path("b")})) << journal.Error();
+    // MarkStage opens the run's folder, then flushes it: the flush fails.
+    fs.failAt = fs.calls + 2;
+    EXPECT_FALSE(journal.MarkStage(1));
+    EXPECT_EQ(journal.Error(), files.bytes() + ": " + std::strerror(EIO));
+    auto parsed = ParseJournal(TempDir::Read(journal.Path()));
+    ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed));
+    EXPECT_EQ(std::get<JournalRecord>(parsed).stage, 0);
+    // Undisturbed, the mark follows the flush.
+    EXPECT_TRUE(journal.MarkStage(1)) << journal.Error();
+    parsed = ParseJournal(TempDir::Read(journal.Path()));
+    ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed));
+    EXPECT_EQ(std::get<JournalRecord>(parsed).stage, 1);
+    EXPECT_TRUE(journal.Finish()) << journal.Error();
+}
+
 TEST(RunJournal, AFolderTheRunRenamedIsFlushedUnderItsNewName) {
     TempDir files, journals;
     const std::string dir = files.MakeFolder("dir1");

@@ -87,6 +87,10 @@ QString RowMarks::Reason(RowProblem problem) {
             return tr("Impossible name: this volume drops a dot at the end of a name.");
         case RowProblem::kControlCharacter:
             return tr("Impossible name: this volume holds no control characters in a name.");
+        case RowProblem::kTrailingSpace:
+            return tr("Impossible name: this volume holds no space at the end of a name.");
+        case RowProblem::kNotUtf8:
+            return tr("Impossible name: this volume holds no bytes that are not UTF-8 in a name.");
     }
     return {};
 }
