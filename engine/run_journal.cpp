@@ -387,7 +387,12 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
         runFolders_.push_back(group.folder);
     }
     if (groups_.empty()) return true;  // nothing moves
-    plan_.emplace(plan);
+    // Without parking names the plan may name a list that ends with the
+    // call (as Begin's does); the journal keeps its own empty one instead.
+    static const std::vector<std::string> kNoParkNames;
+    plan_.emplace(JournalPlan{plan.oldPaths, plan.newPaths, plan.identities,
+                              plan.parkNames.empty() ? kNoParkNames : plan.parkNames,
+                              plan.stableInodes});
     base_ = folder_ + "/run-" + std::to_string(pid_) + '-' + std::to_string(started_) + '-';
     return true;
 }

@@ -117,7 +117,8 @@ class RunJournal {
 
     // Begin in two steps: Prepare reads what identifies the volumes and
     // writes nothing (it may run beside other work that only reads), Commit
-    // puts the record on disk. The plan's lists must last until Commit.
+    // puts the record on disk. The plan's lists must last until Commit
+    // (parkNames only when it is not empty).
     bool Prepare(const JournalPlan& plan);
     bool Commit();
 
