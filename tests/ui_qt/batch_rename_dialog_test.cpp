@@ -57,6 +57,16 @@ QLineEdit* LabelledField(const CBatchRenameDlg& dialog, const QString& label) {
     return nullptr;
 }
 
+// one.txt and two.txt in dir, listed in the shown dialog under the template
+// "file_#".
+void ShowTwoFilesToNumber(CBatchRenameDlg& dialog, TempDir& dir) {
+    dir.MakeFile("one.txt", 1);
+    dir.MakeFile("two.txt", 2);
+    dialog.AddFolder(dir.u16());
+    dialog.show();
+    dialog.TemplateCombo()->setEditText("file_#");
+}
+
 }  // namespace
 
 class BatchRenameDialogTest : public QObject {
@@ -134,12 +144,8 @@ class BatchRenameDialogTest : public QObject {
 
     void renamesRealFilesAndRestarts() {
         TempDir dir;
-        dir.MakeFile("one.txt", 1);
-        dir.MakeFile("two.txt", 2);
         CBatchRenameDlg dialog(nullptr);
-        dialog.AddFolder(dir.u16());
-        dialog.show();
-        dialog.TemplateCombo()->setEditText("file_#");
+        ShowTwoFilesToNumber(dialog, dir);
         AnswerNextDialog("Yes");
         AnswerNextDialogLater("Restart");
         dialog.OnRename();
@@ -160,12 +166,8 @@ class BatchRenameDialogTest : public QObject {
         TempDir state;
         const ScopedEnv env("XDG_STATE_HOME", state.bytes());
         TempDir dir;
-        dir.MakeFile("one.txt", 1);
-        dir.MakeFile("two.txt", 2);
         CBatchRenameDlg dialog(nullptr);
-        dialog.AddFolder(dir.u16());
-        dialog.show();
-        dialog.TemplateCombo()->setEditText("file_#");
+        ShowTwoFilesToNumber(dialog, dir);
         AnswerNextDialog("Yes");
         AnswerNextDialogLater("Undo");
         dialog.OnRename();
