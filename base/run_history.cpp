@@ -97,6 +97,8 @@ PreparedUndo PrepareUndo(std::uint64_t id, RenameRunSettings settings) {
         undo.changed = std::move(plan.changed);
         return status(UndoStatus::kFilesChanged);
     }
+    // The run checks each file against what was just found before it moves it.
+    settings.sourceIdentities = std::move(plan.found);
     PreparedRun prepared = PrepareJournaledRun(std::move(plan.jobs), std::move(settings), false);
     if (!prepared.ready) return status(UndoStatus::kCannotStart, prepared.error);
     undo.ready = std::move(prepared.ready);

@@ -365,15 +365,17 @@ class RenameRunner {
     // volumes whose inode numbers cannot be trusted later, the parking name
     // of every file whose move depends on others.
     bool Identify() {
-        identities_.resize(count_);
         stable_.assign(count_, 1);
         std::vector<int> errors;
-        {
+        if (settings_.sourceIdentities.size() == count_) {
+            identities_ = &settings_.sourceIdentities;
+            errors.assign(count_, 0);
+        } else {
             std::vector<const std::string*> sources(count_);
             for (std::uint32_t j = 0; j < count_; ++j) {
                 if (oldPaths_[j] != newPaths_[j]) sources[j] = &oldPaths_[j];
             }
-            fs_.IdentifyAll(sources, identities_, errors);
+            fs_.IdentifyAll(sources, ownIdentities_, errors);
         }
         std::string lastFolder;
         bool lastStable = true;
@@ -415,7 +417,7 @@ class RenameRunner {
         if (journal != nullptr) {
             // On a thread of its own where one can start, else when asked for.
             journalPrepared = std::async(std::launch::async | std::launch::deferred, [&] {
-                return journal->Prepare({oldPaths_, newPaths_, identities_, parkNames_, stable_});
+                return journal->Prepare({oldPaths_, newPaths_, *identities_, parkNames_, stable_});
             });
         }
         const Targets targets = CheckTargets(fs_, oldPaths_, newPaths_, targetJob_);
@@ -455,7 +457,7 @@ class RenameRunner {
     // names first (then each name they held is free), and the journal says
     // so before any goes on.
     bool MoveForward() {
-        relocator_.CheckIdentities(identities_, stable_);
+        relocator_.CheckIdentities(*identities_, stable_);
         items_.resize(count_);
         for (std::uint32_t j = 0; j < count_; ++j) {
             items_[j].cur = oldPaths_[j];
@@ -547,7 +549,8 @@ class RenameRunner {
     std::vector<std::uint32_t> targetJob_;  // the job whose file stands at each target
     std::vector<bool> madeWay_;             // the file makes way for another
     std::vector<UniqueFd> locks_;
-    std::vector<FileIdentity> identities_;
+    std::vector<FileIdentity> ownIdentities_;
+    const std::vector<FileIdentity>* identities_ = &ownIdentities_;  // per job: its source's
     std::vector<std::uint8_t> stable_;  // per job: the volume keeps inode numbers
     std::vector<std::string> parkNames_;  // per job, or empty while no file parks
     std::vector<std::uint32_t> parked_;  // jobs that pass through their parking names, in order

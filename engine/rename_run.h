@@ -83,6 +83,10 @@ struct RenameRunSettings {
     // Called when another run holds a folder of this one, before waiting
     // for it to end.
     std::function<void(const std::string& folder)> onWaitForFolder = nullptr;
+    // Per job, the identity of the file at its old path, when the caller has
+    // just taken them (an undo checks every file before it starts); empty:
+    // the run takes them itself. Every move still checks its file first.
+    std::vector<FileIdentity> sourceIdentities = {};
 };
 
 // Runs the jobs: checks for foreign files at the targets, records the run in

@@ -205,6 +205,7 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     for (std::size_t i = 0; i < count; ++i)
         plan.jobs.push_back(
             RenameJob{DecodeFileName(nowPaths[i]), {}, DecodeFileName(oldPaths[i]), false});
+    plan.found = std::move(ids);
     return plan;
 }
 

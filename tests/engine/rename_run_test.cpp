@@ -764,6 +764,53 @@ TEST(RunCheckedAheadOutOfOrder, ARotationWhoseSwapsFailStillRenamesEveryFile) {
 INSTANTIATE_TEST_SUITE_P(Shapes, RunCheckedAhead, ::testing::ValuesIn(kAheadShapes),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A caller that has just looked at every file (an undo) hands the run what
+// it found: the run looks at no file a second time before the moves, and
+// still moves only files that match what the caller found.
+TEST(RenameRunKnownSources, MovesOnlyTheFilesTheCallerFound) {
+    const Scenario rotation{"Rotation3",
+                            {"a", "b", "c"},
+                            {{"a", "b"}, {"b", "c"}, {"c", "a"}},
+                            RenameOutcome::kRenamed};
+    const auto run = [&](bool handOver, bool mixUp, Listing& before, Listing& after,
+                         std::vector<RenameJob>& jobs) {
+        TempDir dir(TempDir::InMemory());
+        before = Populate(dir, rotation);
+        jobs = Jobs(dir, rotation);
+        RenameRunSettings settings{false};
+        if (handOver) {
+            RealFileSystem real;
+            for (const RenameJob& job : jobs) {
+                FileIdentity found;
+                EXPECT_EQ(real.Identify(EncodeFileName(job.oldPath), found), 0);
+                settings.sourceIdentities.push_back(found);
+            }
+            // The caller took c for b.
+            if (mixUp) settings.sourceIdentities[1] = settings.sourceIdentities[2];
+        }
+        TestFileSystem fs;
+        RenameProgress progress;
+        progress.Begin(3);
+        const RenameOutcome outcome = RunRenameJobs(jobs, progress, fs, settings);
+        after = ReadListing(dir);
+        return std::pair(outcome, fs.calls);
+    };
+    Listing before, after;
+    std::vector<RenameJob> jobs;
+    const auto [lookedItself, ownCalls] = run(false, false, before, after, jobs);
+    ASSERT_EQ(lookedItself, RenameOutcome::kRenamed);
+    const auto [handedOver, fewerCalls] = run(true, false, before, after, jobs);
+    ASSERT_EQ(handedOver, RenameOutcome::kRenamed);
+    EXPECT_EQ(after, Renamed(before, rotation));
+    EXPECT_EQ(fewerCalls, ownCalls - 3);
+
+    const auto [mixedUp, calls] = run(true, true, before, after, jobs);
+    (void)calls;
+    EXPECT_EQ(mixedUp, RenameOutcome::kRolledBack);
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(jobs[1].error, kNotThePlannedFile);
+}
+
 TEST(RenameRunWorker, RunsOnAThreadWithProgressThatNeverGoesDown) {
     TempDir dir;
     const Scenario s = BigRotation();
