@@ -1,4 +1,6 @@
 // Entry point of morix.
+#include <malloc.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -42,6 +44,10 @@ int main(int argc, char** argv) {
         return morix::window_module::CarryOut(std::move(plan), instance, runtimeFolder, argv[0]);
     }
 
+    // A headless start works in phases, each with short-lived helper
+    // threads: with one heap for every thread, a phase reuses what the last
+    // one freed instead of growing a heap of its own per thread.
+    mallopt(M_ARENA_MAX, 1);
     CommandLine commandLine = headless->commandLine;
     if (commandLine.presetName &&
         (commandLine.mode == Mode::kPreview || commandLine.mode == Mode::kRename)) {

@@ -129,6 +129,10 @@ std::vector<CheckAhead::Look> Relocator::ExpectedLooks() const {
     const auto& items = *items_;
     const auto count = static_cast<std::uint32_t>(items.size());
     std::vector<CheckAhead::Look> looks;
+    looks.reserve(static_cast<std::size_t>(
+        std::count_if(items.begin(), items.end(), [](const RelocationItem& item) {
+            return item.state == RelocationItem::State::kPending;
+        })));
     std::vector<bool> seen(count, false);
     const auto look = [&](std::uint32_t i) {
         seen[i] = true;
