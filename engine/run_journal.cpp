@@ -325,6 +325,28 @@ int SyncFolder(FileSystem& fs, const std::string& folder) {
     return fs.Sync(fd.Get(), false);
 }
 
+std::unordered_map<std::string, std::string> RenamedFolders(const JournalRecord& record) {
+    std::unordered_map<std::string, std::string> renamed;
+    for (const JournalFolder& folder : record.folders) {
+        for (const JournalFile& file : folder.files) {
+            if (file.identity.folder)
+                renamed.emplace(folder.path + '/' + file.oldName, folder.path + '/' + file.newName);
+        }
+    }
+    return renamed;
+}
+
+int SyncRunFolders(FileSystem& fs, const JournalRecord& record) {
+    const auto renamed = RenamedFolders(record);
+    for (const JournalFolder& folder : record.folders) {
+        int error = SyncFolder(fs, folder.path);
+        if (error == ENOENT || error == ENOTDIR)
+            error = SyncFolder(fs, PathAfterRenames(folder.path, renamed));
+        if (error != 0 && error != ENOENT && error != ENOTDIR) return error;
+    }
+    return 0;
+}
+
 RunJournal::RunJournal(std::string folder, FileSystem& fs) : folder_(std::move(folder)), fs_(fs) {}
 
 RunJournal::~RunJournal() = default;  // an unfinished record stays on disk for recovery

@@ -190,6 +190,14 @@ class RunJournal {
 std::string PathAfterRenames(const std::string& folder,
                              const std::unordered_map<std::string, std::string>& renamed);
 
+// The folders a recorded run renamed: their new paths by their old.
+std::unordered_map<std::string, std::string> RenamedFolders(const JournalRecord& record);
+
+// Flushes every folder of a recorded run where it stands now: under its old
+// path, or under the path the run's renames gave it. A folder found under
+// neither (someone moved it) is passed over. 0, or the first other error.
+int SyncRunFolders(FileSystem& fs, const JournalRecord& record);
+
 // Appends the line of a stage (1 or 2) to the journal open on fd, whose
 // text is size bytes long, and makes it durable; 0 or an errno value.
 int AppendStageLine(FileSystem& fs, int fd, std::size_t size, int stage);

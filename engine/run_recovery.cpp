@@ -527,7 +527,11 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
             } else if (record) {
                 std::size_t size = text.size();
                 run = RollBackRun(*record, fs, [&](int stage) {
-                    const int error = AppendStageLine(fs, fd.Get(), size, stage);
+                    // The parking moves the mark speaks of reach the disk
+                    // first: after a power cut, parked files are looked for
+                    // only where the last durable mark says they stand.
+                    int error = SyncRunFolders(fs, *record);
+                    if (error == 0) error = AppendStageLine(fs, fd.Get(), size, stage);
                     if (error == 0) size += 8;
                     return error;
                 });

@@ -17,19 +17,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + '/' + name;
 }
 
-// Folders the run renamed: new paths by old.
-std::unordered_map<std::string, std::string> RenamedFolders(const JournalRecord& record) {
-    std::unordered_map<std::string, std::string> renamed;
-    for (const JournalFolder& folder : record.folders) {
-        for (const JournalFile& file : folder.files) {
-            if (file.identity.folder)
-                renamed.emplace(JoinPath(folder.path, file.oldName),
-                                JoinPath(folder.path, file.newName));
-        }
-    }
-    return renamed;
-}
-
 std::string FoldCase(std::string path) {
     for (char& c : path) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

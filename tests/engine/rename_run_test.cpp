@@ -532,6 +532,55 @@ TEST_P(TwoFailingCalls, AFileLeftOnTheWayIsBroughtHomeFromTheJournal) {
     RecordProperty("stranded", stranded);
 }
 
+// On a volume that does not keep inode numbers, a rotation's files go to
+// their parking names, the journal says "stage 1", and they go on. Cut then,
+// recovery parks the arrived ones again and says "stage 2" before they go
+// home: that mark must not reach the disk before the moves it speaks of.
+TEST(RecoveryStages, TheMarkOfParkedFilesFollowsTheFlushOfTheirFolders) {
+    const Scenario rotation{"Rotation3",
+                            {"a", "b", "c"},
+                            {{"a", "b"}, {"b", "c"}, {"c", "a"}},
+                            RenameOutcome::kRenamed};
+    TempDir dir(TempDir::InMemory()), journals(TempDir::InMemory());
+    const Listing before = Populate(dir, rotation);
+    std::vector<RenameJob> jobs = Jobs(dir, rotation);
+    TestFileSystem fs;
+    fs.inodesUnstable = true;
+    {
+        bool arrived = false;
+        fs.beforeRename = [&](const std::string& to) {
+            arrived = arrived || to == dir.Path("b") || to == dir.Path("c") || to == dir.Path("a");
+        };
+        fs.onCall = [&] {
+            if (arrived) throw Cut{};
+        };
+        RunJournal journal(journals.bytes(), fs);
+        RenameProgress progress;
+        progress.Begin(3);
+        try {
+            RunRenameJobs(jobs, progress, fs, RenameRunSettings{false, &journal});
+        } catch (const Cut&) {
+        }
+    }
+    const auto stage = [&] {
+        for (const auto& entry : std::filesystem::directory_iterator(journals.bytes())) {
+            const auto parsed = ParseJournal(TempDir::Read(entry.path().string()));
+            if (const auto* record = std::get_if<JournalRecord>(&parsed)) return record->stage;
+        }
+        return -1;
+    };
+    ASSERT_EQ(stage(), 1);
+    fs.onCall = nullptr;
+    fs.beforeRename = nullptr;
+    fs.folderSyncFails = true;
+    EXPECT_FALSE(RecoverInterruptedRuns(journals.bytes(), fs).Complete());
+    EXPECT_EQ(stage(), 1) << "marked before the parking moves were on disk";
+    EXPECT_EQ(Contents(ReadListing(dir)), Contents(before)) << "a file was lost";
+    RealFileSystem real;
+    EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), real).Complete());
+    EXPECT_EQ(ReadListing(dir), before);
+}
+
 std::string ParamName(const ::testing::TestParamInfo<RenameRunSuite::ParamType>& info) {
     return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
 }

@@ -2,6 +2,8 @@
 // volume with fewer abilities, and able to fail any single call.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <functional>
@@ -23,6 +25,7 @@ class TestFileSystem final : public FileSystem {
     bool inodesUnstable = false;        // KeepsInodeNumbers false, as on FAT and FUSE volumes
     std::uint64_t inodeShift = 0;       // added to every inode number: a volume mounted again
                                         // that numbers its files anew
+    bool folderSyncFails = false;       // flushing a folder answers EIO; files still flush
     bool checksAhead = false;           // the run may look at files from another thread,
                                         // through a real file system: not counted, never
                                         // failed, inodeShift not applied
@@ -117,7 +120,14 @@ class TestFileSystem final : public FileSystem {
         return Fails() ? failWith : real_.ReadAll(fd, text);
     }
     int Sync(int fd, bool dataOnly) override {
-        return Fails() ? failWith : real_.Sync(fd, dataOnly);
+        if (Fails()) {
+            return failWith;
+        }
+        struct stat st{};
+        if (folderSyncFails && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+            return EIO;
+        }
+        return real_.Sync(fd, dataOnly);
     }
     int IdentifyOpen(int fd, FileIdentity& identity) override {
         return Fails() ? failWith : Shifted(real_.IdentifyOpen(fd, identity), identity);
