@@ -299,14 +299,32 @@ class RenameRunner {
         const bool complete = MoveForward();
         if (!complete) MoveBack();
         Settle(complete);
-        progress_.SetFinished();
-        return complete ? RenameOutcome::kRenamed : RenameOutcome::kRolledBack;
+        return GiveUp(complete ? RenameOutcome::kRenamed : RenameOutcome::kRolledBack);
     }
 
   private:
     RenameOutcome GiveUp(RenameOutcome outcome) {
+        GiveJobsTheirPaths();
         progress_.SetFinished();
         return outcome;
+    }
+
+    // Plan lends each job's paths to the run as bytes: one copy of every
+    // path while the files move, not two. They come back before the run ends.
+    void GiveJobsTheirPaths() {
+        if (!pathsLent_) return;
+        // What the moves needed goes first, and each path as it comes back.
+        items_ = {};
+        ownIdentities_ = {};
+        ParallelFor(count_, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t j = begin; j < end; ++j) {
+                jobs_[j].oldPath = DecodeFileName(oldPaths_[j]);
+                jobs_[j].newPath = DecodeFileName(newPaths_[j]);
+                std::string().swap(oldPaths_[j]);
+                std::string().swap(newPaths_[j]);
+            }
+        });
+        pathsLent_ = false;
     }
 
     // The paths as bytes, and the job whose file stands at each target. Two
@@ -320,8 +338,11 @@ class RenameRunner {
             for (std::size_t j = begin; j < end; ++j) {
                 oldPaths_[j] = EncodeFileName(jobs_[j].oldPath);
                 newPaths_[j] = EncodeFileName(jobs_[j].newPath);
+                std::u16string().swap(jobs_[j].oldPath);
+                std::u16string().swap(jobs_[j].newPath);
             }
         });
+        pathsLent_ = true;
         FlatHashIndex runFiles;  // job ids by old path
         runFiles.Reserve(count_);
         for (std::uint32_t j = 0; j < count_; ++j) {
@@ -352,9 +373,10 @@ class RenameRunner {
         const int error =
             morix::LockFolders(fs_, oldPaths_, newPaths_, settings_, locks_, lockedFolder);
         if (error == 0) return true;
-        for (RenameJob& job : jobs_) {
-            if (job.oldPath != job.newPath && EncodeFileName(Folder(job.oldPath)) == lockedFolder) {
-                job.error = error;
+        for (std::uint32_t j = 0; j < count_; ++j) {
+            const std::string_view folder = FolderView(oldPaths_[j]);
+            if (oldPaths_[j] != newPaths_[j] && (folder.empty() ? "/" : folder) == lockedFolder) {
+                jobs_[j].error = error;
                 break;
             }
         }
@@ -561,6 +583,7 @@ class RenameRunner {
     Relocator relocator_;
     std::vector<RelocationItem> items_;
     int stage_ = 0;  // the last stage the journal records
+    bool pathsLent_ = false;  // the jobs' paths are in oldPaths_ and newPaths_ only
 };
 
 }  // namespace

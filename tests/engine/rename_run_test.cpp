@@ -293,11 +293,17 @@ TEST_P(RenameRunSuite, EndsWithEveryFileRenamedOrNoneMoved) {
     TempDir dir;
     const Listing before = Populate(dir, s);
     std::vector<RenameJob> jobs = Jobs(dir, s);
+    const std::vector<RenameJob> asked = jobs;
     TestFileSystem fs;
     const RunResult r = RunOn(jobs, fs, volume);
     ASSERT_EQ(r.outcome, s.expected);
     EXPECT_TRUE(r.finished);
     ExpectNeverDecreases(r.positions);
+    // Whatever the outcome, every job still names its file's two paths.
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        EXPECT_EQ(jobs[j].oldPath, asked[j].oldPath);
+        EXPECT_EQ(jobs[j].newPath, asked[j].newPath);
+    }
     if (s.expected == RenameOutcome::kRenamed) {
         EXPECT_EQ(ReadListing(dir), Renamed(before, s));
         EXPECT_EQ(r.remaining, 0);
