@@ -20,12 +20,13 @@ inline constexpr std::int64_t kNoBirthTime = INT64_MIN;
 // What a name points at, as far as the volume tells: enough to recognise the
 // file again later, and to notice that another file took its name.
 struct FileIdentity {
+    // Wide fields first: one per file of a run, so padding costs memory.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint64_t size = 0;
     std::int64_t mtimeSec = 0;
-    std::uint32_t mtimeNsec = 0;
     std::int64_t btimeSec = kNoBirthTime;  // kNoBirthTime where the volume keeps none
+    std::uint32_t mtimeNsec = 0;
     std::uint32_t btimeNsec = 0;
     std::uint32_t links = 0;  // names of the file; not part of who it is
     bool folder = false;
