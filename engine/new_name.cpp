@@ -114,7 +114,8 @@ bool NameRegistry::RegisterNew(std::u16string_view name, std::size_t hash, std::
         return EqualsNoCase(NameOf(other), name);
     });
     if (id != next) return false;
-    entries_.push_back(Entry{pool_.size(), name.size(), item});
+    entries_.push_back(
+        Entry{pool_.size(), static_cast<std::uint32_t>(name.size()), static_cast<std::uint32_t>(item)});
     pool_.append(name);
     return true;
 }
@@ -125,10 +126,11 @@ void NameRegistry::Register(std::u16string_view name, std::size_t item) {
         return EqualsNoCase(NameOf(other), name);
     });
     if (id == next) {
-        entries_.push_back(Entry{pool_.size(), name.size(), item});
+        entries_.push_back(Entry{pool_.size(), static_cast<std::uint32_t>(name.size()),
+                                 static_cast<std::uint32_t>(item)});
         pool_.append(name);
     } else {
-        entries_[id].item = item;
+        entries_[id].item = static_cast<std::uint32_t>(item);
     }
 }
 

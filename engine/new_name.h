@@ -42,10 +42,10 @@ class NameRegistry {
     std::size_t Size() const { return entries_.size(); }
 
   private:
-    struct Entry {
+    struct Entry {  // one per row of a pass: kept small
         std::size_t begin;  // in pool_
-        std::size_t length;
-        std::size_t item;
+        std::uint32_t length;
+        std::uint32_t item;  // an index into a list, as rows are
     };
     std::u16string_view NameOf(std::uint32_t id) const {
         return std::u16string_view(pool_).substr(entries_[id].begin, entries_[id].length);
