@@ -103,11 +103,15 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
             }
         });
         if (block == 0) {
-            // The first block tells how long the names are: room for all at once.
+            // The first block tells how long the names are: room for all at
+            // once. Later names may be longer (their numbers have more
+            // digits), and growing a buffer copies it whole: room to spare,
+            // which costs no memory until it is written.
             std::size_t chars = 0;
             for (const Slice& slice : slices)
                 chars += slice.names.chars();
-            const std::size_t expected = chars / count * rows.size() + rows.size();
+            const std::size_t perRow = chars / count + 1;
+            const std::size_t expected = (perRow + perRow / 2 + 8) * rows.size();
             names.reserve(rows.size(), expected);
             registry.Reserve(rows.size(), expected);
         }
