@@ -42,7 +42,7 @@ std::vector<std::optional<LocalTime>> CaptureDateCache::DatesOf(const RenameList
         dates[r] = ReadCaptureDate(list.ItemAt(rows[r]).path);
     });
     for (const std::size_t r : stale) {
-        entries_.insert_or_assign(list.ItemAt(rows[r]).path,
+        entries_.insert_or_assign(std::u16string(list.ItemAt(rows[r]).path),
                                   Entry{facts[r].size, facts[r].modified, dates[r]});
     }
     return dates;

@@ -1,5 +1,6 @@
 #include "engine/rename_list.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -16,8 +17,22 @@ bool RenameList::AddItem(std::u16string path) {
     const std::uint32_t id =
         index_.Insert(hash, next, [&](std::uint32_t other) { return items_[other].path == path; });
     if (id != next) return false;
-    items_.push_back(RenameItem{std::move(path)});
+    items_.push_back(RenameItem{Keep(path)});
     return true;
+}
+
+std::u16string_view RenameList::Keep(std::u16string_view path) {
+    constexpr std::size_t kChunk = 32768;  // characters
+    if (path.empty()) return {};
+    if (chunks_.empty() || path.size() > chunkSize_ - chunkUsed_) {
+        chunkSize_ = std::max(kChunk, path.size());
+        chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(chunkSize_));
+        chunkUsed_ = 0;
+    }
+    char16_t* const at = chunks_.back().get() + chunkUsed_;
+    std::copy(path.begin(), path.end(), at);
+    chunkUsed_ += path.size();
+    return {at, path.size()};
 }
 
 const RenameItem& RenameList::ItemAt(std::size_t index) const {
@@ -33,6 +48,8 @@ void RenameList::Clear() {
     index_ = FlatHashIndex();
     items_.clear();
     items_.shrink_to_fit();
+    chunks_.clear();
+    chunkSize_ = chunkUsed_ = 0;
     canonical_.Forget();
 }
 

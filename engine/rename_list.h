@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,7 +15,9 @@
 namespace morix {
 
 struct RenameItem {
-    std::u16string path;  // full path in its canonical form; never changed afterwards
+    // Full path in its canonical form; never changed afterwards. The
+    // characters are the list's, valid until it is cleared.
+    std::u16string_view path;
 };
 
 class RenameList {
@@ -42,7 +45,14 @@ class RenameList {
     bool AddFolder(std::u16string_view folder);
 
   private:
+    // A lasting copy of path in chunks_: paths share large blocks instead of
+    // each taking an allocation of its own.
+    std::u16string_view Keep(std::u16string_view path);
+
     std::vector<RenameItem> items_;
+    std::vector<std::unique_ptr<char16_t[]>> chunks_;
+    std::size_t chunkSize_ = 0;  // characters of the last chunk
+    std::size_t chunkUsed_ = 0;  // of which taken
     FlatHashIndex index_;  // exact paths of items_
     PathCanonicalizer canonical_;
 };

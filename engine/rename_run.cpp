@@ -31,8 +31,9 @@ std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const s
     std::vector<RenameJob> jobs;
     jobs.reserve(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        const std::u16string& path = list.ItemAt(rows[r]).path;
-        jobs.push_back(RenameJob{path, {}, CombinePath(Folder(path), names[r]), false});
+        const std::u16string_view path = list.ItemAt(rows[r]).path;
+        jobs.push_back(
+            RenameJob{std::u16string(path), {}, CombinePath(Folder(path), names[r]), false});
     }
     return jobs;
 }

@@ -59,7 +59,7 @@ int RunPreview(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     constexpr std::size_t kFlushAt = 1 << 20;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         PrefetchAhead(list, rows, r);
-        const std::u16string& path = list.ItemAt(rows[r]).path;
+        const std::u16string_view path = list.ItemAt(rows[r]).path;
         AppendFileNameBytes(buffer, FileName(path));
         buffer += fieldEnd;
         AppendFileNameBytes(buffer, names[r]);

@@ -48,6 +48,33 @@ TEST(RenameList, ManyItemsKeepTheirOrderAndIdentity) {
     EXPECT_EQ(list.ItemAt(4321).path, u"/d/f4321");
 }
 
+// Paths share large blocks: every path stays as it was added while later
+// ones fill block after block, one longer than a block among them, and the
+// list takes paths again after it was cleared.
+TEST(RenameList, PathsStayIntactAcrossBlocksAndAClear) {
+    RenameList list;
+    const auto pathOf = [](int i) {
+        return u"/photos/" + std::u16string(static_cast<std::size_t>(i % 300 + 1), u'x') + u"/" +
+               AsciiToU16(std::to_string(i));
+    };
+    const std::u16string huge = u"/" + std::u16string(70000, u'h');
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 3000; ++i) {
+            ASSERT_TRUE(list.AddItem(pathOf(i)));
+            if (i == 1234) {
+                ASSERT_TRUE(list.AddItem(huge));
+            }
+        }
+        ASSERT_EQ(list.Count(), 3001u);
+        for (int i = 0; i < 3000; ++i)
+            ASSERT_EQ(list.ItemAt(static_cast<std::size_t>(i < 1235 ? i : i + 1)).path, pathOf(i));
+        EXPECT_EQ(list.ItemAt(1235).path, huge);
+        EXPECT_FALSE(list.AddItem(huge));
+        list.Clear();
+        EXPECT_EQ(list.Count(), 0u);
+    }
+}
+
 TEST(RenameListDeathTest, ItemAtPastTheEndAborts) {
     RenameList list;
     list.AddItem(u"/x");

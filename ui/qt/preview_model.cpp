@@ -38,7 +38,7 @@ QVariant PreviewModel::data(const QModelIndex& index, int role) const {
         const QVariant mark = marks_.Data(logic_.CheckAt(row), role);
         if (mark.isValid() || role != Qt::ToolTipRole) return mark;
     }
-    const std::u16string& path = logic_.List().ItemAt(logic_.Rows().ItemAt(row)).path;
+    const std::u16string_view path = logic_.List().ItemAt(logic_.Rows().ItemAt(row)).path;
     switch (index.column()) {
         case 0:
             return ToQString(FileName(path));

@@ -115,7 +115,7 @@ QString RowMarks::CountLine(const RowCounts& counts, std::size_t rows) {
 QString RowMarks::ProblemList(const BatchRenameLogic& logic) {
     QStringList lines;
     for (const std::size_t row : logic.ProblemRows(kListedRows)) {
-        const std::u16string& path = logic.List().ItemAt(logic.Rows().ItemAt(row)).path;
+        const std::u16string_view path = logic.List().ItemAt(logic.Rows().ItemAt(row)).path;
         lines << QStringLiteral("%1 \u2192 %2: %3")
                      .arg(ToQString(FileName(path)), ToQString(logic.NewNameAt(row)),
                           Reason(logic.CheckAt(row).problem));
