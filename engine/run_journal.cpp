@@ -11,6 +11,7 @@
 #include <ctime>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "engine/flat_hash_index.h"
 #include "engine/safe_move.h"
@@ -319,9 +320,10 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
     }
 }
 
-int SyncFolder(FileSystem& fs, const std::string& folder) {
+int SyncFolder(FileSystem& fs, const std::string& folder, bool* wholeVolume) {
     UniqueFd fd;
     if (const int error = fs.OpenFolder(folder, fd); error != 0) return error;
+    if (wholeVolume) *wholeVolume = fs.SyncFlushesVolume(fd.Get());
     return fs.Sync(fd.Get(), false);
 }
 
@@ -384,7 +386,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
             volume = volumes.emplace(device, std::move(identity)).first;
         }
         group.volume = volume->second;
-        runFolders_.push_back(group.folder);
+        runFolders_.push_back({group.folder, device});
     }
     if (groups_.empty()) return true;  // nothing moves
     // Without parking names the plan may name a list that ends with the
@@ -511,14 +513,20 @@ bool RunJournal::MarkStage(int stage) {
 }
 
 bool RunJournal::FlushFolders() {
-    for (const std::string& folder : runFolders_) {
-        int error = SyncFolder(fs_, folder);
+    // Where a folder's flush is one of its whole volume, every later folder
+    // there is flushed with it: the run moves nothing while this goes on.
+    std::unordered_set<std::uint64_t> flushedWhole;
+    for (const auto& [folder, device] : runFolders_) {
+        if (flushedWhole.contains(device)) continue;
+        bool whole = false;
+        int error = SyncFolder(fs_, folder, &whole);
         // A folder the run renamed, or one inside it, is under its new path.
-        if (error == ENOENT || error == ENOTDIR) error = SyncFolder(fs_, RenamedPath(folder));
+        if (error == ENOENT || error == ENOTDIR) error = SyncFolder(fs_, RenamedPath(folder), &whole);
         // One that is nowhere to be found any more (someone moved it) cannot
         // be flushed by this process; only the disk's own failure counts.
         if (error != 0 && error != ENOENT && error != ENOTDIR)
             return Fail("flush", folder.empty() ? "/" : folder, error);
+        if (error == 0 && whole) flushedWhole.insert(device);
     }
     return true;
 }

@@ -163,7 +163,11 @@ class RunJournal {
     FileSystem& fs_;
     std::string path_;
     OsError error_;
-    std::vector<std::string> runFolders_;
+    struct RunFolder {
+        std::string path;
+        std::uint64_t device;  // of its volume
+    };
+    std::vector<RunFolder> runFolders_;
     std::unordered_map<std::string, std::string> renamedFolders_;  // new paths by old
     // What Prepare found, until Commit writes it: the files that move, by
     // folder in order of appearance.
@@ -195,6 +199,8 @@ std::string PathAfterRenames(const std::string& folder,
 int AppendStageLine(FileSystem& fs, int fd, std::size_t size, int stage);
 
 // Flushes a folder's entries (renames in it) to disk; 0 or an errno value.
-int SyncFolder(FileSystem& fs, const std::string& folder);
+// wholeVolume, when given, tells whether the flush was one of the folder's
+// whole volume (see FileSystem::SyncFlushesVolume).
+int SyncFolder(FileSystem& fs, const std::string& folder, bool* wholeVolume = nullptr);
 
 }  // namespace morix
