@@ -11,7 +11,6 @@
 #include <ctime>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "engine/flat_hash_index.h"
 #include "engine/safe_move.h"
@@ -327,6 +326,14 @@ int SyncFolder(FileSystem& fs, const std::string& folder, bool* wholeVolume) {
     return fs.Sync(fd.Get(), false);
 }
 
+int FolderFlushes::Flush(const std::string& folder, const std::string& volume) {
+    if (flushedWhole_.contains(volume)) return 0;
+    bool whole = false;
+    const int error = SyncFolder(fs_, folder, &whole);
+    if (error == 0 && whole) flushedWhole_.insert(volume);
+    return error;
+}
+
 RunJournal::RunJournal(std::string folder, FileSystem& fs) : folder_(std::move(folder)), fs_(fs) {}
 
 RunJournal::~RunJournal() = default;  // an unfinished record stays on disk for recovery
@@ -386,7 +393,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
             volume = volumes.emplace(device, std::move(identity)).first;
         }
         group.volume = volume->second;
-        runFolders_.push_back({group.folder, device});
+        runFolders_.push_back({group.folder, group.volume});
     }
     if (groups_.empty()) return true;  // nothing moves
     // Without parking names the plan may name a list that ends with the
@@ -513,20 +520,15 @@ bool RunJournal::MarkStage(int stage) {
 }
 
 bool RunJournal::FlushFolders() {
-    // Where a folder's flush is one of its whole volume, every later folder
-    // there is flushed with it: the run moves nothing while this goes on.
-    std::unordered_set<std::uint64_t> flushedWhole;
-    for (const auto& [folder, device] : runFolders_) {
-        if (flushedWhole.contains(device)) continue;
-        bool whole = false;
-        int error = SyncFolder(fs_, folder, &whole);
+    FolderFlushes flushes(fs_);
+    for (const auto& [folder, volume] : runFolders_) {
+        int error = flushes.Flush(folder, volume);
         // A folder the run renamed, or one inside it, is under its new path.
-        if (error == ENOENT || error == ENOTDIR) error = SyncFolder(fs_, RenamedPath(folder), &whole);
+        if (error == ENOENT || error == ENOTDIR) error = flushes.Flush(RenamedPath(folder), volume);
         // One that is nowhere to be found any more (someone moved it) cannot
         // be flushed by this process; only the disk's own failure counts.
         if (error != 0 && error != ENOENT && error != ENOTDIR)
             return Fail("flush", folder.empty() ? "/" : folder, error);
-        if (error == 0 && whole) flushedWhole.insert(device);
     }
     return true;
 }

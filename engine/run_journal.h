@@ -37,6 +37,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -165,7 +166,7 @@ class RunJournal {
     OsError error_;
     struct RunFolder {
         std::string path;
-        std::uint64_t device;  // of its volume
+        std::string volume;  // see VolumeIdentity
     };
     std::vector<RunFolder> runFolders_;
     std::unordered_map<std::string, std::string> renamedFolders_;  // new paths by old
@@ -202,5 +203,18 @@ int AppendStageLine(FileSystem& fs, int fd, std::size_t size, int stage);
 // wholeVolume, when given, tells whether the flush was one of the folder's
 // whole volume (see FileSystem::SyncFlushesVolume).
 int SyncFolder(FileSystem& fs, const std::string& folder, bool* wholeVolume = nullptr);
+
+// Flushes folders one after another, passing over a folder on a volume that
+// an earlier flush here took whole (vfat): nothing may move meanwhile.
+class FolderFlushes {
+  public:
+    explicit FolderFlushes(FileSystem& fs) : fs_(fs) {}
+    // As SyncFolder; volume identifies the folder's volume.
+    int Flush(const std::string& folder, const std::string& volume);
+
+  private:
+    FileSystem& fs_;
+    std::unordered_set<std::string> flushedWhole_;
+};
 
 }  // namespace morix
