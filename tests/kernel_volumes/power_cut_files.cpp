@@ -56,7 +56,9 @@ struct Step {
 
 // The number of free targets in a folder of per files; the old names are
 // the new ones shifted by it.
-int Shift(int per) { return per * 15 / 100 + 1; }
+int Shift(int per) {
+    return per * 15 / 100 + 1;
+}
 
 // The run over folders subfolders of equal size, each with the same mix: 30 %
 // a rotation, 15 % swapped pairs, 40 % a chain whose first target is free,

@@ -126,9 +126,7 @@ class TestFileSystem final : public FileSystem {
         return real_.Sync(fd, dataOnly);
     }
     // A question about the volume, not a step that can fail: not counted.
-    bool SyncFlushesVolume(int fd) override {
-        return volumeSyncs || real_.SyncFlushesVolume(fd);
-    }
+    bool SyncFlushesVolume(int fd) override { return volumeSyncs || real_.SyncFlushesVolume(fd); }
     int IdentifyOpen(int fd, FileIdentity& identity) override {
         return Fails() ? failWith : Shifted(real_.IdentifyOpen(fd, identity), identity);
     }
