@@ -296,12 +296,15 @@ int RealFileSystem::Sync(int fd, bool dataOnly) {
     // when the file itself is written back, not with its folder: a folder
     // flushed alone can come back after a power cut with every file renamed
     // into it empty, and fsck frees their data. The whole volume goes first.
-    struct statfs volume;
-    if (!dataOnly && fstatfs(fd, &volume) == 0 && volume.f_type == MSDOS_SUPER_MAGIC) {
-        struct stat st;
-        if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && syncfs(fd) != 0) return errno;
-    }
+    if (!dataOnly && SyncFlushesVolume(fd) && syncfs(fd) != 0) return errno;
     return Result(dataOnly ? fdatasync(fd) : fsync(fd));
+}
+
+bool RealFileSystem::SyncFlushesVolume(int fd) {
+    struct statfs volume;
+    struct stat st;
+    return fstatfs(fd, &volume) == 0 && volume.f_type == MSDOS_SUPER_MAGIC && fstat(fd, &st) == 0 &&
+           S_ISDIR(st.st_mode);
 }
 
 int RealFileSystem::IdentifyOpen(int fd, FileIdentity& identity) {

@@ -118,6 +118,9 @@ class FileSystem {
     // every attribute); for a folder, its entries with what they say of
     // their files (on vfat, by flushing the whole volume).
     virtual int Sync(int fd, bool dataOnly) = 0;
+    // True when Sync of the folder open on fd flushes its whole volume (as
+    // on vfat): that one flush then stands for every folder on the volume.
+    virtual bool SyncFlushesVolume(int fd) = 0;
     // Who the file open on fd is.
     virtual int IdentifyOpen(int fd, FileIdentity& identity) = 0;
     // Removes name from the folder open on folderFd.
@@ -161,6 +164,7 @@ class RealFileSystem final : public FileSystem {
     int WriteAt(int fd, std::string_view data, std::uint64_t offset) override;
     int ReadAll(int fd, std::string& text) override;
     int Sync(int fd, bool dataOnly) override;
+    bool SyncFlushesVolume(int fd) override;
     int IdentifyOpen(int fd, FileIdentity& identity) override;
     int UnlinkAt(int folderFd, const std::string& name) override;
     int VolumeOf(const std::string& folder, std::string& volume) override;

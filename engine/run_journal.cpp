@@ -319,9 +319,10 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
     }
 }
 
-int SyncFolder(FileSystem& fs, const std::string& folder) {
+int SyncFolder(FileSystem& fs, const std::string& folder, bool* wholeVolume) {
     UniqueFd fd;
     if (const int error = fs.OpenFolder(folder, fd); error != 0) return error;
+    if (wholeVolume) *wholeVolume = fs.SyncFlushesVolume(fd.Get());
     return fs.Sync(fd.Get(), false);
 }
 
@@ -338,13 +339,23 @@ std::unordered_map<std::string, std::string> RenamedFolders(const JournalRecord&
 
 int SyncRunFolders(FileSystem& fs, const JournalRecord& record) {
     const auto renamed = RenamedFolders(record);
+    FolderFlushes flushes(fs);
     for (const JournalFolder& folder : record.folders) {
-        int error = SyncFolder(fs, folder.path);
+        int error = flushes.Flush(folder.path, folder.volume);
         if (error == ENOENT || error == ENOTDIR)
-            error = SyncFolder(fs, PathAfterRenames(folder.path, renamed));
+            error = flushes.Flush(PathAfterRenames(folder.path, renamed), folder.volume);
         if (error != 0 && error != ENOENT && error != ENOTDIR) return error;
     }
     return 0;
+}
+
+int FolderFlushes::Flush(const std::string& folder, const std::string& volume) {
+    // A volume that could not be told apart from others is never passed over.
+    if (!volume.empty() && flushedWhole_.contains(volume)) return 0;
+    bool whole = false;
+    const int error = SyncFolder(fs_, folder, &whole);
+    if (error == 0 && whole && !volume.empty()) flushedWhole_.insert(volume);
+    return error;
 }
 
 RunJournal::RunJournal(std::string folder, FileSystem& fs) : folder_(std::move(folder)), fs_(fs) {}
@@ -406,7 +417,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
             volume = volumes.emplace(device, std::move(identity)).first;
         }
         group.volume = volume->second;
-        runFolders_.push_back(group.folder);
+        runFolders_.push_back({group.folder, group.volume});
     }
     if (groups_.empty()) return true;  // nothing moves
     // Without parking names the plan may name a list that ends with the
@@ -533,10 +544,11 @@ bool RunJournal::MarkStage(int stage) {
 }
 
 bool RunJournal::FlushFolders() {
-    for (const std::string& folder : runFolders_) {
-        int error = SyncFolder(fs_, folder);
+    FolderFlushes flushes(fs_);
+    for (const auto& [folder, volume] : runFolders_) {
+        int error = flushes.Flush(folder, volume);
         // A folder the run renamed, or one inside it, is under its new path.
-        if (error == ENOENT || error == ENOTDIR) error = SyncFolder(fs_, RenamedPath(folder));
+        if (error == ENOENT || error == ENOTDIR) error = flushes.Flush(RenamedPath(folder), volume);
         // One that is nowhere to be found any more (someone moved it) cannot
         // be flushed by this process; only the disk's own failure counts.
         if (error != 0 && error != ENOENT && error != ENOTDIR)

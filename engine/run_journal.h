@@ -37,6 +37,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <variant>
 #include <vector>
 
@@ -163,7 +164,11 @@ class RunJournal {
     FileSystem& fs_;
     std::string path_;
     OsError error_;
-    std::vector<std::string> runFolders_;
+    struct RunFolder {
+        std::string path;
+        std::string volume;  // see VolumeIdentity
+    };
+    std::vector<RunFolder> runFolders_;
     std::unordered_map<std::string, std::string> renamedFolders_;  // new paths by old
     // What Prepare found, until Commit writes it: the files that move, by
     // folder in order of appearance.
@@ -203,6 +208,21 @@ int SyncRunFolders(FileSystem& fs, const JournalRecord& record);
 int AppendStageLine(FileSystem& fs, int fd, std::size_t size, int stage);
 
 // Flushes a folder's entries (renames in it) to disk; 0 or an errno value.
-int SyncFolder(FileSystem& fs, const std::string& folder);
+// wholeVolume, when given, tells whether the flush was one of the folder's
+// whole volume (see FileSystem::SyncFlushesVolume).
+int SyncFolder(FileSystem& fs, const std::string& folder, bool* wholeVolume = nullptr);
+
+// Flushes folders one after another, passing over a folder on a volume that
+// an earlier flush here took whole (vfat): nothing may move meanwhile.
+class FolderFlushes {
+  public:
+    explicit FolderFlushes(FileSystem& fs) : fs_(fs) {}
+    // As SyncFolder; volume identifies the folder's volume.
+    int Flush(const std::string& folder, const std::string& volume);
+
+  private:
+    FileSystem& fs_;
+    std::unordered_set<std::string> flushedWhole_;
+};
 
 }  // namespace morix

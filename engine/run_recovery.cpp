@@ -538,8 +538,9 @@ RecoveryReport RecoverInterruptedRuns(const std::string& folder, FileSystem& fs)
                 // Until the names are on disk, the journal is still needed
                 // (the next start then finds every file home).
                 bool flushed = run.Complete();
+                FolderFlushes flushes(fs);
                 for (const JournalFolder& runFolder : record->folders)
-                    flushed = flushed && SyncFolder(fs, runFolder.path) == 0;
+                    flushed = flushed && flushes.Flush(runFolder.path, runFolder.volume) == 0;
                 if (flushed && fs.Unlink(path) == 0) SyncFolder(fs, folder);
             } else {
                 run.damage = std::get<std::string>(parsed);

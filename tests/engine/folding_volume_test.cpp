@@ -165,6 +165,7 @@ class FoldingVolume final : public FileSystem {
     }
     int ReadAll(int fd, std::string& text) override { return Disk().ReadAll(fd, text); }
     int Sync(int fd, bool dataOnly) override { return Disk().Sync(fd, dataOnly); }
+    bool SyncFlushesVolume(int fd) override { return Disk().SyncFlushesVolume(fd); }
     int IdentifyOpen(int fd, FileIdentity& identity) override {
         return Disk().IdentifyOpen(fd, identity);
     }

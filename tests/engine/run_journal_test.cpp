@@ -344,6 +344,37 @@ TEST(RunJournal, AStageIsMarkedOnlyOnceTheFoldersAreFlushed) {
     EXPECT_TRUE(journal.Finish()) << journal.Error();
 }
 
+// Where a folder's flush is one of its whole volume (vfat), a run over many
+// folders flushes that volume once per mark, not once per folder; elsewhere
+// every folder is flushed on its own.
+TEST(RunJournal, AVolumeFlushedWholeIsFlushedOncePerMark) {
+    TempDir files, journals;
+    std::vector<std::string> oldPaths, newPaths;
+    for (const char* folder : {"d1", "d2", "d3"}) {
+        files.MakeFolder(folder);
+        oldPaths.push_back(files.MakeFile(std::string(folder) + "/a"));
+        newPaths.push_back(files.Path(std::string(folder) + "/b"));
+    }
+    for (const bool wholeVolume : {false, true}) {
+        SCOPED_TRACE(wholeVolume ? "flushed whole" : "flushed by folder");
+        testing::TestFileSystem fs;
+        fs.volumeSyncs = wholeVolume;
+        RunJournal journal(journals.bytes(), fs);
+        ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
+        // Each mark: the folders' flushes, then the flush of the line.
+        const long folderSyncs = wholeVolume ? 1 : 3;
+        for (const int stage : {1, 2}) {
+            const long before = fs.syncs;
+            EXPECT_TRUE(journal.MarkStage(stage)) << journal.Error();
+            EXPECT_EQ(fs.syncs - before, folderSyncs + 1);
+        }
+        // The end: the folders, the finish mark, the journal's folder.
+        const long before = fs.syncs;
+        EXPECT_TRUE(journal.Finish()) << journal.Error();
+        EXPECT_EQ(fs.syncs - before, folderSyncs + 2);
+    }
+}
+
 TEST(RunJournal, AFolderTheRunRenamedIsFlushedUnderItsNewName) {
     TempDir files, journals;
     const std::string dir = files.MakeFolder("dir1");

@@ -249,6 +249,41 @@ TEST(Recovery, ADamagedJournalTouchesNoFileAndStays) {
     }
 }
 
+// Once every file is home, the folders are flushed before the journal goes;
+// where a folder's flush is one of its whole volume (vfat), once for the
+// volume, not once per folder.
+TEST(Recovery, AVolumeFlushedWholeIsFlushedOnceBeforeTheJournalGoes) {
+    long syncs[2] = {};
+    for (const bool wholeVolume : {false, true}) {
+        SCOPED_TRACE(wholeVolume ? "flushed whole" : "flushed by folder");
+        TempDir dir, journals;
+        std::vector<std::string> oldPaths, newPaths;
+        for (const char* folder : {"d1", "d2", "d3"}) {
+            dir.MakeFolder(folder);
+            oldPaths.push_back(dir.MakeFile(std::string(folder) + "/a"));
+            newPaths.push_back(dir.Path(std::string(folder) + "/b"));
+        }
+        {
+            RealFileSystem disk;
+            RunJournal journal(journals.bytes(), disk);
+            ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
+        }
+        for (std::size_t i = 0; i < oldPaths.size(); ++i)
+            ASSERT_EQ(rename(oldPaths[i].c_str(), newPaths[i].c_str()), 0);
+
+        TestFileSystem fs;
+        fs.volumeSyncs = wholeVolume;
+        const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
+        EXPECT_TRUE(report.Complete());
+        for (const std::string& path : oldPaths)
+            EXPECT_TRUE(std::filesystem::exists(path)) << path;
+        EXPECT_EQ(JournalCount(journals), 0u);
+        syncs[wholeVolume] = fs.syncs;
+    }
+    // The same steps but for the folders' flushes: three against one.
+    EXPECT_EQ(syncs[0] - syncs[1], 2);
+}
+
 TEST(Recovery, AFolderNowOnAnotherDeviceIsNotTouched) {
     TempDir dir, journals;
     std::ofstream(dir.Path("a")) << "a";

@@ -1,40 +1,46 @@
-// The files of a power-cut trial and the rename run over them, run inside
+// The files of a power-cut trial and the rename runs over them, run inside
 // the virtual machine of scripts/kernel-volumes:
 //
-//   power_cut_files make TOP FOLDERS          makes the files under their old names
-//   power_cut_files rename TOP FOLDERS MORIX  runs MORIX --rename over them (exec)
-//   power_cut_files check TOP FOLDERS         compares every file by content
-//   power_cut_files reset TOP FOLDERS         puts files under new names back
+//   power_cut_files make TOP FOLDERS               makes the files under their old names
+//   power_cut_files rename TOP FOLDERS MORIX       runs MORIX --rename from the old names
+//                                                  to the new ones (exec)
+//   power_cut_files rename-back TOP FOLDERS MORIX  the same run the other way round
+//   power_cut_files check TOP FOLDERS              compares every file by content
 //
-// 20,000 names in FOLDERS folders of equal size (one folder: a rotation of
-// 6,000 files, 1,500 swapped pairs, a chain of 8,000 whose first target is
-// free, and 3,000 files whose new names are free). With "--sort none -t
-// f######" the path given in the k-th place gets the name f(k). Each file
-// holds its old name, so a file found anywhere tells which file it is.
+// 20,000 files in FOLDERS folders of equal size, each folder with the same
+// mix (one folder: a rotation of 6,000 files, 1,500 swapped pairs, a chain of
+// 8,000 whose first target is free, and 3,000 files whose new names are
+// free). The new names are f000001 up, the old ones the same shifted by the
+// number of free targets, so either way the run is one "--sort none -t
+// f######" with a first number: the path given in the k-th place gets the
+// k-th name. Run back, the rotation and the swaps stay what they are, the
+// chain runs the other way from its last name (then free), and the free
+// moves stay free. Each file holds its old name, so a file found anywhere
+// tells which file it is.
 //
 // check prints one line "state old|new files N" and exits 0 when every file
 // is under its old name or every file under its new name, nothing lost,
 // doubled or left under a temporary name; otherwise it names each fault and
 // ends with "state mixed ...", and exits 1.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
 
 constexpr int kNames = 20000;
-constexpr int kFreeFiles = 30000;  // the files with free new names are numbered from here
 
 std::string Name(int number) {
     char name[16];
@@ -42,38 +48,54 @@ std::string Name(int number) {
     return name;
 }
 
-// One name of the run: the k-th path given gets the name f(k); the file it
-// is given to, and the folder both are in.
+// One file of the run: its old and new name (numbers of Name) and its folder.
 struct Step {
-    int k, file;
+    int oldName, newName;
     std::string folder;
 };
 
+// The number of free targets in a folder of per files; the old names are
+// the new ones shifted by it.
+int Shift(int per) {
+    return per * 15 / 100 + 1;
+}
+
 // The run over folders subfolders of equal size, each with the same mix: 30 %
 // a rotation, 15 % swapped pairs, 40 % a chain whose first target is free,
-// 15 % free names.
+// 15 % free names. In a folder (numbers from base) the new names are 1 to
+// per, the old ones shift + 1 to shift + per; in order of the new names.
 std::vector<Step> Steps(int folders) {
     std::vector<Step> steps;
     const int per = kNames / folders;
-    const int rotation = per * 30 / 100, swapsEnd = per * 45 / 100, chainEnd = per * 85 / 100;
+    const int rotation = per * 30 / 100, swaps = per * 15 / 100, free = per * 15 / 100;
+    const int chain = per - rotation - swaps - free, shift = Shift(per);
     for (int f = 0; f < folders; ++f) {
         char folder[16];
-        std::snprintf(folder, sizeof folder, "d%02d", f);
+        std::snprintf(folder, sizeof folder, "d%03d", f);
         const int base = f * per;
-        for (int i = 1; i <= per; ++i) {
-            int file;
-            if (i <= rotation) {
-                file = i == rotation ? 1 : i + 1;
-            } else if (i <= swapsEnd) {
-                file = (i - rotation) % 2 == 1 ? i + 1 : i - 1;
-            } else if (i <= chainEnd) {
-                file = i + 1;  // the name swapsEnd + 1 is free: the chain's end
-            } else {
-                file = kFreeFiles + i;
-            }
-            steps.push_back(Step{base + i, base + file, folder});
-        }
+        const auto add = [&](int oldName, int newName) {
+            steps.push_back(Step{base + oldName, base + newName, folder});
+        };
+        // The chain: shift + 1 to the free name 1, each next to the one
+        // before, and at last per + 1 (which no file takes) to shift + chain - 1.
+        add(shift + 1, 1);
+        // The free moves: per + 2 ... to 2 ... (the names up to shift).
+        for (int j = 1; j <= free; ++j)
+            add(per + 1 + j, 1 + j);
+        for (int name = shift + 1; name < shift + chain - 1; ++name)
+            add(name + 1, name);
+        add(per + 1, shift + chain - 1);
+        // The swaps, in pairs, then the rotation: each to the next name up,
+        // the last to the first.
+        const int swapsStart = shift + chain, rotationStart = swapsStart + swaps;
+        for (int name = swapsStart; name < rotationStart; ++name)
+            add((name - swapsStart) % 2 == 0 ? name + 1 : name - 1, name);
+        add(per, rotationStart);
+        for (int name = rotationStart + 1; name <= per; ++name)
+            add(name - 1, name);
     }
+    std::sort(steps.begin(), steps.end(),
+              [](const Step& a, const Step& b) { return a.newName < b.newName; });
     return steps;
 }
 
@@ -82,34 +104,76 @@ using Listing = std::map<std::string, std::string>;  // folder/name -> content
 Listing Before(int folders) {
     Listing listing;
     for (const Step& s : Steps(folders))
-        listing[s.folder + "/" + Name(s.file)] = Name(s.file);
+        listing[s.folder + "/" + Name(s.oldName)] = Name(s.oldName);
     return listing;
 }
 
 Listing After(int folders) {
     Listing listing;
     for (const Step& s : Steps(folders))
-        listing[s.folder + "/" + Name(s.k)] = Name(s.file);
+        listing[s.folder + "/" + Name(s.newName)] = Name(s.oldName);
     return listing;
 }
 
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+// The entries of a folder (without "." and ".."): name and inode number.
+std::vector<std::pair<std::string, ino_t>> Entries(const std::string& folder) {
+    std::vector<std::pair<std::string, ino_t>> entries;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") entries.emplace_back(name, entry->d_ino);
+        }
+        ::closedir(dir);
+    }
+    return entries;
 }
 
-Listing ReadFolder(const std::filesystem::path& top) {
-    Listing listing;
-    for (const auto& folder : std::filesystem::directory_iterator(top)) {
-        const std::string folderName = folder.path().filename().string();
+// Every file under top and in its folders (one level), with its content. The
+// files are asked for in batches, in the order of their inode numbers (near
+// the order of their data on the disk), before any is read: the disk gets
+// many requests at once instead of one small read at a time. They are read
+// without touching their access times, which would leave every file to be
+// written back.
+Listing ReadFolder(const std::string& top) {
+    struct File {
+        std::string name, path;  // in the listing, and the whole path
+        ino_t inode;
+    };
+    std::vector<File> files;
+    for (const auto& [folderName, folderInode] : Entries(top)) {
         if (folderName == "lost+found") continue;
-        if (!folder.is_directory()) {
-            listing[folderName] = Read(folder.path().string());
+        const std::string folder = top + "/" + folderName;
+        struct stat st;
+        if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            files.push_back({folderName, folder, folderInode});
             continue;
         }
-        for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-            listing[folderName + "/" + entry.path().filename().string()] =
-                Read(entry.path().string());
+        for (const auto& [name, inode] : Entries(folder))
+            files.push_back({folderName + "/" + name, folder + "/" + name, inode});
+    }
+    std::sort(files.begin(), files.end(),
+              [](const File& a, const File& b) { return a.inode < b.inode; });
+    Listing listing;
+    constexpr std::size_t kBatch = 900;  // below the usual limit of 1,024 open files
+    std::vector<int> fds;
+    for (std::size_t first = 0; first < files.size(); first += kBatch) {
+        const std::size_t end = std::min(files.size(), first + kBatch);
+        fds.clear();
+        for (std::size_t i = first; i < end; ++i) {
+            const char* path = files[i].path.c_str();
+            int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOATIME);
+            if (fd < 0 && errno == EPERM) fd = ::open(path, O_RDONLY | O_CLOEXEC);
+            if (fd >= 0) ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+            fds.push_back(fd);
+        }
+        for (std::size_t i = first; i < end; ++i) {
+            std::string content;
+            const int fd = fds[i - first];
+            char buffer[4096];
+            for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+                content.append(buffer, static_cast<std::size_t>(n));
+            if (fd >= 0) ::close(fd);
+            listing[files[i].name] = std::move(content);
         }
     }
     return listing;
@@ -135,10 +199,20 @@ int Make(const std::string& top, int folders) {
     return 0;
 }
 
-int Rename(const std::string& top, int folders, const std::string& morix) {
-    std::vector<std::string> args = {morix, "--rename", "--sort", "none", "-t", "f######", "--"};
-    for (const Step& s : Steps(folders))
-        args.push_back(top + "/" + s.folder + "/" + Name(s.file));
+// Forward: each file from its old name to its new one, the paths in order of
+// the new names from 1; back: the other way, in order of the old names, which
+// start at the shift.
+int Rename(const std::string& top, int folders, const std::string& morix, bool back) {
+    std::vector<Step> steps = Steps(folders);
+    if (back) {
+        std::sort(steps.begin(), steps.end(),
+                  [](const Step& a, const Step& b) { return a.oldName < b.oldName; });
+    }
+    const std::string start = std::to_string(back ? Shift(kNames / folders) + 1 : 1);
+    std::vector<std::string> args = {morix, "--rename", "--sort", "none", "-t", "f######",
+                                     "--start", start, "--"};
+    for (const Step& s : steps)
+        args.push_back(top + "/" + s.folder + "/" + Name(back ? s.newName : s.oldName));
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -196,42 +270,19 @@ int Check(const std::string& top, int folders) {
     return 1;
 }
 
-// Back to the old names from the new ones, for the next trial: name by name
-// in an order where each name is free when it is taken — every file first
-// under a spare name, then each to its old name.
-int Reset(const std::string& top, int folders) {
-    const auto move = [&](const std::string& from, const std::string& to) {
-        if (::renameat2(AT_FDCWD, (top + "/" + from).c_str(), AT_FDCWD, (top + "/" + to).c_str(),
-                        RENAME_NOREPLACE) != 0) {
-            std::fprintf(stderr, "cannot rename %s to %s: %s\n", from.c_str(), to.c_str(),
-                         std::strerror(errno));
-            return false;
-        }
-        return true;
-    };
-    bool ok = true;
-    const std::vector<Step> steps = Steps(folders);
-    for (const Step& s : steps)
-        ok = ok && move(s.folder + "/" + Name(s.k), s.folder + "/r" + Name(s.file));
-    for (const Step& s : steps)
-        ok = ok && move(s.folder + "/r" + Name(s.file), s.folder + "/" + Name(s.file));
-    ::sync();
-    return ok ? 0 : 1;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string command = argc > 3 ? argv[1] : "";
     const int folders = argc > 3 ? std::atoi(argv[3]) : 0;
-    if (folders < 1 || folders > 100) {
+    if (folders < 1 || folders > 1000 || kNames % folders != 0) {
         std::fprintf(stderr,
-                     "usage: power_cut_files make|rename|check|reset TOP FOLDERS [MORIX]\n");
+                     "usage: power_cut_files make|rename|rename-back|check TOP FOLDERS [MORIX]\n");
         return 2;
     }
     if (command == "make") return Make(argv[2], folders);
-    if (command == "rename" && argc > 4) return Rename(argv[2], folders, argv[4]);
+    if (command == "rename" && argc > 4) return Rename(argv[2], folders, argv[4], false);
+    if (command == "rename-back" && argc > 4) return Rename(argv[2], folders, argv[4], true);
     if (command == "check") return Check(argv[2], folders);
-    if (command == "reset") return Reset(argv[2], folders);
     return 2;
 }

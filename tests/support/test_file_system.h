@@ -23,6 +23,7 @@ class TestFileSystem final : public FileSystem {
     bool linksRefused = false;          // link answers EPERM, as exFAT does
     bool namesUnchecked = false;        // KeepsExactNames always false
     bool inodesUnstable = false;        // KeepsInodeNumbers false, as on FAT and FUSE volumes
+    bool volumeSyncs = false;           // a folder's Sync flushes its whole volume, as on vfat
     std::uint64_t inodeShift = 0;       // added to every inode number: a volume mounted again
                                         // that numbers its files anew
     bool folderSyncFails = false;       // flushing a folder answers EIO; files still flush
@@ -33,6 +34,7 @@ class TestFileSystem final : public FileSystem {
     int failWith = EIO;                 // the error of the failing call
     long calls = 0;
     long renames = 0;
+    long syncs = 0;
     std::function<void()> onCall;                             // runs before every call
     std::function<void(const std::string& to)> beforeRename;  // runs before every rename
 
@@ -123,12 +125,15 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
+        ++syncs;
         struct stat st{};
         if (folderSyncFails && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
             return EIO;
         }
         return real_.Sync(fd, dataOnly);
     }
+    // A question about the volume, not a step that can fail: not counted.
+    bool SyncFlushesVolume(int fd) override { return volumeSyncs || real_.SyncFlushesVolume(fd); }
     int IdentifyOpen(int fd, FileIdentity& identity) override {
         return Fails() ? failWith : Shifted(real_.IdentifyOpen(fd, identity), identity);
     }
