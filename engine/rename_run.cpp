@@ -294,17 +294,18 @@ class RenameRunner {
           relocator_(mover_, useExchange_, oldPaths_, pathStore_) {}
 
     RenameOutcome Run() {
-        if (!Plan() || !LockFolders() || !Identify()) return GiveUp(RenameOutcome::kRolledBack);
+        if (!Plan() || !LockFolders() || !Identify()) return End(RenameOutcome::kRolledBack);
         if (const std::optional<RenameOutcome> refused = RecordAndCheckTargets())
-            return GiveUp(*refused);
+            return End(*refused);
         const bool complete = MoveForward();
         if (!complete) MoveBack();
         Settle(complete);
-        return GiveUp(complete ? RenameOutcome::kRenamed : RenameOutcome::kRolledBack);
+        return End(complete ? RenameOutcome::kRenamed : RenameOutcome::kRolledBack);
     }
 
   private:
-    RenameOutcome GiveUp(RenameOutcome outcome) {
+    // The last step of every run, whatever its outcome.
+    RenameOutcome End(RenameOutcome outcome) {
         GiveJobsTheirPaths();
         progress_.SetFinished();
         return outcome;
