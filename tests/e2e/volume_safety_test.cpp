@@ -23,6 +23,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -164,10 +165,14 @@ std::vector<KillPoint> KillPointsOf(const std::vector<std::string>& args, Proces
 }
 
 // Waits until a thread of a process traced by the strace process tracer
-// sits in the given system call (held there by delay_enter).
+// sits in the given system call (held there by delay_enter). A call that is
+// not held can be caught on its way through as well (the tracer stops it on
+// entry and exit): a thread counts as held once it is seen in the call on
+// two looks 100 ms apart, far longer than any call that is not held takes.
 bool WaitUntilHeldIn(pid_t tracer, long call, int timeoutMs) {
     const std::string number = std::to_string(call);
-    for (int waited = 0; waited < timeoutMs; waited += 10) {
+    const auto threadsInCall = [&] {
+        std::set<std::string> found;
         std::ifstream children("/proc/" + std::to_string(tracer) + "/task/" +
                                std::to_string(tracer) + "/children");
         for (std::string child; children >> child;) {
@@ -176,10 +181,18 @@ bool WaitUntilHeldIn(pid_t tracer, long call, int timeoutMs) {
                  std::filesystem::directory_iterator("/proc/" + child + "/task", ec)) {
                 std::ifstream in(task.path() / "syscall");
                 std::string first;
-                if (in >> first && first == number) return true;
+                if (in >> first && first == number) found.insert(task.path().string());
             }
         }
-        Nap(10);
+        return found;
+    };
+    std::set<std::string> seen;
+    for (int waited = 0; waited < timeoutMs; waited += 100) {
+        const std::set<std::string> now = threadsInCall();
+        for (const std::string& thread : now)
+            if (seen.contains(thread)) return true;
+        seen = now;
+        Nap(100);
     }
     return false;
 }
