@@ -341,10 +341,8 @@ int SyncRunFolders(FileSystem& fs, const JournalRecord& record) {
     const auto renamed = RenamedFolders(record);
     FolderFlushes flushes(fs);
     for (const JournalFolder& folder : record.folders) {
-        int error = flushes.Flush(folder.path, folder.volume);
-        if (error == ENOENT || error == ENOTDIR)
-            error = flushes.Flush(PathAfterRenames(folder.path, renamed), folder.volume);
-        if (error != 0 && error != ENOENT && error != ENOTDIR) return error;
+        if (const int error = flushes.FlushWhereItStands(folder.path, folder.volume, renamed))
+            return error;
     }
     return 0;
 }
@@ -356,6 +354,17 @@ int FolderFlushes::Flush(const std::string& folder, const std::string& volume) {
     const int error = SyncFolder(fs_, folder, &whole);
     if (error == 0 && whole && !volume.empty()) flushedWhole_.insert(volume);
     return error;
+}
+
+int FolderFlushes::FlushWhereItStands(
+    const std::string& folder, const std::string& volume,
+    const std::unordered_map<std::string, std::string>& renamed) {
+    int error = Flush(folder, volume);
+    // A folder the run renamed, or one inside it, is under its new path.
+    if (error == ENOENT || error == ENOTDIR) error = Flush(PathAfterRenames(folder, renamed), volume);
+    // One that is nowhere to be found any more (someone moved it) cannot be
+    // flushed by this process; only the disk's own failure counts.
+    return error == ENOENT || error == ENOTDIR ? 0 : error;
 }
 
 RunJournal::RunJournal(std::string folder, FileSystem& fs) : folder_(std::move(folder)), fs_(fs) {}
@@ -546,12 +555,7 @@ bool RunJournal::MarkStage(int stage) {
 bool RunJournal::FlushFolders() {
     FolderFlushes flushes(fs_);
     for (const auto& [folder, volume] : runFolders_) {
-        int error = flushes.Flush(folder, volume);
-        // A folder the run renamed, or one inside it, is under its new path.
-        if (error == ENOENT || error == ENOTDIR) error = flushes.Flush(RenamedPath(folder), volume);
-        // One that is nowhere to be found any more (someone moved it) cannot
-        // be flushed by this process; only the disk's own failure counts.
-        if (error != 0 && error != ENOENT && error != ENOTDIR)
+        if (const int error = flushes.FlushWhereItStands(folder, volume, renamedFolders_))
             return Fail("flush", folder.empty() ? "/" : folder, error);
     }
     return true;
@@ -573,12 +577,6 @@ std::string PathAfterRenames(const std::string& folder,
         end = next;
     }
     return now;
-}
-
-// The path of a folder of the run after every folder the run renamed took
-// its new name.
-std::string RunJournal::RenamedPath(const std::string& folder) const {
-    return PathAfterRenames(folder, renamedFolders_);
 }
 
 bool RunJournal::Finish(bool complete) {

@@ -155,7 +155,6 @@ class RunJournal {
     bool Append(std::string_view line);
     // Writes the prepared record to fd_ piece by piece; 0 or an errno value.
     int WriteRecord();
-    std::string RenamedPath(const std::string& folder) const;
     // Flushes every folder of the run to disk; false (with Error() set) when
     // one that is there cannot be flushed.
     bool FlushFolders();
@@ -219,6 +218,11 @@ class FolderFlushes {
     explicit FolderFlushes(FileSystem& fs) : fs_(fs) {}
     // As SyncFolder; volume identifies the folder's volume.
     int Flush(const std::string& folder, const std::string& volume);
+    // Flush of a folder of a run where it stands now: under its path, or
+    // under the path the run's renames (new paths by old) gave it. A folder
+    // found under neither (someone moved it) counts as flushed.
+    int FlushWhereItStands(const std::string& folder, const std::string& volume,
+                           const std::unordered_map<std::string, std::string>& renamed);
 
   private:
     FileSystem& fs_;
