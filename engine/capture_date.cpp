@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -111,16 +111,6 @@ std::optional<LocalTime> FromXmp(const Exiv2::XmpData& xmp) {
     return FirstDate(xmp, keys, ParseXmpDate);
 }
 
-std::optional<LocalTime> FromQuickTime(const Exiv2::XmpData& xmp) {
-    static const Exiv2::XmpKey key("Xmp.video.DateUTC");
-    const auto text = TextOf(xmp, key);
-    if (!text) return std::nullopt;
-    std::uint64_t seconds = 0;
-    const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), seconds);
-    if (ec != std::errc() || end != text->data() + text->size()) return std::nullopt;
-    return FromQuickTimeSeconds(seconds);
-}
-
 std::uint64_t BigEndian(const unsigned char* bytes, int count) {
     std::uint64_t value = 0;
     for (int i = 0; i < count; ++i)
@@ -128,46 +118,70 @@ std::uint64_t BigEndian(const unsigned char* bytes, int count) {
     return value;
 }
 
-// exiv2 0.27 walks the atoms of a QuickTime file by the sizes they declare,
-// and one that declares more than the file holds sends it round a loop for
-// every four bytes declared: minutes or hours for a few bytes of file. So
-// the atoms are checked first, those inside the containers too: each must
-// fit in what holds it. budget bounds the atoms looked at.
-bool AtomsFit(int fd, std::uint64_t begin, std::uint64_t end, int depth, int& budget) {
-    static constexpr std::string_view kContainers[] = {
-        "moov", "trak", "edts", "mdia", "minf", "dinf", "stbl", "udta", "mvex",
-        "moof", "traf", "tref", "meta", "ilst", "gmhd", "clip", "matt",
-    };
-    for (std::uint64_t at = begin; end - at >= 8;) {
-        if (--budget < 0) return false;
-        unsigned char header[16];
-        if (::pread(fd, header, 8, static_cast<off_t>(at)) != 8) return false;
-        std::uint64_t size = BigEndian(header, 4);
-        std::uint64_t headerSize = 8;
-        if (size == 1) {  // the size follows in 64 bits
-            if (end - at < 16 || ::pread(fd, header + 8, 8, static_cast<off_t>(at + 8)) != 8)
-                return false;
-            size = BigEndian(header + 8, 8);
-            headerSize = 16;
-        } else if (size == 0) {  // to the end
-            size = end - at;
-        }
-        if (size < headerSize || size > end - at) return false;
-        const std::string_view type(reinterpret_cast<const char*>(header + 4), 4);
-        const bool container = std::find(std::begin(kContainers), std::end(kContainers), type) !=
-                               std::end(kContainers);
-        if (container &&
-            (depth >= 16 || !AtomsFit(fd, at + headerSize, at + size, depth + 1, budget))) {
-            return false;
-        }
-        at += size;
+// An atom of a QuickTime or ISO base media file: its type, and where its
+// contents begin and end.
+struct Atom {
+    char type[4];
+    std::uint64_t contents;
+    std::uint64_t end;
+};
+
+// The atom at `at`, which must fit in what holds it, [at, end).
+std::optional<Atom> ReadAtom(int fd, std::uint64_t at, std::uint64_t end) {
+    unsigned char header[16];
+    if (end - at < 8 || ::pread(fd, header, 8, static_cast<off_t>(at)) != 8) return std::nullopt;
+    std::uint64_t size = BigEndian(header, 4);
+    std::uint64_t headerSize = 8;
+    if (size == 1) {  // the size follows in 64 bits
+        if (end - at < 16 || ::pread(fd, header + 8, 8, static_cast<off_t>(at + 8)) != 8)
+            return std::nullopt;
+        size = BigEndian(header + 8, 8);
+        headerSize = 16;
+    } else if (size == 0) {  // to the end of what holds it
+        size = end - at;
     }
-    return true;
+    if (size < headerSize || size > end - at) return std::nullopt;
+    Atom atom;
+    std::memcpy(atom.type, header + 4, 4);
+    atom.contents = at + headerSize;
+    atom.end = at + size;
+    return atom;
 }
 
-bool AtomsFit(int fd, std::uint64_t fileSize) {
-    int budget = 100'000;
-    return AtomsFit(fd, 0, fileSize, 0, budget);
+// The first atom of the given type among those in [begin, end). budget
+// bounds the atoms looked at, so a damaged file ends the search early.
+std::optional<Atom> FindAtom(int fd, std::uint64_t begin, std::uint64_t end, std::string_view type,
+                             int& budget) {
+    for (std::uint64_t at = begin; end - at >= 8 && --budget >= 0;) {
+        const std::optional<Atom> atom = ReadAtom(fd, at, end);
+        if (!atom) return std::nullopt;
+        if (std::string_view(atom->type, 4) == type) return atom;
+        at = atom->end;
+    }
+    return std::nullopt;
+}
+
+// The creation time in the movie header (moov/mvhd) of a QuickTime or MP4
+// file. exiv2 0.27's own QuickTime reader is not used for it: a few bytes
+// that declare a long atom keep it busy for minutes, and it reads some atoms
+// into buffers smaller than they are.
+std::optional<LocalTime> MovieCreated(int fd, std::uint64_t fileSize) {
+    int budget = 10'000;
+    const std::optional<Atom> movie = FindAtom(fd, 0, fileSize, "moov", budget);
+    if (!movie) return std::nullopt;
+    const std::optional<Atom> header = FindAtom(fd, movie->contents, movie->end, "mvhd", budget);
+    if (!header) return std::nullopt;
+    // A version byte and three bytes of flags, then the creation time in 32
+    // bits (version 0) or 64 (version 1).
+    unsigned char fields[12];
+    const int wanted = header->end - header->contents >= 12 ? 12 : 8;
+    if (header->end - header->contents < 8 ||
+        ::pread(fd, fields, wanted, static_cast<off_t>(header->contents)) != wanted) {
+        return std::nullopt;
+    }
+    if (fields[0] == 0) return FromQuickTimeSeconds(BigEndian(fields + 4, 4));
+    if (fields[0] == 1 && wanted == 12) return FromQuickTimeSeconds(BigEndian(fields + 4, 8));
+    return std::nullopt;
 }
 
 // exiv2's factory asks every kind of file it knows whether the file is one
@@ -183,29 +197,30 @@ Exiv2::Image::AutoPtr OpenImage(const std::string& source, int fd) {
     return Exiv2::ImageFactory::open(source, false);
 }
 
+std::optional<LocalTime> FromMetadata(Exiv2::Image& image) {
+    image.readMetadata();
+    if (auto date = FromExif(image.exifData())) return date;
+    return FromXmp(image.xmpData());
+}
+
 // source names the file open as fd, of fileSize bytes.
 std::optional<LocalTime> ReadWithExiv2(const std::string& source, int fd, std::uint64_t fileSize) {
     Exiv2::Image::AutoPtr image = OpenImage(source, fd);
     if (image.get() == nullptr) return std::nullopt;
-    if (image->imageType() == Exiv2::ImageType::qtime && !AtomsFit(fd, fileSize))
-        return std::nullopt;
-    image->readMetadata();
-    if (auto date = FromExif(image->exifData())) return date;
-    if (auto date = FromXmp(image->xmpData())) return date;
-    switch (image->imageType()) {
-        case Exiv2::ImageType::qtime:
-            return FromQuickTime(image->xmpData());
-        case Exiv2::ImageType::bmff: {
-            // MP4 files share the ISO base media format with HEIC and are
-            // taken for one by exiv2; their movie header is QuickTime's.
-            if (!AtomsFit(fd, fileSize)) return std::nullopt;
-            Exiv2::QuickTimeVideo video(Exiv2::BasicIo::AutoPtr(new Exiv2::FileIo(source)));
-            video.readMetadata();
-            return FromQuickTime(video.xmpData());
-        }
-        default:
-            return std::nullopt;
+    // exiv2 0.27's readers of videos give no date read here but the movie
+    // header's.
+    if (image->imageType() == Exiv2::ImageType::qtime) return MovieCreated(fd, fileSize);
+    if (image->mimeType().rfind("video/", 0) == 0) return std::nullopt;
+    if (image->imageType() != Exiv2::ImageType::bmff) return FromMetadata(*image);
+    // MP4 files share the ISO base media format with HEIC and are taken for
+    // one by exiv2, which reads no movie and refuses some that it does not
+    // follow; their movie header is QuickTime's.
+    std::optional<LocalTime> date;
+    try {
+        date = FromMetadata(*image);
+    } catch (const Exiv2::AnyError&) {
     }
+    return date ? date : MovieCreated(fd, fileSize);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // When a photo or video was taken, as the metadata inside the file says:
-// EXIF, XMP and QuickTime/MP4 headers, read with exiv2.
+// EXIF and XMP read with exiv2, the QuickTime/MP4 movie header read here.
 #pragma once
 
 #include <cstdint>

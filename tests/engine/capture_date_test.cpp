@@ -158,6 +158,35 @@ TEST(ReadCaptureDate, FromEveryKindOfFile) {
              WriteBytes(p, bytes);
          },
          std::nullopt},
+        {"MOV: the media data first, in an atom sized in 64 bits, then a movie header of "
+         "version 1 with 64-bit times",
+         "camera.mov",
+         [](const std::string& p) {
+             using namespace testing::box;
+             const std::string when = U32(0) + U32(kNewYear2020Utc);
+             const std::string mvhd =
+                 FullBox("mvhd", 1, when + when + U32(1000) + std::string(8, '\0'));
+             WriteBytes(p, Box("ftyp", std::string("qt  ") + U32(0x200) + "qt  ") + U32(1) +
+                               "mdat" + U32(0) + U32(16 + 64) + std::string(64, 'x') +
+                               Box("moov", mvhd));
+         },
+         At(2020, 1, 1, 9, 0, 0)},
+        {"MP4 whose movie is its last atom, sized as reaching the end of the file", "open.mp4",
+         [](const std::string& p) {
+             std::string bytes = testing::MovieBytes(kNewYear2020Utc, false);
+             bytes.replace(bytes.find("moov") - 4, 4, std::string(4, '\0'));
+             WriteBytes(p, bytes);
+         },
+         At(2020, 1, 1, 9, 0, 0)},
+        {"MOV with an empty atom ahead of bytes that read as a long movie header (kept "
+         "exiv2's QuickTime reader busy for minutes)",
+         "empty-atom.mov",
+         [](const std::string& p) {
+             using namespace testing::box;
+             WriteBytes(p, Box("ftyp", std::string("qt  ") + U32(0x200) + "qt  ") + U32(0) +
+                               U32(0) + U32(0x7000'0000) + "mvhd" + std::string(64, '\0'));
+         },
+         std::nullopt},
         {"JPEG cut off inside its EXIF block", "truncated.jpg",
          [](const std::string& p) {
              testing::WriteJpeg(p, TakenAt("2003:10:04 03:10:45"), 2000);
