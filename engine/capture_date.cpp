@@ -63,12 +63,13 @@ std::optional<int> Digits(std::string_view text, std::size_t at, std::size_t cou
     return value;
 }
 
-// Beyond 2255 nanoseconds since 1970 no longer fit; no camera goes there.
+// Before 1685 or after 2255, nanoseconds since 1970 no longer fit; no
+// camera goes there.
 constexpr std::int64_t kLatestSecond = 9'000'000'000;
 
 std::optional<LocalTime> UtcToLocal(const LocalTime& utc) {
     const std::int64_t seconds = SecondsAsUtc(utc);
-    if (seconds > kLatestSecond) return std::nullopt;
+    if (seconds > kLatestSecond || seconds < -kLatestSecond) return std::nullopt;
     return ToLocalTime(seconds * 1'000'000'000);
 }
 

@@ -245,6 +245,9 @@ TEST(CaptureDateText, ExifXmpAndQuickTimeForms) {
         // The last day EXIF can write, but in UTC: past what the clock counts.
         {"9999-12-31T23:59:59Z", At(9999, 12, 31, 23, 59, 59), std::nullopt},
         {"9999-12-31T23:59:59-01:00", At(9999, 12, 31, 23, 59, 59), At(9999, 12, 31, 23, 59, 59)},
+        // And long before it: the count must not overflow on the way.
+        {"0203-10-04Z", std::nullopt, std::nullopt},
+        {"1700-01-01T00:00:00Z", At(1700, 1, 1, 0, 0, 0), At(1700, 1, 1, 9, 0, 0)},
         {"2003-10-04T03:10:45+0100", At(2003, 10, 4, 3, 10, 45), std::nullopt},
         {"2003-10-04T3:10", std::nullopt, std::nullopt},
         {"2003-00-04", std::nullopt, std::nullopt},
