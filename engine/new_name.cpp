@@ -92,6 +92,12 @@ void NameRegistry::Clear() {
     index_.Clear();
 }
 
+void NameRegistry::Release() {
+    std::u16string().swap(pool_);
+    std::vector<Entry>().swap(entries_);
+    index_ = FlatHashIndex();
+}
+
 void NameRegistry::Reserve(std::size_t count, std::size_t chars) {
     entries_.reserve(count);
     index_.Reserve(count);

@@ -27,6 +27,8 @@ namespace morix {
 class NameRegistry {
   public:
     void Clear();
+    // Clears and gives the memory back.
+    void Release();
     bool Contains(std::u16string_view name) const;
     // Adds name when absent; either way it now belongs to item.
     void Register(std::u16string_view name, std::size_t item);

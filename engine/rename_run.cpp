@@ -28,6 +28,9 @@ std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const s
                                        CaptureDateCache* dates) {
     const auto names = ComputeNewNames(list, rows, options, registry, dates);
     if (regexStopped != nullptr) *regexStopped = names.RegexStoppedRows();
+    // The registry's work ends with the names; its memory goes before the
+    // jobs take theirs.
+    registry.Release();
     std::vector<RenameJob> jobs;
     jobs.reserve(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
@@ -316,8 +319,8 @@ class RenameRunner {
     void GiveJobsTheirPaths() {
         if (!pathsLent_) return;
         // What the moves needed goes first, and each path as it comes back.
-        items_ = {};
-        ownIdentities_ = {};
+        std::vector<RelocationItem>().swap(items_);
+        std::vector<FileIdentity>().swap(ownIdentities_);
         ParallelFor(count_, [&](std::size_t begin, std::size_t end) {
             for (std::size_t j = begin; j < end; ++j) {
                 jobs_[j].oldPath = DecodeFileName(oldPaths_[j]);

@@ -29,10 +29,11 @@ struct RenameJob {
 };
 
 // One job per row in display order, the new names computed exactly as the
-// preview computes them (the registry is cleared first). regexStopped, when
-// given, receives the rows whose regular expression a limit stopped: their
-// names lack the replacement, and such jobs must not run. dates keeps the
-// capture dates that the names read, as ComputeNewNames does.
+// preview computes them (the registry is cleared first, and released once the
+// names are known). regexStopped, when given, receives the rows whose regular
+// expression a limit stopped: their names lack the replacement, and such jobs
+// must not run. dates keeps the capture dates that the names read, as
+// ComputeNewNames does.
 std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
                                        const RenameOptions& options, NameRegistry& registry,
                                        std::vector<std::size_t>* regexStopped = nullptr,
