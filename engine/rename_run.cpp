@@ -235,24 +235,36 @@ bool Entangled(std::uint32_t j, const std::vector<std::string>& oldPaths,
            AsciiEqualsNoCase(oldPaths[j], newPaths[j]);
 }
 
+// How deep in the tree of folders path lies.
+std::size_t DepthOf(std::string_view path) {
+    return static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
+}
+
 // Moves the items folder depth by folder depth: forward the deepest first,
 // so files inside a folder the run renames move while their folder still has
 // its old name; back the shallowest first, so that folder is home before
 // they go back. Files of one folder (all that can wait for each other) are
-// always moved together.
+// always moved together. afterLayer, when given, is asked after each depth
+// whose moves all succeeded, while their folders still have the names the
+// moves used, whether the run goes on.
 bool RunByDepth(Relocator& relocator, std::vector<RelocationItem>& items,
-                const std::vector<std::uint32_t>& standing, const std::vector<std::string>& oldPaths,
-                bool forward, const std::function<void(std::uint32_t)>& onArrived) {
+                const std::vector<std::uint32_t>& standing,
+                const std::vector<std::string>& oldPaths, bool forward,
+                const std::function<void(std::uint32_t)>& onArrived,
+                const std::function<bool(std::size_t depth)>& afterLayer = nullptr) {
     std::vector<std::size_t> depth(items.size());
     std::vector<std::size_t> depths;
     for (std::size_t j = 0; j < items.size(); ++j) {
         if (items[j].state != RelocationItem::State::kPending) continue;
-        depth[j] = static_cast<std::size_t>(std::count(oldPaths[j].begin(), oldPaths[j].end(), '/'));
+        depth[j] = DepthOf(oldPaths[j]);
         depths.push_back(depth[j]);
     }
     std::sort(depths.begin(), depths.end());
     depths.erase(std::unique(depths.begin(), depths.end()), depths.end());
-    if (depths.size() <= 1) return relocator.Run(items, standing, forward, onArrived);
+    if (depths.size() <= 1) {
+        return relocator.Run(items, standing, forward, onArrived) &&
+               (!afterLayer || depths.empty() || afterLayer(depths.front()));
+    }
     if (forward) std::reverse(depths.begin(), depths.end());
     bool all = true;
     for (const std::size_t layer : depths) {
@@ -264,7 +276,8 @@ bool RunByDepth(Relocator& relocator, std::vector<RelocationItem>& items,
                 waiting.push_back(j);
             }
         }
-        const bool done = relocator.Run(items, standing, forward, onArrived);
+        const bool done = relocator.Run(items, standing, forward, onArrived) &&
+                          (!afterLayer || afterLayer(layer));
         for (const std::uint32_t j : waiting)
             items[j].state = RelocationItem::State::kPending;
         all = all && done;
@@ -509,10 +522,39 @@ class RenameRunner {
         for (std::uint32_t j = 0; j < count_; ++j) {
             if (standing[j] != kNone && Parks(standing[j])) standing[j] = kNone;
         }
-        return RunByDepth(relocator_, items_, standing, oldPaths_, true, [&](std::uint32_t j) {
-            jobs_[j].done = true;
-            progress_.JobDone();
+        // The progress counts each arrival at the next one, and the last of
+        // a depth once its names are found: a run that then fails never
+        // showed every file done.
+        bool uncounted = false;
+        mover_.DeferStoredNameChecks(true);
+        const bool moved = RunByDepth(
+            relocator_, items_, standing, oldPaths_, true,
+            [&](std::uint32_t j) {
+                jobs_[j].done = true;
+                if (uncounted) progress_.JobDone();
+                uncounted = true;
+            },
+            [&](std::size_t depth) {
+                if (!NamesStoredAsAsked(depth)) return false;
+                if (uncounted) progress_.JobDone();
+                uncounted = false;
+                return true;
+            });
+        mover_.DeferStoredNameChecks(false);
+        return moved;
+    }
+
+    // On volumes that may store another name than asked (one that drops a
+    // trailing dot), the new names of the files at a depth are looked for
+    // once those files have moved: one reading of each folder, not one per
+    // move. A name not found fails the run, which then moves every file back.
+    bool NamesStoredAsAsked(std::size_t depth) {
+        const std::size_t j = mover_.FirstNameNotStored(newPaths_, [&](std::size_t k) {
+            return oldPaths_[k] != newPaths_[k] && DepthOf(oldPaths_[k]) == depth;
         });
+        if (j == SIZE_MAX) return true;
+        items_[j].error = EINVAL;
+        return false;
     }
 
     // Every file that left its old name goes back. Parked files that

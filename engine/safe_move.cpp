@@ -1,6 +1,8 @@
 #include "engine/safe_move.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "engine/paths.h"
@@ -70,7 +72,7 @@ SafeMover::Result SafeMover::Move(const std::string& from, const std::string& to
     if (error != 0) {
         return {error, {}};
     }
-    if (checkStoredName && !NameIsStored(to)) {
+    if (checkStoredName && !deferChecks_ && !NameIsStored(to)) {
         // The volume stored another name than asked for; put the file back.
         Result undo = Move(to, from, false);
         return {EINVAL, undo.error == 0 ? std::string() : to};
@@ -233,6 +235,45 @@ bool SafeMover::FolderKeepsExactNames(std::string_view folder) {
     lastFolder_ = &it->first;
     lastExact_ = it->second;
     return lastExact_;
+}
+
+namespace {
+
+// name with A-Z as a-z: what AsciiEqualsNoCase compares.
+std::string AsciiLowered(std::string name) {
+    for (char& c : name) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return name;
+}
+
+}  // namespace
+
+std::size_t SafeMover::FirstNameNotStored(const std::vector<std::string>& paths,
+                                          const std::function<bool(std::size_t)>& check) {
+    std::unordered_map<std::string_view, std::vector<std::size_t>> byFolder;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!check(i)) continue;
+        const std::string_view folder = FolderView(paths[i]);
+        if (!FolderKeepsExactNames(folder)) byFolder[folder].push_back(i);
+    }
+    std::size_t first = SIZE_MAX;
+    std::unordered_set<std::string> listed;
+    for (const auto& [folder, indexes] : byFolder) {
+        // A folder that cannot be read confirms none of its names.
+        listed.clear();
+        if (fs_.ListNames(std::string(folder), names_) == 0) {
+            for (std::string& name : names_)
+                listed.insert(AsciiLowered(std::move(name)));
+        }
+        for (const std::size_t i : indexes) {
+            if (!listed.contains(AsciiLowered(NameOf(paths[i])))) {
+                first = std::min(first, i);
+                break;
+            }
+        }
+    }
+    return first;
 }
 
 bool SafeMover::NameIsStored(const std::string& path) {

@@ -3,6 +3,7 @@
 // no-replace flag, with or without hard links.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -31,6 +32,18 @@ class SafeMover {
     // checkStoredName, a move whose stored name differs from to (a volume
     // that dropped a trailing dot) counts as failed and is undone.
     Result Move(const std::string& from, const std::string& to, bool checkStoredName = true);
+
+    // While deferred, Move does not read a folder after each move to see
+    // the name it stored, a pass over the folder per move: the names of a
+    // whole run are checked afterwards with FirstNameNotStored.
+    void DeferStoredNameChecks(bool defer) { deferChecks_ = defer; }
+
+    // Of paths, names that moves gave files, the first (by index) that its
+    // folder does not list, letter case aside: one reading per folder, of
+    // folders that may store another name than asked. Only the paths that
+    // check accepts are looked at. SIZE_MAX when every name is there.
+    std::size_t FirstNameNotStored(const std::vector<std::string>& paths,
+                                   const std::function<bool(std::size_t)>& check);
 
     // Swaps two existing names atomically. EINVAL, ENOSYS and EOPNOTSUPP mean
     // the volume cannot do it.
@@ -66,6 +79,7 @@ class SafeMover {
     bool lastExact_ = false;
     std::vector<std::string> names_;  // reused buffer for folder listings
     bool secondNameLeft_ = false;
+    bool deferChecks_ = false;
 };
 
 // The failure of a move whose source is no longer the file the run set out

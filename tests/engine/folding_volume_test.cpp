@@ -24,6 +24,7 @@ class FoldingVolume final : public FileSystem {
     bool listsLowerCase = false;     // lowntfs-3g -o ignore_case lists every name in lower case
     long failAt = 0;                 // fail this call (1-based) with EIO
     long calls = 0;
+    long listings = 0;
 
     void Add(const std::string& path) { entries_[Key(path)] = Entry{Stored(path), path, ++files_}; }
 
@@ -129,6 +130,7 @@ class FoldingVolume final : public FileSystem {
         if (Fails()) {
             return EIO;
         }
+        ++listings;
         names.clear();
         const std::string prefix = Fold(folder) + "/";
         for (const auto& [key, entry] : entries_) {
@@ -296,10 +298,29 @@ TEST_P(FoldingVolumeRun, ANameTheVolumeCannotKeepRollsTheRunBack) {
     if (GetParam().dropsTrailingDots) {
         EXPECT_EQ(outcome, RenameOutcome::kRolledBack);
         EXPECT_EQ(volume.Listing(), before);
+        EXPECT_EQ(jobs[1].error, EINVAL);
     } else {
         EXPECT_EQ(outcome, RenameOutcome::kRenamed);
         EXPECT_EQ(volume.Listing(), (Listing{{"c", "/v/a"}, {"name.", "/v/b"}}));
     }
+}
+
+// A folder is read to see the names it stored once its files have moved,
+// not after each move: on a memory card a run would otherwise read the
+// whole folder once per file.
+TEST_P(FoldingVolumeRun, NamesAreLookedForOncePerFolderNotOncePerMove) {
+    std::vector<std::string> files;
+    std::vector<std::pair<std::string, std::string>> renames;
+    for (int i = 0; i < 200; ++i) {
+        files.push_back("IMG_" + std::to_string(i) + ".JPG");
+        renames.emplace_back(files.back(), "trip_" + std::to_string(i) + ".jpg");
+    }
+    FoldingVolume volume = Volume(GetParam(), files);
+    auto jobs = Jobs(renames);
+    ASSERT_EQ(RunOn(volume, jobs), RenameOutcome::kRenamed);
+    EXPECT_EQ(volume.Listing().size(), 200u);
+    EXPECT_TRUE(volume.Listing().contains("trip_7.jpg"));
+    EXPECT_LE(volume.listings, 3);
 }
 
 TEST_P(FoldingVolumeRun, AnySingleFailingCallLeavesEverythingOrNothingRenamed) {
