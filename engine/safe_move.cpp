@@ -179,7 +179,7 @@ SafeMover::Result SafeMover::MoveThroughTemp(const std::string& from, const std:
     if (error == 0) {
         error = MoveNoReplace(temp, to);
         if (error == 0) {
-            if (NameIsStored(to)) {
+            if (deferChecks_ || NameIsStored(to)) {
                 return {};
             }
             if (MoveNoReplace(to, temp) != 0) {
