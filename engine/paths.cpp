@@ -99,17 +99,21 @@ std::u16string NormalizeLexically(std::u16string_view path) {
 
 std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view prefix,
                               std::u16string_view ext,
-                              const std::function<bool(const std::u16string&)>& exists) {
+                              const std::function<bool(const std::u16string&)>& exists,
+                              std::int64_t* next) {
     std::u16string name;
-    for (std::int64_t n = 0; n <= INT_MAX; ++n) {
-        char digits[16];
+    for (std::int64_t n = next != nullptr ? *next : 0; n <= INT_MAX; ++n) {
+        char digits[24];
         std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(n));
         name.assign(prefix);
         AppendAscii(name, digits);
         name.push_back(u'.');
         name.append(ext);
         std::u16string candidate = CombinePath(folder, name);
-        if (!exists(candidate)) return candidate;
+        if (!exists(candidate)) {
+            if (next != nullptr) *next = n + 1;
+            return candidate;
+        }
     }
     return {};
 }

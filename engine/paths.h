@@ -2,6 +2,7 @@
 // functions that return views return parts of their argument.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -38,10 +39,13 @@ std::u16string CombinePath(std::u16string_view base, std::u16string_view name);
 std::u16string NormalizeLexically(std::u16string_view path);
 
 // The first CombinePath(folder, prefix + n + "." + ext), n = 0, 1, 2, ..., for
-// which exists() is false; empty when n would pass INT32_MAX.
+// which exists() is false; empty when n would pass INT32_MAX. With next, n
+// starts there, and next becomes the number after the one given out: many
+// names for one folder then cost no more than one each.
 std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view prefix,
                               std::u16string_view ext,
-                              const std::function<bool(const std::u16string&)>& exists);
+                              const std::function<bool(const std::u16string&)>& exists,
+                              std::int64_t* next = nullptr);
 // The same, asking the real file system.
 std::u16string UniqueTempPath(std::u16string_view folder, std::u16string_view prefix,
                               std::u16string_view ext);

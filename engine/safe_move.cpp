@@ -207,7 +207,8 @@ std::string SafeMover::TempPath(const std::string& folder, const std::string& ex
                            // Anything but a clear "absent" keeps the name off limits.
                            return (promised != nullptr && promised->contains(bytes)) ||
                                   fs_.Lstat(bytes) != ENOENT;
-                       });
+                       },
+                       &nextTemp_[folder]);
     return EncodeFileName(path);
 }
 

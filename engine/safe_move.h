@@ -3,6 +3,7 @@
 // no-replace flag, with or without hard links.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -50,7 +51,8 @@ class SafeMover {
     int Exchange(const std::string& a, const std::string& b);
 
     // A free name ".morx$N.ext" in folder, other than those in promised;
-    // empty when none is left.
+    // empty when none is left. The numbers tried go on from those of the
+    // last call for the folder.
     std::string TempPath(const std::string& folder, const std::string& ext,
                          const std::unordered_set<std::string>* promised = nullptr);
 
@@ -80,6 +82,8 @@ class SafeMover {
     std::vector<std::string> names_;  // reused buffer for folder listings
     bool secondNameLeft_ = false;
     bool deferChecks_ = false;
+    // Per folder, the number its next temporary name is tried with.
+    std::unordered_map<std::string, std::int64_t> nextTemp_;
 };
 
 // The failure of a move whose source is no longer the file the run set out

@@ -57,6 +57,18 @@ TEST(PathFunctions, UniqueTempPathSkipsTakenNames) {
     int calls = 0;
     const auto everything = [&](const std::u16string&) { return ++calls < 5; };
     EXPECT_EQ(UniqueTempPath(u"/d", u"t", u"x", everything), u"/d/t4.x");
+
+    // Given out in a row, each name costs one question, not one per name
+    // before it, and the numbers never come back.
+    std::int64_t next = 0;
+    calls = 0;
+    const auto counted = [&](const std::u16string& p) { return ++calls, taken.count(p) > 0; };
+    EXPECT_EQ(UniqueTempPath(u"/d", u".morx$", u"jpg", counted, &next), u"/d/.morx$2.jpg");
+    EXPECT_EQ(next, 3);
+    for (int i = 3; i < 1000; ++i)
+        EXPECT_EQ(UniqueTempPath(u"/d", u".morx$", u"jpg", counted, &next),
+                  u"/d/.morx$" + DecodeFileName(std::to_string(i)) + u".jpg");
+    EXPECT_EQ(calls, 3 + 997);
 }
 
 TEST(PathFunctions, NormalizeLexicallyKeepsOnlyNamingComponents) {
