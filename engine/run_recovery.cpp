@@ -317,15 +317,12 @@ class RunRestorer {
                 const std::string path = JoinPath(root == "/" ? std::string() : root, name);
                 if (keptTaken_.contains(path) || !IsKeptData(path, file)) continue;
                 const FileIdentity& id = file.identity;
-                if (const int error = fs_.Trim(path, id.size, id.mtimeSec, id.mtimeNsec);
-                    error != 0) {
-                    item.error = error;
-                    item.cur = store_.emplace_back(path);
-                    break;
-                }
-                keptTaken_.insert(path);
                 item.cur = store_.emplace_back(path);
-                item.state = RelocationItem::State::kPending;
+                item.error = fs_.Trim(path, id.size, id.mtimeSec, id.mtimeNsec);
+                if (item.error == 0) {
+                    keptTaken_.insert(path);
+                    item.state = RelocationItem::State::kPending;
+                }
                 break;
             }
         }
@@ -347,10 +344,9 @@ class RunRestorer {
     }
 
     static bool IsVolumeCheckName(std::string_view name) {
-        const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; };
         if (name.size() != 12) return false;
         for (std::size_t i = 0; i < 12; ++i) {
-            const char c = upper(name[i]);
+            const char c = static_cast<char>(AsciiUpper(static_cast<unsigned char>(name[i])));
             const bool digit = c >= '0' && c <= '9';
             if ((i >= 4 && i < 8) ? !digit : c != "FSCK????.REC"[i]) return false;
         }
