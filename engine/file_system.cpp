@@ -325,6 +325,42 @@ int RealFileSystem::VolumeOf(const std::string& folder, std::string& volume) {
     return 0;
 }
 
+int RealFileSystem::VolumeRoot(const std::string& folder, std::string& root) {
+    UniqueFd fd;
+    if (const int error = OpenFolder(folder, fd); error != 0) return error;
+    root = VolumeRootFolder(fd.Get());
+    return root.empty() ? ENOENT : 0;
+}
+
+int RealFileSystem::ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) {
+    // Never through a link, and never waiting on a pipe someone named so.
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) return errno;
+    struct stat st;
+    if (fstat(fd.Get(), &st) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = pread(fd.Get(), bytes.data() + done, bytes.size() - done,
+                                static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : ENODATA;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int RealFileSystem::Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
+                         std::uint32_t mtimeNsec) {
+    const UniqueFd fd(open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.Valid()) return errno;
+    const struct timespec times[2] = {
+        {0, UTIME_OMIT}, {static_cast<time_t>(mtimeSec), static_cast<long>(mtimeNsec)}};
+    if (ftruncate(fd.Get(), static_cast<off_t>(size)) != 0 || futimens(fd.Get(), times) != 0)
+        return errno;
+    return 0;
+}
+
 std::unique_ptr<FileSystem> RealFileSystem::ForAnotherThread() {
     return std::make_unique<RealFileSystem>();
 }

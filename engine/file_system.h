@@ -128,6 +128,17 @@ class FileSystem {
     // What identifies the volume that folder is on (see VolumeIdentity). It
     // only reads, and may be asked beside other calls (on another thread).
     virtual int VolumeOf(const std::string& folder, std::string& volume) = 0;
+    // Where the root of folder's volume is mounted, when the whole volume is
+    // mounted (ENOENT when only a part of it is).
+    virtual int VolumeRoot(const std::string& folder, std::string& root) = 0;
+    // Reads bytes.size() bytes of the file at path from offset; ENODATA when
+    // the file ends before, EINVAL when path is not a regular file. It only
+    // reads, by the whole path, and may be asked beside other calls (on
+    // another thread).
+    virtual int ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) = 0;
+    // Cuts the file at path to size and sets its modification time.
+    virtual int Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
+                     std::uint32_t mtimeNsec) = 0;
 
     // An instance of the same file system for another thread, sharing no
     // state with this one, or null when every call has to stay on the
@@ -168,6 +179,10 @@ class RealFileSystem final : public FileSystem {
     int IdentifyOpen(int fd, FileIdentity& identity) override;
     int UnlinkAt(int folderFd, const std::string& name) override;
     int VolumeOf(const std::string& folder, std::string& volume) override;
+    int VolumeRoot(const std::string& folder, std::string& root) override;
+    int ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) override;
+    int Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
+             std::uint32_t mtimeNsec) override;
     std::unique_ptr<FileSystem> ForAnotherThread() override;
 
   private:

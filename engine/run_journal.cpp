@@ -12,13 +12,15 @@
 #include <optional>
 #include <unordered_map>
 
+#include "engine/content_print.h"
 #include "engine/flat_hash_index.h"
 #include "engine/safe_move.h"
 
 namespace morix {
 namespace {
 
-constexpr std::string_view kHeader = "morix run journal 2\n";
+constexpr std::string_view kHeader = "morix run journal 3\n";
+constexpr std::string_view kHeaderWithoutPrints = "morix run journal 2\n";
 constexpr std::string_view kOlderHeader = "morix run journal 1\n";
 constexpr std::string_view kStageLines[] = {"stage 1\n", "stage 2\n"};
 constexpr std::string_view kFinishedLine = "finished\n";
@@ -71,16 +73,19 @@ class Reader {
         return true;
     }
 
-    bool Hex32(std::uint32_t& value) {
-        if (text_.size() - pos_ < 8) return false;
+    // A number of exactly as many hex digits as Number has nibbles.
+    template <typename Number>
+    bool Hex(Number& value) {
+        constexpr std::size_t kDigits = sizeof(Number) * 2;
+        if (text_.size() - pos_ < kDigits) return false;
         const char* begin = text_.data() + pos_;
         // Lower-case digits only, as written: one spelling per value.
-        for (const char* c = begin; c != begin + 8; ++c) {
+        for (const char* c = begin; c != begin + kDigits; ++c) {
             if (!((*c >= '0' && *c <= '9') || (*c >= 'a' && *c <= 'f'))) return false;
         }
-        const auto [next, error] = std::from_chars(begin, begin + 8, value, 16);
-        if (error != std::errc() || next != begin + 8) return false;
-        pos_ += 8;
+        const auto [next, error] = std::from_chars(begin, begin + kDigits, value, 16);
+        if (error != std::errc() || next != begin + kDigits) return false;
+        pos_ += kDigits;
         return true;
     }
 
@@ -134,7 +139,8 @@ void AppendFolderLine(std::string& out, std::uint64_t device, bool stableInodes,
     out += '\n';
 }
 
-void AppendFileLine(std::string& out, const FileIdentity& id, std::string_view oldName,
+void AppendFileLine(std::string& out, const FileIdentity& id,
+                    const std::optional<std::uint64_t>& print, std::string_view oldName,
                     std::string_view newName, std::string_view parkName) {
     AppendNumber(out, id.inode);
     out += ' ';
@@ -152,6 +158,14 @@ void AppendFileLine(std::string& out, const FileIdentity& id, std::string_view o
         AppendNumber(out, id.btimeNsec);
     }
     out += id.folder ? " d " : " f ";
+    if (print) {
+        char hex[17];
+        std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(*print));
+        out += hex;
+    } else {
+        out += '-';
+    }
+    out += ' ';
     AppendField(out, oldName);
     out += ' ';
     AppendField(out, newName);
@@ -207,7 +221,8 @@ std::string FormatJournal(const JournalRecord& record) {
         AppendFolderLine(out, folder.device, folder.stableInodes, folder.files.size(),
                          folder.volume, folder.path);
         for (const JournalFile& file : folder.files)
-            AppendFileLine(out, file.identity, file.oldName, file.newName, file.parkName);
+            AppendFileLine(out, file.identity, file.print, file.oldName, file.newName,
+                           file.parkName);
     }
     AppendLastLine(out, record.folders.size(), record.FileCount(), Crc32(out));
     AppendMarks(out, record.stage, record.finished);
@@ -246,7 +261,9 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
     if (text.starts_with(kOlderHeader))
         return std::string("written by an older version of this program, which this one cannot "
                            "check");
-    if (!in.Literal(kHeader)) return std::string("not a rename journal of this program");
+    const bool prints = in.Literal(kHeader);
+    if (!prints && !in.Literal(kHeaderWithoutPrints))
+        return std::string("not a rename journal of this program");
     if (!in.Literal("pid ") || !in.Decimal(record.pid) || !in.Literal("\n") ||
         !in.Literal("started ") || !in.Decimal(record.started) || !in.Literal("\n")) {
         return std::string("damaged heading");
@@ -258,7 +275,7 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
             std::size_t folderCount = 0, fileCount = 0;
             std::uint32_t crc = 0;
             if (!in.Decimal(folderCount) || !in.Literal(" ") || !in.Decimal(fileCount) ||
-                !in.Literal(" ") || !in.Hex32(crc) || !in.Literal("\n")) {
+                !in.Literal(" ") || !in.Hex(crc) || !in.Literal("\n")) {
                 return std::string("damaged last line");
             }
             if (folderCount != record.folders.size() || fileCount != files) {
@@ -300,6 +317,11 @@ std::variant<JournalRecord, std::string> ParseJournal(std::string_view text) {
                 id.folder = true;
             } else {
                 fields = fields && in.Literal(" f ");
+            }
+            if (fields && prints && !in.Literal("- ")) {
+                std::uint64_t print = 0;
+                fields = in.Hex(print) && in.Literal(" ");
+                file.print = print;
             }
             if (!fields || !in.Field(file.oldName) || !in.Literal(" ") ||
                 !in.Field(file.newName) || !in.Literal(" ") || !in.Field(file.parkName) ||
@@ -429,6 +451,17 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
         runFolders_.push_back({group.folder, group.volume});
     }
     if (groups_.empty()) return true;  // nothing moves
+    // Where inode numbers are made up per mount, a file that a volume check
+    // kept without its name can be told again only by its content.
+    prints_.clear();
+    for (const Group& group : groups_) {
+        if (plan.stableInodes[group.jobs.front()] != 0) continue;
+        prints_.resize(oldPaths.size());
+        for (const std::uint32_t j : group.jobs) {
+            const FileIdentity& id = plan.identities[j];
+            if (!id.folder && id.size > 0) prints_[j] = ContentPrint(fs_, oldPaths[j], id.size);
+        }
+    }
     // Without parking names the plan may name a list that ends with the
     // call (as Begin's does); the journal keeps its own empty one instead.
     static const std::vector<std::string> kNoParkNames;
@@ -462,8 +495,8 @@ int RunJournal::WriteRecord() {
         AppendFolderLine(piece, plan.identities[first].device, plan.stableInodes[first] != 0,
                          group.jobs.size(), group.volume, group.folder);
         for (const std::uint32_t j : group.jobs) {
-            AppendFileLine(piece, plan.identities[j], NameView(plan.oldPaths[j]),
-                           NameView(plan.newPaths[j]),
+            AppendFileLine(piece, plan.identities[j], prints_.empty() ? std::nullopt : prints_[j],
+                           NameView(plan.oldPaths[j]), NameView(plan.newPaths[j]),
                            j < plan.parkNames.size() ? plan.parkNames[j] : std::string_view());
             if (piece.size() >= kPiece) {
                 if (const int error = write(); error != 0) return error;
@@ -520,6 +553,7 @@ bool RunJournal::Commit() {
     }
     plan_.reset();
     groups_ = {};
+    prints_ = {};
     return true;
 }
 

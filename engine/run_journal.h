@@ -8,7 +8,9 @@
 // Each folder is recorded with what identifies its volume (so that another
 // volume mounted at the same place is never taken for it) and with whether
 // the volume keeps inode numbers. Each file is recorded with its inode
-// number, size, modification and birth times. On volumes that keep inode
+// number, size, modification and birth times, and on volumes that do not
+// keep inode numbers with the print of its content (see ContentPrint) where
+// it has any. On volumes that keep inode
 // numbers, the number finds a file under any name of its run. Elsewhere
 // numbers are made up per mount, so the run moves in an order that names
 // alone decode: every file whose old name is another's new name (chains,
@@ -20,15 +22,17 @@
 // The record is text, one line per item; names are written as
 // "<byte count>:<bytes>" because a file name may hold any byte but "/" and
 // NUL, line breaks included:
-//   morix run journal 2
+//   morix run journal 3
 //   pid <process id>
 //   started <seconds since the epoch>
 //   folder <device> <keeps inode numbers 0|1> <file count> <len>:<volume> <len>:<folder path>
-//   <inode> <size> <mtime s> <mtime ns> <btime s or -> <btime ns> <f|d> <len>:<old name>
-//       <len>:<new name> <len>:<parking name or nothing>      (file count times, one line each)
+//   <inode> <size> <mtime s> <mtime ns> <btime s or -> <btime ns> <f|d> <print, 16 hex digits,
+//       or -> <len>:<old name> <len>:<new name> <len>:<parking name or nothing>
+//                                                              (file count times, one line each)
 //   ...                                                        (more folders)
 //   end <folder count> <file count> <crc-32 of all lines above, 8 hex digits>
 //   stage 1 | stage 2 | finished                               (appended later, each alone)
+// Journals of version 2, whose file lines have no print, are read as well.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +57,7 @@ struct JournalFile {
     std::string oldName;    // file-name bytes, without the folder
     std::string newName;
     std::string parkName;  // where the run parks it on its way; empty: it moves directly
+    std::optional<std::uint64_t> print;  // of its content, see ContentPrint; empty: not taken
 };
 
 struct JournalFolder {
@@ -178,6 +183,7 @@ class RunJournal {
     };
     std::optional<JournalPlan> plan_;
     std::vector<Group> groups_;
+    std::vector<std::optional<std::uint64_t>> prints_;  // per job; see JournalFile::print
     std::int64_t pid_ = 0;
     std::int64_t started_ = 0;
     std::string base_;  // the journal's name without its number and suffix

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "engine/content_print.h"
 #include "engine/relocator.h"
 #include "engine/safe_move.h"
 #include "engine/text.h"
@@ -174,6 +175,8 @@ class RunRestorer {
             LocateByInode(folder, here, byInode, claimed, place);
         } else {
             LocateByNames(folder, here, claimed, place);
+            RemoveTwins(g, here, claimed);
+            TakeBackFromVolumeCheck(g);
         }
         RemoveReservations(folder, here, candidates, claimed);
         RemoveSecondNames(g, here, byInode, claimed);
@@ -252,6 +255,112 @@ class RunRestorer {
                 }
             }
         }
+    }
+
+    // A rename on vfat writes the file's new folder entry and clears its old
+    // one in separate sectors; a power cut between the two leaves both on
+    // the disk, sharing the file's data, and fsck cuts the one it meets
+    // second to 0 bytes, keeping its times. Such a twin is an empty file
+    // under another name of a file found whole, with the file's recorded
+    // modification time and birth time (to the hundredth of a second), made
+    // before the run started; it goes. Without birth times, nothing tells it
+    // from a file of the user's and it stays.
+    void RemoveTwins(std::size_t g, FolderFiles& here,
+                     const std::unordered_set<std::string>& claimed) {
+        const JournalFolder& folder = record_.folders[g];
+        const std::uint32_t first = firstItem_[g];
+        for (std::size_t f = 0; f < folder.files.size(); ++f) {
+            const RelocationItem& item = items_[first + f];
+            const JournalFile& file = folder.files[f];
+            const FileIdentity& recorded = file.identity;
+            if (item.state == RelocationItem::State::kStuck || recorded.folder ||
+                recorded.btimeSec == kNoBirthTime)
+                continue;
+            for (const std::string* name : {&file.oldName, &file.newName, &file.parkName}) {
+                if (name->empty() || claimed.contains(*name)) continue;
+                const FolderFiles::Entry& entry = here.Look(*name);
+                const FileIdentity& now = entry.identity;
+                if (!entry.present || entry.bornLater || now.folder || now.size != 0 ||
+                    now.links != 1 || now.mtimeSec != recorded.mtimeSec ||
+                    now.mtimeNsec != recorded.mtimeNsec || now.btimeSec != recorded.btimeSec ||
+                    now.btimeNsec != recorded.btimeNsec)
+                    continue;
+                const std::string path = JoinPath(folder.path, *name);
+                if (const int error = fs_.Unlink(path); error == 0) {
+                    here.Forget(*name);
+                } else if (error != ENOENT) {
+                    leftNames_.push_back({originals_[first + f], path, error});
+                }
+            }
+        }
+    }
+
+    // A power cut in the middle of a vfat rename can also leave neither of
+    // the file's entries on the disk; fsck then keeps its data as
+    // FSCKnnnn.REC in the root of the volume, grown to whole clusters, with
+    // no name or times of the file's. A file of the run found under none of
+    // its names is taken from such a file when its first bytes, as many as
+    // the file had, give the file's recorded content print and what follows
+    // is less than a cluster: the file is cut back to its size and time,
+    // and goes home from there.
+    void TakeBackFromVolumeCheck(std::size_t g) {
+        const JournalFolder& folder = record_.folders[g];
+        const std::uint32_t first = firstItem_[g];
+        std::string root;
+        for (std::size_t f = 0; f < folder.files.size(); ++f) {
+            RelocationItem& item = items_[first + f];
+            const JournalFile& file = folder.files[f];
+            if (item.state != RelocationItem::State::kStuck || item.error != 0 || !file.print)
+                continue;
+            if (root.empty() && fs_.VolumeRoot(folder.path, root) != 0) return;
+            for (const std::string& name : KeptByVolumeCheck(root)) {
+                const std::string path = JoinPath(root == "/" ? std::string() : root, name);
+                if (keptTaken_.contains(path) || !IsKeptData(path, file)) continue;
+                const FileIdentity& id = file.identity;
+                item.cur = store_.emplace_back(path);
+                item.error = fs_.Trim(path, id.size, id.mtimeSec, id.mtimeNsec);
+                if (item.error == 0) {
+                    keptTaken_.insert(path);
+                    item.state = RelocationItem::State::kPending;
+                }
+                break;
+            }
+        }
+    }
+
+    // The names fsck gives the data it keeps, in the root folder of a volume.
+    const std::vector<std::string>& KeptByVolumeCheck(const std::string& root) {
+        const auto [at, fresh] = keptNames_.try_emplace(root);
+        if (fresh) {
+            std::vector<std::string> names;
+            if (fs_.ListNames(root, names) == 0) {
+                for (std::string& name : names) {
+                    if (IsVolumeCheckName(name)) at->second.push_back(std::move(name));
+                }
+            }
+            std::sort(at->second.begin(), at->second.end());
+        }
+        return at->second;
+    }
+
+    static bool IsVolumeCheckName(std::string_view name) {
+        if (name.size() != 12) return false;
+        for (std::size_t i = 0; i < 12; ++i) {
+            const char c = static_cast<char>(AsciiUpper(static_cast<unsigned char>(name[i])));
+            const bool digit = c >= '0' && c <= '9';
+            if ((i >= 4 && i < 8) ? !digit : c != "FSCK????.REC"[i]) return false;
+        }
+        return true;
+    }
+
+    // Whether the file at path holds the data of the recorded file.
+    bool IsKeptData(const std::string& path, const JournalFile& file) {
+        // The largest cluster of a FAT volume.
+        constexpr std::uint64_t kMaxClusterBytes = 64 * 1024;
+        FileIdentity now;
+        const std::uint64_t size = file.identity.size;
+        return fs_.Identify(path, now) == 0 && !now.folder && now.links == 1 && now.size >= size &&
+               now.size - size < kMaxClusterBytes && ContentPrint(fs_, path, size) == file.print;
     }
 
     // Where a volume can neither rename without replacing nor link, a move
@@ -414,6 +523,9 @@ class RunRestorer {
     std::deque<std::string> store_;
     // Names the run left (second names, reservations) that could not be removed.
     std::vector<UnreturnedFile> leftNames_;
+    // Per volume root, the names fsck gave data it kept; and those taken.
+    std::unordered_map<std::string, std::vector<std::string>> keptNames_;
+    std::unordered_set<std::string> keptTaken_;
 };
 
 // Reads a whole journal from an open descriptor into text: 0, or an errno

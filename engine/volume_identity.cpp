@@ -109,20 +109,23 @@ std::string ProbeUuid(const std::string& source) {
     return {};
 }
 
+// The mount that holds the folder open on folderFd.
+bool MountOf(int folderFd, struct stat& st, Mount& mount) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", folderFd);
+    char path[4096];
+    const ssize_t length = readlink(link, path, sizeof path - 1);
+    return fstat(folderFd, &st) == 0 && length > 0 &&
+           FindMount(st.st_dev, std::string(path, static_cast<std::size_t>(length)), mount);
+}
+
 }  // namespace
 
 std::string VolumeIdentity(int folderFd) {
     struct stat st;
     struct statfs fs;
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", folderFd);
-    char path[4096];
-    const ssize_t length = readlink(link, path, sizeof path - 1);
-    if (fstat(folderFd, &st) != 0 || fstatfs(folderFd, &fs) != 0 || length <= 0) {
-        return {};
-    }
     Mount mount;
-    if (!FindMount(st.st_dev, std::string(path, static_cast<std::size_t>(length)), mount)) {
+    if (!MountOf(folderFd, st, mount) || fstatfs(folderFd, &fs) != 0) {
         return {};
     }
     std::string identity = "type=" + mount.type + " root=" + mount.root;
@@ -134,6 +137,12 @@ std::string VolumeIdentity(int folderFd) {
                   static_cast<unsigned>(fs.f_fsid.__val[0]),
                   static_cast<unsigned>(fs.f_fsid.__val[1]), major(st.st_dev), minor(st.st_dev));
     return identity + rest;
+}
+
+std::string VolumeRootFolder(int folderFd) {
+    struct stat st;
+    Mount mount;
+    return MountOf(folderFd, st, mount) && mount.root == "/" ? mount.point : std::string();
 }
 
 }  // namespace morix

@@ -13,4 +13,8 @@ namespace morix {
 // cannot be looked up.
 std::string VolumeIdentity(int folderFd);
 
+// Where the root of the volume of the folder open on folderFd is mounted;
+// empty when only a part of the volume is mounted, or it cannot be told.
+std::string VolumeRootFolder(int folderFd);
+
 }  // namespace morix

@@ -55,7 +55,7 @@ bool SameRecord(const JournalRecord& a, const JournalRecord& b) {
                 x.identity.btimeSec != y.identity.btimeSec ||
                 x.identity.btimeNsec != y.identity.btimeNsec ||
                 x.identity.folder != y.identity.folder || x.oldName != y.oldName ||
-                x.newName != y.newName || x.parkName != y.parkName)
+                x.newName != y.newName || x.parkName != y.parkName || x.print != y.print)
                 return false;
         }
     }

@@ -177,6 +177,16 @@ class FoldingVolume final : public FileSystem {
     int VolumeOf(const std::string& folder, std::string& volume) override {
         return Disk().VolumeOf(folder, volume);
     }
+    int VolumeRoot(const std::string& folder, std::string& root) override {
+        return Disk().VolumeRoot(folder, root);
+    }
+    int ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) override {
+        return Disk().ReadAt(path, offset, bytes);
+    }
+    int Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
+             std::uint32_t mtimeNsec) override {
+        return Disk().Trim(path, size, mtimeSec, mtimeNsec);
+    }
 
   private:
     struct Entry {

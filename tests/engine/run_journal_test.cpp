@@ -63,7 +63,10 @@ JournalRecord SampleRecord() {
     card.device = 7;
     card.stableInodes = false;
     card.volume = "type=fuseblk root=/ uuid=1A2B-3C4D";
-    card.files = {File(2, "root-file", "root file 2", ".morx$0"), File(3, "x", "y", ".morx$1.z")};
+    card.files = {File(2, "root-file", "root file 2", ".morx$0"), File(3, "x", "y", ".morx$1.z"),
+                  File(4, "printed", "printed 2")};
+    card.files[1].print = 0;
+    card.files[2].print = 0xfedcba9876543210ull;
     record.folders.push_back(card);
     return record;
 }
@@ -94,6 +97,7 @@ void ExpectSame(const JournalRecord& a, const JournalRecord& b) {
             EXPECT_EQ(x.oldName, y.oldName);
             EXPECT_EQ(x.newName, y.newName);
             EXPECT_EQ(x.parkName, y.parkName);
+            EXPECT_EQ(x.print, y.print);
         }
     }
 }
@@ -171,6 +175,26 @@ TEST(JournalText, AJournalOfTheEarlierFormatIsRefusedWithAReason) {
         "morix run journal 1\npid 1\nstarted 2\nfolder 1 1 2:/x\n5 1:a 1:b\nend 1 1 00000000\n");
     ASSERT_TRUE(std::holds_alternative<std::string>(parsed));
     EXPECT_NE(std::get<std::string>(parsed).find("older version"), std::string::npos);
+}
+
+TEST(JournalText, AJournalWithoutContentPrintsStillReads) {
+    // Written before files were recorded with a print of their content.
+    const auto parsed = ParseJournal(
+        "morix run journal 2\npid 7\nstarted 100\nfolder 5 0 1 0: 2:/x\n"
+        "9 1000 1796599000 0 1796599001 500000000 f 1:a 1:b 0:\nend 1 1 5d9fc05f\nstage 1\n");
+    ASSERT_TRUE(std::holds_alternative<JournalRecord>(parsed)) << std::get<std::string>(parsed);
+    const JournalRecord& record = std::get<JournalRecord>(parsed);
+    ASSERT_EQ(record.FileCount(), 1u);
+    const JournalFile& file = record.folders[0].files[0];
+    EXPECT_EQ(file.identity.size, 1000u);
+    EXPECT_EQ(file.identity.btimeNsec, 500000000u);
+    EXPECT_EQ(file.newName, "b");
+    EXPECT_FALSE(file.print.has_value());
+    EXPECT_EQ(record.stage, 1);
+    // Written again, it takes the present form and reads back the same.
+    const auto again = ParseJournal(FormatJournal(record));
+    ASSERT_TRUE(std::holds_alternative<JournalRecord>(again));
+    ExpectSame(record, std::get<JournalRecord>(again));
 }
 
 TEST(JournalText, ACountLargerThanTheTextIsRefusedWithoutReservingForIt) {

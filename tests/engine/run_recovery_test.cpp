@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "engine/file_system.h"
+#include "engine/run_journal.h"
 #include "engine/safe_move.h"
 #include "support/temp_dir.h"
 #include "support/test_file_system.h"
@@ -355,6 +356,169 @@ TEST(Recovery, ARecoveryThatFailsAtAnyCallCanBeFinishedByTheNext) {
         EXPECT_EQ(JournalCount(run.journals), 0u);
         if (faulty.calls < failAt) break;  // the first recovery made fewer calls
     }
+}
+
+// A run on a vfat volume (inode numbers made up per mount, birth times to the
+// hundredth of a second) cut short by a power cut in the middle of its
+// renames, after fsck mended what the cut left. The run's files are in
+// root/photos; root is the root of the volume.
+class PowerCutOnVfat {
+  public:
+    explicit PowerCutOnVfat(const std::vector<std::pair<std::string, std::string>>& renames) {
+        fs.inodesUnstable = true;
+        fs.volumeRoot = root.bytes();
+        // Both entries a cut leaves of one file show its birth time.
+        fs.seenAs = [this](const std::string& path, FileIdentity& id) {
+            const auto found = births.find(path.substr(path.rfind('/') + 1));
+            if (found != births.end()) {
+                id.btimeSec = found->second;
+                id.btimeNsec = 370000000;
+            }
+        };
+        folder = root.MakeFolder("photos");
+        std::vector<std::string> oldPaths, newPaths;
+        std::vector<FileIdentity> identities(renames.size());
+        for (std::size_t i = 0; i < renames.size(); ++i) {
+            const auto& [from, to] = renames[i];
+            // Longer than the print's two spans, with a middle of its own.
+            contents[from] = std::string(4096, 'a' + static_cast<char>(i)) + "middle of " + from +
+                             std::string(4096, 'z' - static_cast<char>(i));
+            std::ofstream(Path(from), std::ios::binary) << contents[from];
+            TempDir::SetModified(Path(from), 1796400000 + 2 * static_cast<std::int64_t>(i));
+            births[from] = births[to] = 1796500000 + static_cast<std::int64_t>(i);
+            oldPaths.push_back(Path(from));
+            newPaths.push_back(Path(to));
+            EXPECT_EQ(fs.Identify(oldPaths.back(), identities[i]), 0);
+        }
+        const std::vector<std::uint8_t> stable(renames.size(), 0);
+        RunJournal journal(journals.bytes(), fs);
+        EXPECT_TRUE(journal.Prepare({oldPaths, newPaths, identities, {}, stable}) &&
+                    journal.Commit())
+            << journal.Error();
+    }
+
+    std::string Path(const std::string& name) const { return folder + '/' + name; }
+
+    void Moved(const std::string& from, const std::string& to) {
+        ASSERT_EQ(rename(Path(from).c_str(), Path(to).c_str()), 0) << from << " " << to;
+    }
+    // Both entries stayed; fsck emptied the one at name, which kept the times
+    // of the file now at whole (give or take some seconds).
+    void Twin(const std::string& name, const std::string& whole, time_t seconds = 0) {
+        std::ofstream(Path(name)).close();
+        struct stat st;
+        ASSERT_EQ(stat(Path(whole).c_str(), &st), 0);
+        st.st_mtim.tv_sec += seconds;
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        ASSERT_EQ(utimensat(AT_FDCWD, Path(name).c_str(), times, 0), 0);
+    }
+    // Neither entry stayed; fsck kept the data as keptAs in the root, grown
+    // by extra bytes to whole clusters, with the times of no file.
+    void KeptByFsck(const std::string& name, const std::string& keptAs, std::size_t extra) {
+        const std::string kept = root.Path(keptAs);
+        ASSERT_EQ(rename(Path(name).c_str(), kept.c_str()), 0);
+        std::ofstream(kept, std::ios::binary | std::ios::app) << std::string(extra, '\x5a');
+        TempDir::SetModified(kept, 315532800);
+    }
+
+    RecoveryReport Recover() { return RecoverInterruptedRuns(journals.bytes(), fs); }
+
+    TestFileSystem fs;
+    TempDir root;
+    TempDir journals;
+    std::string folder;
+    std::map<std::string, std::string> contents;  // by old name
+    std::map<std::string, std::int64_t> births;   // by name
+};
+
+TEST(RecoveryAfterAPowerCutOnVfat, AnEmptiedTwinGoesWhicheverOfItsNamesItHolds) {
+    PowerCutOnVfat cut({{"a", "x"}, {"b", "y"}, {"c", "w"}});
+    cut.Moved("a", "x");
+    cut.Twin("a", "x");  // the file's new entry came first in the folder
+    cut.Twin("y", "b");  // its old one did
+    cut.Moved("c", "w");
+
+    const RecoveryReport report = cut.Recover();
+    EXPECT_TRUE(report.Complete());
+    Listing home;
+    for (const auto& entry : std::filesystem::directory_iterator(cut.folder))
+        home[entry.path().filename().string()] = TempDir::Read(entry.path().string());
+    EXPECT_EQ(home, cut.contents);
+    EXPECT_EQ(JournalCount(cut.journals), 0u);
+}
+
+TEST(RecoveryAfterAPowerCutOnVfat, AnEmptyFileWithOtherTimesIsNeverTakenForATwin) {
+    PowerCutOnVfat cut({{"a", "x"}, {"b", "y"}});
+    cut.Moved("a", "x");
+    cut.Twin("a", "x", 2);  // another modification time
+    cut.Twin("y", "b");
+    cut.births["y"] += 1;  // another birth time
+
+    const RecoveryReport report = cut.Recover();
+    ASSERT_EQ(report.runs.size(), 1u);
+    EXPECT_FALSE(report.Complete());
+    ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
+    EXPECT_EQ(report.runs[0].unreturned[0].at, cut.Path("x"));
+    EXPECT_EQ(report.runs[0].unreturned[0].error, EEXIST);
+    EXPECT_EQ(TempDir::Read(cut.Path("a")), "");
+    EXPECT_EQ(TempDir::Read(cut.Path("x")), cut.contents["a"]);
+    EXPECT_EQ(TempDir::Read(cut.Path("b")), cut.contents["b"]);
+    EXPECT_TRUE(std::filesystem::exists(cut.Path("y")));
+    EXPECT_EQ(JournalCount(cut.journals), 1u);
+}
+
+TEST(RecoveryAfterAPowerCutOnVfat, DataFsckKeptInTheRootGoesBackAsTheFileItWas) {
+    PowerCutOnVfat cut({{"a", "x"}, {"b", "y"}, {"c", "w"}});
+    cut.KeptByFsck("a", "FSCK0000.REC", 120);
+    cut.Moved("b", "y");
+    cut.KeptByFsck("y", "fsck0001.rec", 0);  // cut back already by a recovery cut short
+    struct stat before;
+    ASSERT_EQ(stat(cut.Path("c").c_str(), &before), 0);
+    cut.KeptByFsck("c", "FSCK0002.REC", 1000);
+    // Kept data of another file, of the same size and clusters.
+    std::string other = cut.contents["a"];
+    other[other.size() - 5] = '!';
+    std::ofstream(cut.root.Path("FSCK0003.REC"), std::ios::binary) << other;
+
+    const RecoveryReport report = cut.Recover();
+    EXPECT_TRUE(report.Complete());
+    for (const std::string name : {"a", "b", "c"})
+        EXPECT_EQ(TempDir::Read(cut.Path(name)), cut.contents[name]) << name;
+    struct stat after;
+    ASSERT_EQ(stat(cut.Path("c").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(TempDir::Read(cut.root.Path("FSCK0003.REC")), other);
+    EXPECT_FALSE(std::filesystem::exists(cut.root.Path("FSCK0000.REC")));
+    EXPECT_EQ(JournalCount(cut.journals), 0u);
+}
+
+TEST(RecoveryAfterAPowerCutOnVfat, KeptDataThatIsNotTheFilesIsNeverTouched) {
+    PowerCutOnVfat cut({{"a", "x"}, {"b", "y"}});
+    const std::string content = cut.contents["a"];
+    TempDir elsewhere;
+    ASSERT_EQ(rename(cut.Path("a").c_str(), elsewhere.Path("a").c_str()), 0);
+    std::string tail = content;
+    tail[content.size() - 1] = '!';
+    const std::map<std::string, std::string> kept = {
+        {"FSCK0000.REC", tail + std::string(200, 'z')},           // other content
+        {"FSCK0001.REC", content + std::string(64 * 1024, 'z')},  // more than a cluster over
+        {"FSCK0002.REC", content.substr(1)},                      // shorter than the file
+        {"FSCK02.REC", content},                                  // not a name fsck gives
+    };
+    for (const auto& [name, bytes] : kept)
+        std::ofstream(cut.root.Path(name), std::ios::binary) << bytes;
+    std::ofstream(cut.Path("FSCK0003.REC"), std::ios::binary) << content;  // not in the root
+
+    const RecoveryReport report = cut.Recover();
+    ASSERT_EQ(report.runs.size(), 1u);
+    ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
+    EXPECT_EQ(report.runs[0].unreturned[0].at, "");
+    EXPECT_FALSE(std::filesystem::exists(cut.Path("a")));
+    for (const auto& [name, bytes] : kept)
+        EXPECT_EQ(TempDir::Read(cut.root.Path(name)), bytes);
+    EXPECT_EQ(TempDir::Read(cut.Path("FSCK0003.REC")), content);
+    EXPECT_EQ(JournalCount(cut.journals), 1u);
 }
 
 }  // namespace

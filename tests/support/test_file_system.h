@@ -37,6 +37,9 @@ class TestFileSystem final : public FileSystem {
     long syncs = 0;
     std::function<void()> onCall;                             // runs before every call
     std::function<void(const std::string& to)> beforeRename;  // runs before every rename
+    // Changes what Identify tells of path, as a volume with other times would.
+    std::function<void(const std::string& path, FileIdentity&)> seenAs;
+    std::string volumeRoot;  // what VolumeRoot answers for every folder; empty: the real one
 
     int Lstat(const std::string& path) override {
         if (Fails()) {
@@ -76,7 +79,9 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
-        return Shifted(real_.Identify(path, identity), identity);
+        const int error = Shifted(real_.Identify(path, identity), identity);
+        if (error == 0 && seenAs) seenAs(path, identity);
+        return error;
     }
     int Reserve(const std::string& path, bool folder, FileIdentity& identity) override {
         if (Fails()) {
@@ -143,6 +148,20 @@ class TestFileSystem final : public FileSystem {
     // Asked beside the other calls, on another thread: never failed, not counted.
     int VolumeOf(const std::string& folder, std::string& volume) override {
         return real_.VolumeOf(folder, volume);
+    }
+    int VolumeRoot(const std::string& folder, std::string& root) override {
+        if (Fails()) return failWith;
+        if (volumeRoot.empty()) return real_.VolumeRoot(folder, root);
+        root = volumeRoot;
+        return 0;
+    }
+    // Read beside the other calls too: never failed, not counted.
+    int ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) override {
+        return real_.ReadAt(path, offset, bytes);
+    }
+    int Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
+             std::uint32_t mtimeNsec) override {
+        return Fails() ? failWith : real_.Trim(path, size, mtimeSec, mtimeNsec);
     }
     std::unique_ptr<FileSystem> ForAnotherThread() override {
         return checksAhead ? real_.ForAnotherThread() : nullptr;
