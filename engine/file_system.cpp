@@ -332,20 +332,23 @@ int RealFileSystem::VolumeRoot(const std::string& folder, std::string& root) {
     return root.empty() ? ENOENT : 0;
 }
 
-int RealFileSystem::ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) {
+int RealFileSystem::ReadAt(const std::string& path, std::initializer_list<FilePart> parts) {
     // Never through a link, and never waiting on a pipe someone named so.
     const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!fd.Valid()) return errno;
     struct stat st;
     if (fstat(fd.Get(), &st) != 0) return errno;
     if (!S_ISREG(st.st_mode)) return EINVAL;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = pread(fd.Get(), bytes.data() + done, bytes.size() - done,
-                                static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : ENODATA;
-        done += static_cast<std::size_t>(n);
+    for (const FilePart& part : parts) {
+        std::string& bytes = part.bytes;
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = pread(fd.Get(), bytes.data() + done, bytes.size() - done,
+                                    static_cast<off_t>(part.offset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return n < 0 ? errno : ENODATA;
+            done += static_cast<std::size_t>(n);
+        }
     }
     return 0;
 }

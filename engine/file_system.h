@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -131,11 +132,16 @@ class FileSystem {
     // Where the root of folder's volume is mounted, when the whole volume is
     // mounted (ENOENT when only a part of it is).
     virtual int VolumeRoot(const std::string& folder, std::string& root) = 0;
-    // Reads bytes.size() bytes of the file at path from offset; ENODATA when
-    // the file ends before, EINVAL when path is not a regular file. It only
+    // A part of a file to read: bytes.size() bytes from offset.
+    struct FilePart {
+        std::uint64_t offset;
+        std::string& bytes;
+    };
+    // Reads the parts of the file at path, opened once; ENODATA when the
+    // file ends before one, EINVAL when path is not a regular file. It only
     // reads, by the whole path, and may be asked beside other calls (on
     // another thread).
-    virtual int ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) = 0;
+    virtual int ReadAt(const std::string& path, std::initializer_list<FilePart> parts) = 0;
     // Cuts the file at path to size and sets its modification time.
     virtual int Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
                      std::uint32_t mtimeNsec) = 0;
@@ -180,7 +186,7 @@ class RealFileSystem final : public FileSystem {
     int UnlinkAt(int folderFd, const std::string& name) override;
     int VolumeOf(const std::string& folder, std::string& volume) override;
     int VolumeRoot(const std::string& folder, std::string& root) override;
-    int ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) override;
+    int ReadAt(const std::string& path, std::initializer_list<FilePart> parts) override;
     int Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
              std::uint32_t mtimeNsec) override;
     std::unique_ptr<FileSystem> ForAnotherThread() override;

@@ -180,8 +180,8 @@ class FoldingVolume final : public FileSystem {
     int VolumeRoot(const std::string& folder, std::string& root) override {
         return Disk().VolumeRoot(folder, root);
     }
-    int ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) override {
-        return Disk().ReadAt(path, offset, bytes);
+    int ReadAt(const std::string& path, std::initializer_list<FilePart> parts) override {
+        return Disk().ReadAt(path, parts);
     }
     int Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
              std::uint32_t mtimeNsec) override {

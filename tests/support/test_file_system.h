@@ -156,8 +156,8 @@ class TestFileSystem final : public FileSystem {
         return 0;
     }
     // Read beside the other calls too: never failed, not counted.
-    int ReadAt(const std::string& path, std::uint64_t offset, std::string& bytes) override {
-        return real_.ReadAt(path, offset, bytes);
+    int ReadAt(const std::string& path, std::initializer_list<FilePart> parts) override {
+        return real_.ReadAt(path, parts);
     }
     int Trim(const std::string& path, std::uint64_t size, std::int64_t mtimeSec,
              std::uint32_t mtimeNsec) override {
