@@ -552,8 +552,9 @@ bool RunJournal::Commit() {
         return Fail("flush", folder_, error);
     }
     plan_.reset();
-    groups_ = {};
-    prints_ = {};
+    // Freed, not only emptied: '= {}' would keep the vectors' memory.
+    std::vector<Group>().swap(groups_);
+    std::vector<std::optional<std::uint64_t>>().swap(prints_);
     return true;
 }
 

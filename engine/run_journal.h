@@ -10,14 +10,13 @@
 // the volume keeps inode numbers. Each file is recorded with its inode
 // number, size, modification and birth times, and on volumes that do not
 // keep inode numbers with the print of its content (see ContentPrint) where
-// it has any. On volumes that keep inode
-// numbers, the number finds a file under any name of its run. Elsewhere
-// numbers are made up per mount, so the run moves in an order that names
-// alone decode: every file whose old name is another's new name (chains,
-// swaps, rotations) is first parked under the parking name recorded for it,
-// all of them; then a "stage 1" line says that such files stand at their
-// parking or their new names; a roll-back parks them again and appends
-// "stage 2": parking or old names.
+// it has any. On volumes that keep inode numbers, the number finds a file
+// under any name of its run. Elsewhere numbers are made up per mount, so
+// the run moves in an order that names alone decode: every file whose old
+// name is another's new name (chains, swaps, rotations) is first parked
+// under the parking name recorded for it, all of them; then a "stage 1" line
+// says that such files stand at their parking or their new names; a
+// roll-back parks them again and appends "stage 2": parking or old names.
 //
 // The record is text, one line per item; names are written as
 // "<byte count>:<bytes>" because a file name may hold any byte but "/" and
