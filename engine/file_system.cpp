@@ -152,14 +152,17 @@ int RealFileSystem::Identify(const std::string& path, FileIdentity& identity) {
     return error;
 }
 
-void RealFileSystem::IdentifyAll(const std::vector<const std::string*>& paths,
+void RealFileSystem::IdentifyAll(std::span<const std::string_view> paths,
                                  std::vector<FileIdentity>& identities, std::vector<int>& errors) {
     identities.resize(paths.size());
     errors.resize(paths.size());
     ParallelFor(paths.size(), [&](std::size_t begin, std::size_t end) {
         RealFileSystem slice;  // a folder kept open per thread, as ForAnotherThread gives
-        for (std::size_t i = begin; i < end; ++i)
-            errors[i] = paths[i] == nullptr ? 0 : slice.Identify(*paths[i], identities[i]);
+        std::string path;
+        for (std::size_t i = begin; i < end; ++i) {
+            path.assign(paths[i]);
+            errors[i] = path.empty() ? 0 : slice.Identify(path, identities[i]);
+        }
     });
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,14 +70,17 @@ class FileSystem {
     virtual int Unlink(const std::string& path) = 0;
     // Who path is now (not following a final symbolic link).
     virtual int Identify(const std::string& path, FileIdentity& identity) = 0;
-    // Identify for many paths at once (a null path is skipped); errors[i] is
-    // 0 or the errno value for paths[i]. The work may be spread over cores.
-    virtual void IdentifyAll(const std::vector<const std::string*>& paths,
+    // Identify for many paths at once (an empty path is skipped); errors[i]
+    // is 0 or the errno value for paths[i]. The work may be spread over cores.
+    virtual void IdentifyAll(std::span<const std::string_view> paths,
                              std::vector<FileIdentity>& identities, std::vector<int>& errors) {
         identities.resize(paths.size());
         errors.resize(paths.size());
-        for (std::size_t i = 0; i < paths.size(); ++i)
-            errors[i] = paths[i] == nullptr ? 0 : Identify(*paths[i], identities[i]);
+        std::string path;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            path.assign(paths[i]);
+            errors[i] = path.empty() ? 0 : Identify(path, identities[i]);
+        }
     }
     // Creates an empty file (or folder) at path, failing with EEXIST when the
     // name is taken, and says who it is: a name held until a move takes it.
@@ -166,7 +170,7 @@ class RealFileSystem final : public FileSystem {
     int Link(const std::string& from, const std::string& to) override;
     int Unlink(const std::string& path) override;
     int Identify(const std::string& path, FileIdentity& identity) override;
-    void IdentifyAll(const std::vector<const std::string*>& paths,
+    void IdentifyAll(std::span<const std::string_view> paths,
                      std::vector<FileIdentity>& identities, std::vector<int>& errors) override;
     int Reserve(const std::string& path, bool folder, FileIdentity& identity) override;
     int LockFolder(const std::string& folder, bool wait, UniqueFd& held) override;

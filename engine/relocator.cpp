@@ -246,7 +246,7 @@ bool Relocator::CloseCycle(std::uint32_t start) {
     if (!IsItsFile(x, from_)) {
         return Fail(x, kNotThePlannedFile, {});
     }
-    const std::string temp = mover_.TempPath(FolderOf(from_), ExtensionOf(originalPaths_[x]));
+    const std::string temp = mover_.TempPath(FolderOf(from_), ExtensionOf(originalPathOf_(x)));
     if (temp.empty()) {
         return Fail(x, EEXIST, {});
     }

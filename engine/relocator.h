@@ -38,12 +38,19 @@ class Relocator {
   public:
     // originalPaths[i] is item i's name before any move; its extension is
     // kept by the temporary names. Paths made on the way go to pathStore.
+    // Both outlive the work.
     Relocator(SafeMover& mover, bool& useExchange, const std::vector<std::string>& originalPaths,
               std::deque<std::string>& pathStore)
-        : mover_(mover),
-          useExchange_(useExchange),
-          originalPaths_(originalPaths),
-          pathStore_(pathStore) {}
+        : Relocator(mover, useExchange, pathStore) {
+        originalPathOf_ = [&originalPaths](std::uint32_t i) -> std::string_view {
+            return originalPaths[i];
+        };
+    }
+    Relocator(SafeMover& mover, bool& useExchange,
+              const std::vector<std::string_view>& originalPaths, std::deque<std::string>& pathStore)
+        : Relocator(mover, useExchange, pathStore) {
+        originalPathOf_ = [&originalPaths](std::uint32_t i) { return originalPaths[i]; };
+    }
 
     // Moves every pending item. standing[i] is the item that stands at item
     // i's destination, or kNoItem. onArrived runs after each arrival. With
@@ -73,6 +80,8 @@ class Relocator {
     int Park(std::uint32_t i, std::string_view from, const std::string& parkPath);
 
   private:
+    Relocator(SafeMover& mover, bool& useExchange, std::deque<std::string>& pathStore)
+        : mover_(mover), useExchange_(useExchange), pathStore_(pathStore) {}
     bool RunAll(std::vector<RelocationItem>& items, const std::vector<std::uint32_t>& standing);
     std::vector<CheckAhead::Look> ExpectedLooks() const;
     bool Drain();
@@ -83,7 +92,7 @@ class Relocator {
 
     SafeMover& mover_;
     bool& useExchange_;
-    const std::vector<std::string>& originalPaths_;
+    std::function<std::string_view(std::uint32_t)> originalPathOf_;
     std::deque<std::string>& pathStore_;
     const std::vector<FileIdentity>* identities_ = nullptr;
     const std::vector<std::uint8_t>* stableInodes_ = nullptr;

@@ -83,7 +83,7 @@ enum class Targets { kFree, kTaken, kShared };
 // The jobs whose targets are not names of the run's own files, by the
 // target's folder (with its final "/").
 std::unordered_map<std::string_view, std::vector<std::uint32_t>> OutsideTargetsByFolder(
-    const std::vector<std::string>& oldPaths, const std::vector<std::string>& newPaths,
+    const std::vector<std::string_view>& oldPaths, const std::vector<std::string_view>& newPaths,
     const std::vector<std::uint32_t>& targetJob) {
     std::unordered_map<std::string_view, std::vector<std::uint32_t>> byFolder;
     std::vector<std::uint32_t>* last = nullptr;
@@ -144,8 +144,8 @@ Targets CheckAgainstEntries(FileSystem& fs, const std::string& folder,
 // from the file's own name in letter case only is the file itself when the
 // folder does not list the target's exact name (a case-insensitive volume
 // found the file under its old spelling).
-Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
-                     const std::vector<std::string>& newPaths,
+Targets CheckTargets(FileSystem& fs, const std::vector<std::string_view>& oldPaths,
+                     const std::vector<std::string_view>& newPaths,
                      const std::vector<std::uint32_t>& targetJob) {
     std::vector<std::string> names;
     for (const auto& entry : OutsideTargetsByFolder(oldPaths, newPaths, targetJob)) {
@@ -182,7 +182,8 @@ Targets CheckTargets(FileSystem& fs, const std::vector<std::string>& oldPaths,
             if (!targets.insert(nameOf(j)).second) {
                 return Targets::kShared;
             }
-            if (OutsideTargetTaken(fs, oldPaths[j], newPaths[j], exact, listFolder, names)) {
+            if (OutsideTargetTaken(fs, std::string(oldPaths[j]), std::string(newPaths[j]), exact,
+                                   listFolder, names)) {
                 return Targets::kTaken;
             }
         }
@@ -196,8 +197,8 @@ namespace {
 
 // Takes the lock of every folder the run renames in, in one order for all
 // runs so that two runs never wait for each other.
-int LockFolders(FileSystem& fs, const std::vector<std::string>& oldPaths,
-                const std::vector<std::string>& newPaths, const RenameRunSettings& settings,
+int LockFolders(FileSystem& fs, const std::vector<std::string_view>& oldPaths,
+                const std::vector<std::string_view>& newPaths, const RenameRunSettings& settings,
                 std::vector<UniqueFd>& locks, std::string& failedFolder) {
     std::vector<std::string_view> folders;
     for (std::size_t j = 0; j < oldPaths.size(); ++j) {
@@ -228,8 +229,8 @@ int LockFolders(FileSystem& fs, const std::vector<std::string>& oldPaths,
 // Whether a file's move depends on the names of others: its old name is
 // another's target, its target another's old name, or only the letter case
 // changes (which a volume may take for the same name).
-bool Entangled(std::uint32_t j, const std::vector<std::string>& oldPaths,
-               const std::vector<std::string>& newPaths,
+bool Entangled(std::uint32_t j, const std::vector<std::string_view>& oldPaths,
+               const std::vector<std::string_view>& newPaths,
                const std::vector<std::uint32_t>& targetJob, const std::vector<bool>& madeWay) {
     return madeWay[j] || (targetJob[j] != kNone && targetJob[j] != j) ||
            AsciiEqualsNoCase(oldPaths[j], newPaths[j]);
@@ -249,7 +250,7 @@ std::size_t DepthOf(std::string_view path) {
 // moves used, whether the run goes on.
 bool RunByDepth(Relocator& relocator, std::vector<RelocationItem>& items,
                 const std::vector<std::uint32_t>& standing,
-                const std::vector<std::string>& oldPaths, bool forward,
+                const std::vector<std::string_view>& oldPaths, bool forward,
                 const std::function<void(std::uint32_t)>& onArrived,
                 const std::function<bool(std::size_t depth)>& afterLayer = nullptr) {
     std::vector<std::size_t> depth(items.size());
@@ -322,27 +323,36 @@ class RenameRunner {
   private:
     // The last step of every run, whatever its outcome.
     RenameOutcome End(RenameOutcome outcome) {
-        GiveJobsTheirPaths();
+        GiveJobsBack();
         progress_.SetFinished();
         return outcome;
     }
 
-    // Plan lends each job's paths to the run as bytes: one copy of every
-    // path while the files move, not two. They come back before the run ends.
-    void GiveJobsTheirPaths() {
-        if (!pathsLent_) return;
+    // Plan lends the jobs to the run: their paths as bytes, their outcome
+    // apart, and no job at all while the files move (one copy of every path,
+    // not two). They come back before the run ends.
+    void GiveJobsBack() {
+        if (!jobsLent_) return;
         // What the moves needed goes first, and each path as it comes back.
         std::vector<RelocationItem>().swap(items_);
         std::vector<FileIdentity>().swap(ownIdentities_);
+        jobs_.resize(count_);
+        const std::size_t slice = std::max<std::size_t>(ParallelSliceLength(count_), 1);
         ParallelFor(count_, [&](std::size_t begin, std::size_t end) {
             for (std::size_t j = begin; j < end; ++j) {
-                jobs_[j].oldPath = DecodeFileName(oldPaths_[j]);
-                jobs_[j].newPath = DecodeFileName(newPaths_[j]);
-                std::string().swap(oldPaths_[j]);
-                std::string().swap(newPaths_[j]);
+                RenameJob& job = jobs_[j];
+                job.oldPath = DecodeFileName(oldPaths_[j]);
+                job.newPath = DecodeFileName(newPaths_[j]);
+                job.done = done_[j] != 0;
+                job.error = errors_[j];
             }
+            std::string().swap(pathBytes_[begin / slice]);  // the slice's paths are home
         });
-        pathsLent_ = false;
+        for (auto& [j, at] : strandedAt_) jobs_[j].tempPath = DecodeFileName(at);
+        std::vector<std::string_view>().swap(oldPaths_);
+        std::vector<std::string_view>().swap(newPaths_);
+        std::vector<std::string>().swap(pathBytes_);
+        jobsLent_ = false;
     }
 
     // The paths as bytes, and the job whose file stands at each target. Two
@@ -352,19 +362,46 @@ class RenameRunner {
     bool Plan() {
         oldPaths_.resize(count_);
         newPaths_.resize(count_);
+        errors_.resize(count_);
+        done_.assign(count_, 0);
+        // Each slice of jobs keeps its paths in one block of its own, each
+        // path followed by a NUL: measured first, so that the block never
+        // moves while views into it are taken.
+        const std::size_t slice = std::max<std::size_t>(ParallelSliceLength(count_), 1);
+        pathBytes_.resize((count_ + slice - 1) / slice);
         ParallelFor(count_, [&](std::size_t begin, std::size_t end) {
+            std::string& block = pathBytes_[begin / slice];
+            std::string scratch;
+            std::size_t size = 0;
             for (std::size_t j = begin; j < end; ++j) {
-                oldPaths_[j] = EncodeFileName(jobs_[j].oldPath);
-                newPaths_[j] = EncodeFileName(jobs_[j].newPath);
+                for (const std::u16string* path : {&jobs_[j].oldPath, &jobs_[j].newPath}) {
+                    scratch.clear();
+                    AppendFileNameBytes(scratch, *path);
+                    size += scratch.size() + 1;
+                }
+            }
+            block.reserve(size);
+            const auto keep = [&block](const std::u16string& path) {
+                const std::size_t at = block.size();
+                AppendFileNameBytes(block, path);
+                const std::string_view kept(block.data() + at, block.size() - at);
+                block.push_back('\0');
+                return kept;
+            };
+            for (std::size_t j = begin; j < end; ++j) {
+                oldPaths_[j] = keep(jobs_[j].oldPath);
+                newPaths_[j] = keep(jobs_[j].newPath);
+                errors_[j] = jobs_[j].error;
                 std::u16string().swap(jobs_[j].oldPath);
                 std::u16string().swap(jobs_[j].newPath);
             }
         });
-        pathsLent_ = true;
+        std::vector<RenameJob>().swap(jobs_);
+        jobsLent_ = true;
         FlatHashIndex runFiles;  // job ids by old path
         runFiles.Reserve(count_);
         for (std::uint32_t j = 0; j < count_; ++j) {
-            const std::string& path = oldPaths_[j];
+            const std::string_view path = oldPaths_[j];
             if (runFiles.Insert(HashBytes(path), j, [&](std::uint32_t other) {
                     return oldPaths_[other] == path;
                 }) != j) {
@@ -374,7 +411,7 @@ class RenameRunner {
         targetJob_.assign(count_, kNone);
         madeWay_.assign(count_, false);
         for (std::uint32_t j = 0; j < count_; ++j) {
-            const std::string& path = newPaths_[j];
+            const std::string_view path = newPaths_[j];
             const std::uint32_t k = runFiles.Find(
                 HashBytes(path), [&](std::uint32_t other) { return oldPaths_[other] == path; });
             targetJob_[j] = k;
@@ -394,7 +431,7 @@ class RenameRunner {
         for (std::uint32_t j = 0; j < count_; ++j) {
             const std::string_view folder = FolderView(oldPaths_[j]);
             if (oldPaths_[j] != newPaths_[j] && (folder.empty() ? "/" : folder) == lockedFolder) {
-                jobs_[j].error = error;
+                errors_[j] = error;
                 break;
             }
         }
@@ -411,9 +448,9 @@ class RenameRunner {
             identities_ = &settings_.sourceIdentities;
             errors.assign(count_, 0);
         } else {
-            std::vector<const std::string*> sources(count_);
+            std::vector<std::string_view> sources(count_);
             for (std::uint32_t j = 0; j < count_; ++j) {
-                if (oldPaths_[j] != newPaths_[j]) sources[j] = &oldPaths_[j];
+                if (oldPaths_[j] != newPaths_[j]) sources[j] = oldPaths_[j];
             }
             fs_.IdentifyAll(sources, ownIdentities_, errors);
         }
@@ -423,7 +460,7 @@ class RenameRunner {
         for (std::uint32_t j = 0; j < count_; ++j) {
             if (oldPaths_[j] == newPaths_[j]) continue;
             if (errors[j] != 0) {
-                jobs_[j].error = errors[j];  // gone, or unreadable: the run cannot finish
+                errors_[j] = errors[j];  // gone, or unreadable: the run cannot finish
                 return false;
             }
             const std::string_view folder = FolderView(oldPaths_[j]);
@@ -436,7 +473,7 @@ class RenameRunner {
                 const std::string park =
                     mover_.TempPath(lastFolder, ExtensionOf(oldPaths_[j]), &promised);
                 if (park.empty()) {
-                    jobs_[j].error = EEXIST;
+                    errors_[j] = EEXIST;
                     return false;
                 }
                 if (parkNames_.empty()) parkNames_.resize(count_);
@@ -504,7 +541,6 @@ class RenameRunner {
             items_[j].dst = newPaths_[j];
             if (oldPaths_[j] == newPaths_[j]) {
                 items_[j].state = RelocationItem::State::kArrived;
-                jobs_[j].done = true;
                 progress_.JobDone();
             }
         }
@@ -529,8 +565,7 @@ class RenameRunner {
         mover_.DeferStoredNameChecks(true);
         const bool moved = RunByDepth(
             relocator_, items_, standing, oldPaths_, true,
-            [&](std::uint32_t j) {
-                jobs_[j].done = true;
+            [&](std::uint32_t) {
                 if (uncounted) progress_.JobDone();
                 uncounted = true;
             },
@@ -596,12 +631,9 @@ class RenameRunner {
         bool settled = true;
         for (std::uint32_t j = 0; j < count_; ++j) {
             const std::string_view at = items_[j].cur;
-            jobs_[j].done = at == newPaths_[j] && (complete || at != oldPaths_[j]);
-            jobs_[j].tempPath.clear();
-            if (at != oldPaths_[j] && at != newPaths_[j]) {
-                jobs_[j].tempPath = DecodeFileName(at);
-            }
-            if (jobs_[j].error == 0) jobs_[j].error = items_[j].error;
+            done_[j] = at == newPaths_[j] && (complete || at != oldPaths_[j]);
+            if (at != oldPaths_[j] && at != newPaths_[j]) strandedAt_.emplace_back(j, at);
+            if (errors_[j] == 0) errors_[j] = items_[j].error;
             settled = settled && (complete ? at == newPaths_[j] : at == oldPaths_[j]);
         }
         if (settled && !mover_.SecondNameLeft() && settings_.journal != nullptr) {
@@ -614,7 +646,14 @@ class RenameRunner {
     FileSystem& fs_;
     const RenameRunSettings& settings_;
     const std::uint32_t count_;
-    std::vector<std::string> oldPaths_, newPaths_;
+    // The paths as bytes, NUL-terminated, in pathBytes_.
+    std::vector<std::string_view> oldPaths_, newPaths_;
+    std::vector<std::string> pathBytes_;
+    // While the jobs are lent: per job its error, whether it is done, and
+    // where a file that ended under neither name stands.
+    std::vector<int> errors_;
+    std::vector<std::uint8_t> done_;
+    std::vector<std::pair<std::uint32_t, std::string>> strandedAt_;
     std::vector<std::uint32_t> targetJob_;  // the job whose file stands at each target
     std::vector<bool> madeWay_;             // the file makes way for another
     std::vector<UniqueFd> locks_;
@@ -630,7 +669,7 @@ class RenameRunner {
     Relocator relocator_;
     std::vector<RelocationItem> items_;
     int stage_ = 0;  // the last stage the journal records
-    bool pathsLent_ = false;  // the jobs' paths are in oldPaths_ and newPaths_ only
+    bool jobsLent_ = false;  // the jobs are gone; their paths are in oldPaths_ and newPaths_
 };
 
 }  // namespace

@@ -405,7 +405,9 @@ bool RunJournal::Begin(const std::vector<std::string>& oldPaths,
     for (std::size_t j = 0; j < oldPaths.size(); ++j) {
         if (fs_.Identify(oldPaths[j], identities[j]) != 0) identities[j] = {};
     }
-    return Prepare({oldPaths, newPaths, identities, {}, stable}) && Commit();
+    const std::vector<std::string_view> from(oldPaths.begin(), oldPaths.end());
+    const std::vector<std::string_view> to(newPaths.begin(), newPaths.end());
+    return Prepare({from, to, identities, {}, stable}) && Commit();
 }
 
 bool RunJournal::Prepare(const JournalPlan& plan) {
@@ -459,7 +461,7 @@ bool RunJournal::Prepare(const JournalPlan& plan) {
         prints_.resize(oldPaths.size());
         for (const std::uint32_t j : group.jobs) {
             const FileIdentity& id = plan.identities[j];
-            if (!id.folder && id.size > 0) prints_[j] = ContentPrint(fs_, oldPaths[j], id.size);
+            if (!id.folder && id.size > 0) prints_[j] = ContentPrint(fs_, std::string(oldPaths[j]), id.size);
         }
     }
     // Without parking names the plan may name a list that ends with the

@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -96,8 +97,8 @@ inline constexpr std::string_view kUnfinishedJournalSuffix = ".tmp";
 // when no file parks) and whether its volume
 // keeps inode numbers. Jobs with equal paths are left out.
 struct JournalPlan {
-    const std::vector<std::string>& oldPaths;
-    const std::vector<std::string>& newPaths;
+    std::span<const std::string_view> oldPaths;
+    std::span<const std::string_view> newPaths;
     const std::vector<FileIdentity>& identities;
     const std::vector<std::string>& parkNames;
     const std::vector<std::uint8_t>& stableInodes;

@@ -125,9 +125,7 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
         }
     }
     const std::size_t count = entries.size();
-    std::vector<const std::string*> paths(count);
-    for (std::size_t i = 0; i < count; ++i)
-        paths[i] = &nowPaths[i];
+    std::vector<std::string_view> paths(nowPaths.begin(), nowPaths.end());
     std::vector<FileIdentity> ids;
     std::vector<int> errors;
     fs.IdentifyAll(paths, ids, errors);
@@ -163,7 +161,7 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     // run left it, is held by that file (chains, swaps, rotations): only the
     // others are looked at.
     for (std::size_t i = 0; i < count; ++i)
-        paths[i] = ourExactNames.contains(oldPaths[i]) ? nullptr : &oldPaths[i];
+        paths[i] = ourExactNames.contains(oldPaths[i]) ? std::string_view() : oldPaths[i];
     std::vector<FileIdentity> oldIds;
     std::vector<int> oldErrors;
     fs.IdentifyAll(paths, oldIds, oldErrors);
@@ -180,7 +178,7 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     };
     for (std::size_t i = 0; i < count; ++i) {
         const int error = oldErrors[i];
-        if (paths[i] == nullptr || error == ENOENT) continue;
+        if (paths[i].empty() || error == ENOENT) continue;
         if (error != 0) {
             plan.changed.push_back({oldPaths[i], ChangedFile::Change::kUnreadable, error});
         } else if (!heldByOurs(i)) {

@@ -15,16 +15,15 @@ std::string_view FolderView(std::string_view path) {
     return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
 }
 
-std::string FolderOf(const std::string& path) {
+std::string FolderOf(std::string_view path) {
     return std::string(FolderView(path));
 }
 
-std::string NameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+std::string NameOf(std::string_view path) {
+    return std::string(path.substr(path.rfind('/') + 1));
 }
 
-std::string ExtensionOf(const std::string& path) {
+std::string ExtensionOf(std::string_view path) {
     return EncodeFileName(Extension(DecodeFileName(NameOf(path))));
 }
 
@@ -250,7 +249,7 @@ std::string AsciiLowered(std::string name) {
 
 }  // namespace
 
-std::size_t SafeMover::FirstNameNotStored(const std::vector<std::string>& paths,
+std::size_t SafeMover::FirstNameNotStored(std::span<const std::string_view> paths,
                                           const std::function<bool(std::size_t)>& check) {
     std::unordered_map<std::string_view, std::vector<std::size_t>> byFolder;
     for (std::size_t i = 0; i < paths.size(); ++i) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -43,7 +44,7 @@ class SafeMover {
     // folder does not list, letter case aside: one reading per folder, of
     // folders that may store another name than asked. Only the paths that
     // check accepts are looked at. SIZE_MAX when every name is there.
-    std::size_t FirstNameNotStored(const std::vector<std::string>& paths,
+    std::size_t FirstNameNotStored(std::span<const std::string_view> paths,
                                    const std::function<bool(std::size_t)>& check);
 
     // Swaps two existing names atomically. EINVAL, ENOSYS and EOPNOTSUPP mean
@@ -105,8 +106,8 @@ bool OtherFileUnderCaseVariant(const std::vector<std::string>& entries, std::str
 
 // Byte-path helpers matching Folder, FileName and Extension.
 std::string_view FolderView(std::string_view path);
-std::string FolderOf(const std::string& path);
-std::string NameOf(const std::string& path);
-std::string ExtensionOf(const std::string& path);
+std::string FolderOf(std::string_view path);
+std::string NameOf(std::string_view path);
+std::string ExtensionOf(std::string_view path);
 
 }  // namespace morix

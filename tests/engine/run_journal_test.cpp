@@ -277,11 +277,13 @@ TEST(RunJournal, ARecordWrittenInPiecesReadsBackWholeOrLeavesNothing) {
         ASSERT_EQ(Disk().Identify(oldPaths[i], identities[i]), 0);
     }
     const std::vector<std::uint8_t> stable(kFiles, 1);
+    const std::vector<std::string_view> from(oldPaths.begin(), oldPaths.end());
+    const std::vector<std::string_view> to(newPaths.begin(), newPaths.end());
     testing::TestFileSystem fs;
     bool written = false;
     for (long call = 1; !written; ++call) {
         RunJournal journal(journals.bytes(), fs);
-        ASSERT_TRUE(journal.Prepare({oldPaths, newPaths, identities, {}, stable}));
+        ASSERT_TRUE(journal.Prepare({from, to, identities, {}, stable}));
         fs.failAt = fs.calls + call;
         written = journal.Commit();
         fs.failAt = 0;

@@ -392,7 +392,9 @@ class PowerCutOnVfat {
         }
         const std::vector<std::uint8_t> stable(renames.size(), 0);
         RunJournal journal(journals.bytes(), fs);
-        EXPECT_TRUE(journal.Prepare({oldPaths, newPaths, identities, {}, stable}) &&
+        const std::vector<std::string_view> from(oldPaths.begin(), oldPaths.end());
+        const std::vector<std::string_view> to(newPaths.begin(), newPaths.end());
+        EXPECT_TRUE(journal.Prepare({from, to, identities, {}, stable}) &&
                     journal.Commit())
             << journal.Error();
     }
