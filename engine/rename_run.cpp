@@ -337,18 +337,21 @@ class RenameRunner {
         std::vector<RelocationItem>().swap(items_);
         std::vector<FileIdentity>().swap(ownIdentities_);
         jobs_.resize(count_);
-        const std::size_t slice = std::max<std::size_t>(ParallelSliceLength(count_), 1);
-        ParallelFor(count_, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t j = begin; j < end; ++j) {
-                RenameJob& job = jobs_[j];
-                job.oldPath = DecodeFileName(oldPaths_[j]);
-                job.newPath = DecodeFileName(newPaths_[j]);
-                job.done = done_[j] != 0;
-                job.error = errors_[j];
+        ParallelFor(pathBytes_.size(), [&](std::size_t first, std::size_t last) {
+            for (std::size_t block = first; block < last; ++block) {
+                const std::size_t end = std::min<std::size_t>(count_, (block + 1) * kPathBlockJobs);
+                for (std::size_t j = block * kPathBlockJobs; j < end; ++j) {
+                    RenameJob& job = jobs_[j];
+                    job.oldPath = DecodeFileName(oldPaths_[j]);
+                    job.newPath = DecodeFileName(newPaths_[j]);
+                    job.done = done_[j] != 0;
+                    job.error = errors_[j];
+                }
+                std::string().swap(pathBytes_[block]);  // these paths are home
             }
-            std::string().swap(pathBytes_[begin / slice]);  // the slice's paths are home
         });
-        for (auto& [j, at] : strandedAt_) jobs_[j].tempPath = DecodeFileName(at);
+        for (auto& [j, at] : strandedAt_)
+            jobs_[j].tempPath = DecodeFileName(at);
         std::vector<std::string_view>().swap(oldPaths_);
         std::vector<std::string_view>().swap(newPaths_);
         std::vector<std::string>().swap(pathBytes_);
@@ -364,36 +367,40 @@ class RenameRunner {
         newPaths_.resize(count_);
         errors_.resize(count_);
         done_.assign(count_, 0);
-        // Each slice of jobs keeps its paths in one block of its own, each
-        // path followed by a NUL: measured first, so that the block never
-        // moves while views into it are taken.
-        const std::size_t slice = std::max<std::size_t>(ParallelSliceLength(count_), 1);
-        pathBytes_.resize((count_ + slice - 1) / slice);
-        ParallelFor(count_, [&](std::size_t begin, std::size_t end) {
-            std::string& block = pathBytes_[begin / slice];
+        // Each block of jobs keeps its paths in a string of its own, each
+        // path followed by a NUL: measured first, so that the string never
+        // moves while views into it are taken. Small blocks reuse the memory
+        // of the jobs' paths freed just before.
+        pathBytes_.resize((count_ + kPathBlockJobs - 1) / kPathBlockJobs);
+        ParallelFor(pathBytes_.size(), [&](std::size_t first, std::size_t last) {
             std::string scratch;
-            std::size_t size = 0;
-            for (std::size_t j = begin; j < end; ++j) {
-                for (const std::u16string* path : {&jobs_[j].oldPath, &jobs_[j].newPath}) {
-                    scratch.clear();
-                    AppendFileNameBytes(scratch, *path);
-                    size += scratch.size() + 1;
+            for (std::size_t b = first; b < last; ++b) {
+                const std::size_t begin = b * kPathBlockJobs;
+                const std::size_t end = std::min<std::size_t>(count_, begin + kPathBlockJobs);
+                std::string& block = pathBytes_[b];
+                std::size_t size = 0;
+                for (std::size_t j = begin; j < end; ++j) {
+                    for (const std::u16string* path : {&jobs_[j].oldPath, &jobs_[j].newPath}) {
+                        scratch.clear();
+                        AppendFileNameBytes(scratch, *path);
+                        size += scratch.size() + 1;
+                    }
                 }
-            }
-            block.reserve(size);
-            const auto keep = [&block](const std::u16string& path) {
-                const std::size_t at = block.size();
-                AppendFileNameBytes(block, path);
-                const std::string_view kept(block.data() + at, block.size() - at);
-                block.push_back('\0');
-                return kept;
-            };
-            for (std::size_t j = begin; j < end; ++j) {
-                oldPaths_[j] = keep(jobs_[j].oldPath);
-                newPaths_[j] = keep(jobs_[j].newPath);
-                errors_[j] = jobs_[j].error;
-                std::u16string().swap(jobs_[j].oldPath);
-                std::u16string().swap(jobs_[j].newPath);
+                block.reserve(size);
+                const auto keep = [&block](const std::u16string& path) {
+                    const std::size_t at = block.size();
+                    AppendFileNameBytes(block, path);
+                    const std::string_view kept(block.data() + at, block.size() - at);
+                    block.push_back('\0');
+                    return kept;
+                };
+                for (std::size_t j = begin; j < end; ++j) {
+                    oldPaths_[j] = keep(jobs_[j].oldPath);
+                    newPaths_[j] = keep(jobs_[j].newPath);
+                    errors_[j] = jobs_[j].error;
+                    std::u16string().swap(jobs_[j].oldPath);
+                    std::u16string().swap(jobs_[j].newPath);
+                }
             }
         });
         std::vector<RenameJob>().swap(jobs_);
@@ -611,7 +618,7 @@ class RenameRunner {
                 item.state = RelocationItem::State::kArrived;
             } else {
                 item.state = !unpark && Parks(j) ? RelocationItem::State::kStuck
-                                                               : RelocationItem::State::kPending;
+                                                 : RelocationItem::State::kPending;
                 occupants.emplace(item.cur, j);
             }
         }
@@ -646,7 +653,9 @@ class RenameRunner {
     FileSystem& fs_;
     const RenameRunSettings& settings_;
     const std::uint32_t count_;
-    // The paths as bytes, NUL-terminated, in pathBytes_.
+    // The paths as bytes, NUL-terminated, in pathBytes_: the paths of jobs
+    // [b * kPathBlockJobs, (b + 1) * kPathBlockJobs) in block b.
+    static constexpr std::size_t kPathBlockJobs = 256;
     std::vector<std::string_view> oldPaths_, newPaths_;
     std::vector<std::string> pathBytes_;
     // While the jobs are lent: per job its error, whether it is done, and
@@ -659,16 +668,16 @@ class RenameRunner {
     std::vector<UniqueFd> locks_;
     std::vector<FileIdentity> ownIdentities_;
     const std::vector<FileIdentity>* identities_ = &ownIdentities_;  // per job: its source's
-    std::vector<std::uint8_t> stable_;  // per job: the volume keeps inode numbers
+    std::vector<std::uint8_t> stable_;    // per job: the volume keeps inode numbers
     std::vector<std::string> parkNames_;  // per job, or empty while no file parks
-    std::vector<std::uint32_t> parked_;  // jobs that pass through their parking names, in order
+    std::vector<std::uint32_t> parked_;   // jobs that pass through their parking names, in order
     std::vector<std::string> parkPaths_;  // the same as paths
     SafeMover mover_;
     bool useExchange_;
     std::deque<std::string> pathStore_;
     Relocator relocator_;
     std::vector<RelocationItem> items_;
-    int stage_ = 0;  // the last stage the journal records
+    int stage_ = 0;          // the last stage the journal records
     bool jobsLent_ = false;  // the jobs are gone; their paths are in oldPaths_ and newPaths_
 };
 
