@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -93,17 +95,25 @@ bool ListRenamed(const RenameRun& run, std::FILE* out) {
 // Names every row whose new name its volume cannot hold; whether there was
 // any. Such a run would fail at that file and roll back all others.
 bool ReportImpossibleNames(const std::vector<RenameJob>& jobs, std::FILE* err) {
+    // A name is judged on its own, so the jobs are checked a slice at a time:
+    // the check's own lists stay small beside the jobs of a large run.
+    constexpr std::size_t kSlice = 65536;
     RealFileSystem fs;
-    const std::vector<RowCheck> checks = CheckRows(
-        fs, jobs.size(), [&](std::size_t j) -> std::u16string_view { return jobs[j].oldPath; },
-        [&](std::size_t j) { return FileName(jobs[j].newPath); }, RowCheckScope::kNamesOnly);
     bool any = false;
-    for (std::size_t j = 0; j < jobs.size(); ++j) {
-        if (checks[j].state != RowState::kImpossible) continue;
-        any = true;
-        std::fprintf(
-            err, "morix: impossible: %s -> %s: %s\n", EncodeFileName(jobs[j].oldPath).c_str(),
-            EncodeFileName(FileName(jobs[j].newPath)).c_str(), ProblemText(checks[j].problem));
+    for (std::size_t first = 0; first < jobs.size(); first += kSlice) {
+        const std::span<const RenameJob> slice(jobs.data() + first,
+                                               std::min(kSlice, jobs.size() - first));
+        const std::vector<RowCheck> checks = CheckRows(
+            fs, slice.size(),
+            [&](std::size_t j) -> std::u16string_view { return slice[j].oldPath; },
+            [&](std::size_t j) { return FileName(slice[j].newPath); }, RowCheckScope::kNamesOnly);
+        for (std::size_t j = 0; j < slice.size(); ++j) {
+            if (checks[j].state != RowState::kImpossible) continue;
+            any = true;
+            std::fprintf(
+                err, "morix: impossible: %s -> %s: %s\n", EncodeFileName(slice[j].oldPath).c_str(),
+                EncodeFileName(FileName(slice[j].newPath)).c_str(), ProblemText(checks[j].problem));
+        }
     }
     return any;
 }
