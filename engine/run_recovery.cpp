@@ -503,7 +503,25 @@ class RunRestorer {
             const auto found = occupants.find(items_[i].dst);
             if (found != occupants.end()) standing[i] = found->second;
         }
-        relocator.Run(items_, standing, false, [&](std::uint32_t) { ++result_.returned; });
+        // Where a volume may store another name than asked, each folder is
+        // read once after the moves to find the old names, not once per move
+        // (a pass over the whole folder each time). A file counts as
+        // returned only once its name is found; one the volume altered stays
+        // where it went, and the journal with it.
+        mover.DeferStoredNameChecks(true);
+        std::vector<bool> arrived(items_.size(), false);
+        relocator.Run(items_, standing, false, [&](std::uint32_t i) { arrived[i] = true; });
+        const auto notStored =
+            mover.NamesNotStored(originals_, [&](std::size_t i) { return arrived[i]; });
+        for (const std::size_t i : notStored) {
+            RelocationItem& item = items_[i];
+            arrived[i] = false;
+            item.state = RelocationItem::State::kStuck;
+            item.error = EINVAL;
+            item.cur = {};
+        }
+        result_.returned +=
+            static_cast<std::size_t>(std::count(arrived.begin(), arrived.end(), true));
         for (const std::uint32_t i : heldBack)
             items_[i].state = RelocationItem::State::kPending;
     }

@@ -250,15 +250,15 @@ std::string AsciiLowered(std::string name) {
 
 }  // namespace
 
-std::size_t SafeMover::FirstNameNotStored(const std::vector<std::string>& paths,
-                                          const std::function<bool(std::size_t)>& check) {
+std::vector<std::size_t> SafeMover::NamesNotStored(const std::vector<std::string>& paths,
+                                                   const std::function<bool(std::size_t)>& check) {
     std::unordered_map<std::string_view, std::vector<std::size_t>> byFolder;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!check(i)) continue;
         const std::string_view folder = FolderView(paths[i]);
         if (!FolderKeepsExactNames(folder)) byFolder[folder].push_back(i);
     }
-    std::size_t first = SIZE_MAX;
+    std::vector<std::size_t> missing;
     std::unordered_set<std::string> listed;
     for (const auto& [folder, indexes] : byFolder) {
         // A folder that cannot be read confirms none of its names.
@@ -268,13 +268,11 @@ std::size_t SafeMover::FirstNameNotStored(const std::vector<std::string>& paths,
                 listed.insert(AsciiLowered(std::move(name)));
         }
         for (const std::size_t i : indexes) {
-            if (!listed.contains(AsciiLowered(NameOf(paths[i])))) {
-                first = std::min(first, i);
-                break;
-            }
+            if (!listed.contains(AsciiLowered(NameOf(paths[i])))) missing.push_back(i);
         }
     }
-    return first;
+    std::sort(missing.begin(), missing.end());
+    return missing;
 }
 
 bool SafeMover::NameIsStored(const std::string& path) {

@@ -285,6 +285,68 @@ TEST(Recovery, AVolumeFlushedWholeIsFlushedOnceBeforeTheJournalGoes) {
     EXPECT_EQ(syncs[0] - syncs[1], 2);
 }
 
+// On a volume that may store another name than asked (vfat, exfat), the old
+// names are looked for once per folder after the files went back, not after
+// each move: on a memory card, recovery would otherwise read the whole folder
+// once per file.
+TEST(Recovery, OldNamesAreLookedForOncePerFolderNotOncePerMove) {
+    std::vector<std::string> files;
+    std::vector<std::pair<std::string, std::string>> renames;
+    for (int i = 0; i < 200; ++i) {
+        files.push_back("IMG_" + std::to_string(i) + ".JPG");
+        renames.emplace_back(files.back(), "trip_" + std::to_string(i) + ".jpg");
+    }
+    // A swap too, which goes back by parking or by an exchange of names.
+    files.insert(files.end(), {"s1", "s2"});
+    renames.insert(renames.end(), {{"s1", "s2"}, {"s2", "s1"}});
+    CutShortRun run(files, renames);
+    for (std::size_t i = 0; i < 200; ++i)
+        run.Moved(renames[i].first, renames[i].second);
+    run.Moved("s1", ".morx$1");
+    run.Moved("s2", "s1");
+
+    TestFileSystem fs;
+    fs.namesUnchecked = true;
+    const RecoveryReport report = run.Recover(fs);
+    ASSERT_EQ(report.runs.size(), 1u);
+    EXPECT_TRUE(report.Complete());
+    EXPECT_EQ(report.runs[0].returned, 202u);
+    EXPECT_EQ(List(run.dir), run.before);
+    EXPECT_EQ(JournalCount(run.journals), 0u);
+    EXPECT_LE(fs.listings, 3);
+}
+
+// A volume may store an old name otherwise than asked (vfat drops a trailing
+// dot): that file does not count as returned, and the journal stays.
+TEST(Recovery, AnOldNameTheVolumeAltersIsNotCountedAsReturned) {
+    TempDir dir, journals;
+    std::ofstream(dir.Path("a")) << "a";
+    std::ofstream(dir.Path("b")) << "b";
+    TestFileSystem fs;
+    fs.dropsTrailingDots = true;
+    {
+        RunJournal journal(journals.bytes(), fs);
+        ASSERT_TRUE(journal.Begin({dir.Path("a."), dir.Path("b")}, {dir.Path("c"), dir.Path("d")}))
+            << journal.Error();
+    }
+    ASSERT_EQ(rename(dir.Path("a").c_str(), dir.Path("c").c_str()), 0);
+    ASSERT_EQ(rename(dir.Path("b").c_str(), dir.Path("d").c_str()), 0);
+
+    const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
+    ASSERT_EQ(report.runs.size(), 1u);
+    EXPECT_FALSE(report.Complete());
+    EXPECT_EQ(report.runs[0].returned, 1u);
+    ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
+    EXPECT_EQ(report.runs[0].unreturned[0].oldPath, dir.Path("a."));
+    EXPECT_EQ(report.runs[0].unreturned[0].error, EINVAL);
+    EXPECT_EQ(List(dir), (Listing{{"a", "a"}, {"b", "b"}}));
+    EXPECT_EQ(JournalCount(journals), 1u);
+    // The next start finds the file under its old name as far as the volume
+    // can keep it, and the journal goes.
+    EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), fs).Complete());
+    EXPECT_EQ(JournalCount(journals), 0u);
+}
+
 TEST(Recovery, AFolderNowOnAnotherDeviceIsNotTouched) {
     TempDir dir, journals;
     std::ofstream(dir.Path("a")) << "a";

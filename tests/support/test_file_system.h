@@ -23,6 +23,8 @@ class TestFileSystem final : public FileSystem {
     bool linksRefused = false;          // link answers EPERM, as exFAT does
     bool namesUnchecked = false;        // KeepsExactNames always false
     bool inodesUnstable = false;        // KeepsInodeNumbers false, as on FAT and FUSE volumes
+    bool dropsTrailingDots = false;     // a name's trailing dots are dropped when it is
+                                        // stored and when it is looked up, as on vfat
     bool volumeSyncs = false;           // a folder's Sync flushes its whole volume, as on vfat
     std::uint64_t inodeShift = 0;       // added to every inode number: a volume mounted again
                                         // that numbers its files anew
@@ -35,6 +37,7 @@ class TestFileSystem final : public FileSystem {
     long calls = 0;
     long renames = 0;
     long syncs = 0;
+    long listings = 0;
     std::function<void()> onCall;                             // runs before every call
     std::function<void(const std::string& to)> beforeRename;  // runs before every rename
     // Changes what Identify tells of path, as a volume with other times would.
@@ -45,7 +48,7 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
-        return real_.Lstat(path);
+        return real_.Lstat(Stored(path));
     }
     int Rename(const std::string& from, const std::string& to, RenameMode mode) override {
         if (Fails()) {
@@ -58,7 +61,7 @@ class TestFileSystem final : public FileSystem {
         if (beforeRename) {
             beforeRename(to);
         }
-        return real_.Rename(from, to, mode);
+        return real_.Rename(Stored(from), Stored(to), mode);
     }
     int Link(const std::string& from, const std::string& to) override {
         if (Fails()) {
@@ -67,19 +70,19 @@ class TestFileSystem final : public FileSystem {
         if (linksRefused) {
             return EPERM;
         }
-        return real_.Link(from, to);
+        return real_.Link(Stored(from), Stored(to));
     }
     int Unlink(const std::string& path) override {
         if (Fails()) {
             return failWith;
         }
-        return real_.Unlink(path);
+        return real_.Unlink(Stored(path));
     }
     int Identify(const std::string& path, FileIdentity& identity) override {
         if (Fails()) {
             return failWith;
         }
-        const int error = Shifted(real_.Identify(path, identity), identity);
+        const int error = Shifted(real_.Identify(Stored(path), identity), identity);
         if (error == 0 && seenAs) seenAs(path, identity);
         return error;
     }
@@ -87,7 +90,7 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
-        return Shifted(real_.Reserve(path, folder, identity), identity);
+        return Shifted(real_.Reserve(Stored(path), folder, identity), identity);
     }
     int LockFolder(const std::string& folder, bool wait, UniqueFd& held) override {
         if (Fails()) {
@@ -99,13 +102,14 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
+        ++listings;
         return real_.ListNames(folder, names);
     }
     bool KeepsExactNames(const std::string& folder) override {
         if (Fails()) {
             return false;
         }
-        return !namesUnchecked && real_.KeepsExactNames(folder);
+        return !namesUnchecked && !dropsTrailingDots && real_.KeepsExactNames(folder);
     }
     bool KeepsInodeNumbers(const std::string& folder) override {
         if (Fails()) {
@@ -168,6 +172,14 @@ class TestFileSystem final : public FileSystem {
     }
 
   private:
+    // The path the volume keeps for path.
+    std::string Stored(const std::string& path) const {
+        if (!dropsTrailingDots) return path;
+        std::string stored = path;
+        while (stored.size() > 1 && stored.back() == '.' && stored[stored.size() - 2] != '/')
+            stored.pop_back();
+        return stored;
+    }
     int Shifted(int error, FileIdentity& identity) const {
         identity.inode += inodeShift;
         return error;
