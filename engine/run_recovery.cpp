@@ -192,11 +192,9 @@ class RunRestorer {
         FileIdentity self;
         if (const int error = fs_.IdentifyOpen(fd.Get(), self); error != 0) return error;
         // Another volume mounted there now has names and numbers of its own.
-        std::string volume;
-        const bool sameVolume =
-            folder.volume.empty()
-                ? self.device == folder.device
-                : fs_.VolumeOf(folder.path, volume) == 0 && volume == folder.volume;
+        const bool sameVolume = folder.volume.empty()
+                                    ? self.device == folder.device
+                                    : OnRecordedVolume(folder.path, self.device, folder.volume);
         if (!sameVolume) return kOtherVolume;
         UniqueFd lock;
         if (const int error = fs_.LockFolder(folder.path.empty() ? "/" : folder.path, false, lock);
@@ -205,6 +203,20 @@ class RunRestorer {
         }
         locks_.push_back(std::move(lock));
         return 0;
+    }
+
+    // Whether the folder at path, open on device, is on the volume recorded.
+    // What identifies a volume takes a probe of its device: it is asked once
+    // per device, as the journal recorded it.
+    bool OnRecordedVolume(const std::string& path, std::uint64_t device,
+                          const std::string& recorded) {
+        auto at = volumes_.find(device);
+        if (at == volumes_.end()) {
+            std::string volume;
+            if (fs_.VolumeOf(path, volume) != 0) return false;
+            at = volumes_.emplace(device, std::move(volume)).first;
+        }
+        return at->second == recorded;
     }
 
     // Every name where a file of the run may stand, by the number the
@@ -538,6 +550,7 @@ class RunRestorer {
     std::vector<std::string> parkPaths_;  // per item; empty when it moves directly
     std::vector<std::uint32_t> firstItem_;  // per folder
     std::vector<UniqueFd> locks_;
+    std::unordered_map<std::uint64_t, std::string> volumes_;  // identities by device
     std::deque<std::string> store_;
     // Names the run left (second names, reservations) that could not be removed.
     std::vector<UnreturnedFile> leftNames_;

@@ -285,6 +285,33 @@ TEST(Recovery, AVolumeFlushedWholeIsFlushedOnceBeforeTheJournalGoes) {
     EXPECT_EQ(syncs[0] - syncs[1], 2);
 }
 
+// Whether a folder is still on the run's volume is asked once per device:
+// telling a volume takes a probe of its device, too slow for every folder
+// of a memory card.
+TEST(Recovery, TheVolumeOfManyFoldersIsToldOnce) {
+    TempDir dir, journals;
+    std::vector<std::string> oldPaths, newPaths;
+    for (int i = 0; i < 20; ++i) {
+        const std::string folder = "folder " + std::to_string(i);
+        dir.MakeFolder(folder);
+        oldPaths.push_back(dir.MakeFile(folder + "/a"));
+        newPaths.push_back(dir.Path(folder + "/b"));
+    }
+    {
+        RealFileSystem disk;
+        RunJournal journal(journals.bytes(), disk);
+        ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
+    }
+    for (std::size_t i = 0; i < oldPaths.size(); ++i)
+        ASSERT_EQ(rename(oldPaths[i].c_str(), newPaths[i].c_str()), 0);
+
+    TestFileSystem fs;
+    EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), fs).Complete());
+    for (const std::string& path : oldPaths)
+        EXPECT_TRUE(std::filesystem::exists(path)) << path;
+    EXPECT_EQ(fs.volumeLookups.load(), 1);
+}
+
 // On a volume that may store another name than asked (vfat, exfat), the old
 // names are looked for once per folder after the files went back, not after
 // each move: on a memory card, recovery would otherwise read the whole folder

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <functional>
@@ -38,6 +39,8 @@ class TestFileSystem final : public FileSystem {
     long renames = 0;
     long syncs = 0;
     long listings = 0;
+    // Calls of VolumeOf, which may be asked from another thread.
+    std::atomic<long> volumeLookups = 0;
     std::function<void()> onCall;                             // runs before every call
     std::function<void(const std::string& to)> beforeRename;  // runs before every rename
     // Changes what Identify tells of path, as a volume with other times would.
@@ -149,8 +152,9 @@ class TestFileSystem final : public FileSystem {
     int UnlinkAt(int folderFd, const std::string& name) override {
         return Fails() ? failWith : real_.UnlinkAt(folderFd, name);
     }
-    // Asked beside the other calls, on another thread: never failed, not counted.
+    // Asked beside the other calls, on another thread: never failed, counted apart.
     int VolumeOf(const std::string& folder, std::string& volume) override {
+        ++volumeLookups;
         return real_.VolumeOf(folder, volume);
     }
     int VolumeRoot(const std::string& folder, std::string& root) override {
