@@ -81,6 +81,9 @@ class FolderFiles {
 
     void Forget(const std::string& name) { cache_.erase(name); }
 
+    // Notes that name is not in the folder, without asking the volume.
+    void Absent(const std::string& name) { cache_.try_emplace(name); }
+
   private:
     FileSystem& fs_;
     const std::string& folder_;
@@ -233,10 +236,33 @@ class RunRestorer {
         std::vector<std::string> names;
         if (const int error = fs_.ListNames(folder.path, names); error != 0) return error;
         const std::string prefix = ParkingPrefix();
+        // A parking name the folder does not list holds nothing: it is not
+        // looked up, which on vfat is a search through the whole folder.
+        // Parking names are this program's own; in ASCII, no volume answers
+        // to one under another spelling than of letter case and trailing
+        // dots and spaces (vfat stores ".morx$1." as ".morx$1").
+        const auto key = [](std::string name) {
+            while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+                name.pop_back();
+            return AsciiLowered(std::move(name));
+        };
+        std::unordered_set<std::string> parked;
         for (std::string& name : names) {
-            if (name.compare(0, prefix.size(), prefix) == 0) candidates.insert(std::move(name));
+            if (name.compare(0, prefix.size(), prefix) != 0) continue;
+            parked.insert(key(name));
+            candidates.insert(std::move(name));
         }
+        const auto unlisted = [&](const std::string& name) {
+            return name.compare(0, prefix.size(), prefix) == 0 &&
+                   std::all_of(name.begin(), name.end(),
+                               [](char c) { return static_cast<unsigned char>(c) < 0x80; }) &&
+                   !parked.contains(key(name));
+        };
         for (const std::string& name : candidates) {
+            if (unlisted(name)) {
+                here.Absent(name);
+                continue;
+            }
             const auto& entry = here.Look(name);
             if (entry.error != 0) return entry.error;
             if (entry.present) byInode.emplace(entry.identity.inode, &name);

@@ -238,17 +238,12 @@ bool SafeMover::FolderKeepsExactNames(std::string_view folder) {
     return lastExact_;
 }
 
-namespace {
-
-// name with A-Z as a-z: what AsciiEqualsNoCase compares.
 std::string AsciiLowered(std::string name) {
     for (char& c : name) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     return name;
 }
-
-}  // namespace
 
 std::vector<std::size_t> SafeMover::NamesNotStored(const std::vector<std::string>& paths,
                                                    const std::function<bool(std::size_t)>& check) {

@@ -97,6 +97,8 @@ std::string MoveFailureText(int error);
 
 // Equality of byte strings with A-Z folded to a-z.
 bool AsciiEqualsNoCase(std::string_view a, std::string_view b);
+// name with A-Z as a-z: what AsciiEqualsNoCase compares.
+std::string AsciiLowered(std::string name);
 
 // For a change of letter case only within one folder: whether the target
 // names a different file than the source, judged from the folder's entries.

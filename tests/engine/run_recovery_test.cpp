@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -341,6 +342,45 @@ TEST(Recovery, OldNamesAreLookedForOncePerFolderNotOncePerMove) {
     EXPECT_EQ(List(run.dir), run.before);
     EXPECT_EQ(JournalCount(run.journals), 0u);
     EXPECT_LE(fs.listings, 3);
+}
+
+// A parking name the folder does not list holds none of the files and is
+// not looked up: on vfat, looking up a name that is not there searches the
+// whole folder.
+TEST(Recovery, ParkingNamesTheFolderDoesNotListAreNotLookedUp) {
+    TempDir dir, journals;
+    TestFileSystem fs;
+    fs.dropsTrailingDots = true;
+    // A rotation on a volume whose inode numbers are made up: every file
+    // has a parking name, which for a name without an extension ends with
+    // a dot that vfat drops.
+    const std::vector<std::string> names = {"a", "b", "c"};
+    std::vector<std::string> oldPaths, newPaths, parkNames;
+    std::vector<FileIdentity> identities(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::ofstream(dir.Path(names[i])) << names[i];
+        oldPaths.push_back(dir.Path(names[i]));
+        newPaths.push_back(dir.Path(names[(i + 1) % names.size()]));
+        parkNames.push_back(".morx$" + std::to_string(i + 1) + ".");
+        ASSERT_EQ(fs.Identify(oldPaths[i], identities[i]), 0);
+    }
+    const std::vector<std::uint8_t> stable(names.size(), 0);
+    {
+        RunJournal journal(journals.bytes(), fs);
+        ASSERT_TRUE(journal.Prepare({oldPaths, newPaths, identities, parkNames, stable}) &&
+                    journal.Commit())
+            << journal.Error();
+    }
+    // Cut short once the first file was parked.
+    ASSERT_EQ(rename(dir.Path("a").c_str(), dir.Path(".morx$1").c_str()), 0);
+
+    std::vector<std::string> looked;
+    fs.onIdentify = [&](const std::string& path) { looked.push_back(NameOf(path)); };
+    EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), fs).Complete());
+    EXPECT_EQ(List(dir), (Listing{{"a", "a"}, {"b", "b"}, {"c", "c"}}));
+    EXPECT_GT(std::count(looked.begin(), looked.end(), ".morx$1."), 0);
+    EXPECT_EQ(std::count(looked.begin(), looked.end(), ".morx$2."), 0);
+    EXPECT_EQ(std::count(looked.begin(), looked.end(), ".morx$3."), 0);
 }
 
 // A volume may store an old name otherwise than asked (vfat drops a trailing

@@ -43,6 +43,7 @@ class TestFileSystem final : public FileSystem {
     std::atomic<long> volumeLookups = 0;
     std::function<void()> onCall;                             // runs before every call
     std::function<void(const std::string& to)> beforeRename;  // runs before every rename
+    std::function<void(const std::string& path)> onIdentify;  // runs before every Identify
     // Changes what Identify tells of path, as a volume with other times would.
     std::function<void(const std::string& path, FileIdentity&)> seenAs;
     std::string volumeRoot;  // what VolumeRoot answers for every folder; empty: the real one
@@ -85,6 +86,7 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
+        if (onIdentify) onIdentify(path);
         const int error = Shifted(real_.Identify(Stored(path), identity), identity);
         if (error == 0 && seenAs) seenAs(path, identity);
         return error;
