@@ -324,7 +324,7 @@ TEST(Recovery, OldNamesAreLookedForOncePerFolderNotOncePerMove) {
         files.push_back("IMG_" + std::to_string(i) + ".JPG");
         renames.emplace_back(files.back(), "trip_" + std::to_string(i) + ".jpg");
     }
-    // A swap too, which goes back by parking or by an exchange of names.
+    // And a swap cut short half way: one file parked, the other moved.
     files.insert(files.end(), {"s1", "s2"});
     renames.insert(renames.end(), {{"s1", "s2"}, {"s2", "s1"}});
     CutShortRun run(files, renames);
