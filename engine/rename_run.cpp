@@ -591,11 +591,12 @@ class RenameRunner {
     // once those files have moved: one reading of each folder, not one per
     // move. A name not found fails the run, which then moves every file back.
     bool NamesStoredAsAsked(std::size_t depth) {
-        const std::size_t j = mover_.FirstNameNotStored(newPaths_, [&](std::size_t k) {
-            return oldPaths_[k] != newPaths_[k] && DepthOf(oldPaths_[k]) == depth;
-        });
-        if (j == SIZE_MAX) return true;
-        items_[j].error = EINVAL;
+        const std::vector<std::size_t> missing =
+            mover_.NamesNotStored(newPaths_, [&](std::size_t k) {
+                return oldPaths_[k] != newPaths_[k] && DepthOf(oldPaths_[k]) == depth;
+            });
+        if (missing.empty()) return true;
+        items_[missing.front()].error = EINVAL;
         return false;
     }
 

@@ -81,6 +81,9 @@ class FolderFiles {
 
     void Forget(const std::string& name) { cache_.erase(name); }
 
+    // Notes that name is not in the folder, without asking the volume.
+    void Absent(const std::string& name) { cache_.try_emplace(name); }
+
   private:
     FileSystem& fs_;
     const std::string& folder_;
@@ -192,11 +195,9 @@ class RunRestorer {
         FileIdentity self;
         if (const int error = fs_.IdentifyOpen(fd.Get(), self); error != 0) return error;
         // Another volume mounted there now has names and numbers of its own.
-        std::string volume;
-        const bool sameVolume =
-            folder.volume.empty()
-                ? self.device == folder.device
-                : fs_.VolumeOf(folder.path, volume) == 0 && volume == folder.volume;
+        const bool sameVolume = folder.volume.empty()
+                                    ? self.device == folder.device
+                                    : OnRecordedVolume(folder.path, self.device, folder.volume);
         if (!sameVolume) return kOtherVolume;
         UniqueFd lock;
         if (const int error = fs_.LockFolder(folder.path.empty() ? "/" : folder.path, false, lock);
@@ -205,6 +206,20 @@ class RunRestorer {
         }
         locks_.push_back(std::move(lock));
         return 0;
+    }
+
+    // Whether the folder at path, open on device, is on the volume recorded.
+    // What identifies a volume takes a probe of its device: it is asked once
+    // per device, as the journal recorded it.
+    bool OnRecordedVolume(const std::string& path, std::uint64_t device,
+                          const std::string& recorded) {
+        auto at = volumes_.find(device);
+        if (at == volumes_.end()) {
+            std::string volume;
+            if (fs_.VolumeOf(path, volume) != 0) return false;
+            at = volumes_.emplace(device, std::move(volume)).first;
+        }
+        return at->second == recorded;
     }
 
     // Every name where a file of the run may stand, by the number the
@@ -221,10 +236,33 @@ class RunRestorer {
         std::vector<std::string> names;
         if (const int error = fs_.ListNames(folder.path, names); error != 0) return error;
         const std::string prefix = ParkingPrefix();
+        // A parking name the folder does not list holds nothing: it is not
+        // looked up, which on vfat is a search through the whole folder.
+        // Parking names are this program's own; in ASCII, no volume answers
+        // to one under another spelling than of letter case and trailing
+        // dots and spaces (vfat stores ".morx$1." as ".morx$1").
+        const auto key = [](std::string name) {
+            while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+                name.pop_back();
+            return AsciiLowered(std::move(name));
+        };
+        std::unordered_set<std::string> parked;
         for (std::string& name : names) {
-            if (name.compare(0, prefix.size(), prefix) == 0) candidates.insert(std::move(name));
+            if (name.compare(0, prefix.size(), prefix) != 0) continue;
+            parked.insert(key(name));
+            candidates.insert(std::move(name));
         }
+        const auto unlisted = [&](const std::string& name) {
+            return name.compare(0, prefix.size(), prefix) == 0 &&
+                   std::all_of(name.begin(), name.end(),
+                               [](char c) { return static_cast<unsigned char>(c) < 0x80; }) &&
+                   !parked.contains(key(name));
+        };
         for (const std::string& name : candidates) {
+            if (unlisted(name)) {
+                here.Absent(name);
+                continue;
+            }
             const auto& entry = here.Look(name);
             if (entry.error != 0) return entry.error;
             if (entry.present) byInode.emplace(entry.identity.inode, &name);
@@ -503,7 +541,25 @@ class RunRestorer {
             const auto found = occupants.find(items_[i].dst);
             if (found != occupants.end()) standing[i] = found->second;
         }
-        relocator.Run(items_, standing, false, [&](std::uint32_t) { ++result_.returned; });
+        // Where a volume may store another name than asked, each folder is
+        // read once after the moves to find the old names, not once per move
+        // (a pass over the whole folder each time). A file counts as
+        // returned only once its name is found; one the volume altered stays
+        // where it went, and the journal with it.
+        mover.DeferStoredNameChecks(true);
+        std::vector<bool> arrived(items_.size(), false);
+        relocator.Run(items_, standing, false, [&](std::uint32_t i) { arrived[i] = true; });
+        const auto notStored =
+            mover.NamesNotStored(originals_, [&](std::size_t i) { return arrived[i]; });
+        for (const std::size_t i : notStored) {
+            RelocationItem& item = items_[i];
+            arrived[i] = false;
+            item.state = RelocationItem::State::kStuck;
+            item.error = EINVAL;
+            item.cur = {};
+        }
+        result_.returned +=
+            static_cast<std::size_t>(std::count(arrived.begin(), arrived.end(), true));
         for (const std::uint32_t i : heldBack)
             items_[i].state = RelocationItem::State::kPending;
     }
@@ -520,6 +576,7 @@ class RunRestorer {
     std::vector<std::string> parkPaths_;  // per item; empty when it moves directly
     std::vector<std::uint32_t> firstItem_;  // per folder
     std::vector<UniqueFd> locks_;
+    std::unordered_map<std::uint64_t, std::string> volumes_;  // identities by device
     std::deque<std::string> store_;
     // Names the run left (second names, reservations) that could not be removed.
     std::vector<UnreturnedFile> leftNames_;

@@ -237,9 +237,6 @@ bool SafeMover::FolderKeepsExactNames(std::string_view folder) {
     return lastExact_;
 }
 
-namespace {
-
-// name with A-Z as a-z: what AsciiEqualsNoCase compares.
 std::string AsciiLowered(std::string name) {
     for (char& c : name) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -247,17 +244,15 @@ std::string AsciiLowered(std::string name) {
     return name;
 }
 
-}  // namespace
-
-std::size_t SafeMover::FirstNameNotStored(std::span<const std::string_view> paths,
-                                          const std::function<bool(std::size_t)>& check) {
+std::vector<std::size_t> SafeMover::NamesNotStored(std::span<const std::string_view> paths,
+                                                   const std::function<bool(std::size_t)>& check) {
     std::unordered_map<std::string_view, std::vector<std::size_t>> byFolder;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!check(i)) continue;
         const std::string_view folder = FolderView(paths[i]);
         if (!FolderKeepsExactNames(folder)) byFolder[folder].push_back(i);
     }
-    std::size_t first = SIZE_MAX;
+    std::vector<std::size_t> missing;
     std::unordered_set<std::string> listed;
     for (const auto& [folder, indexes] : byFolder) {
         // A folder that cannot be read confirms none of its names.
@@ -267,13 +262,11 @@ std::size_t SafeMover::FirstNameNotStored(std::span<const std::string_view> path
                 listed.insert(AsciiLowered(std::move(name)));
         }
         for (const std::size_t i : indexes) {
-            if (!listed.contains(AsciiLowered(NameOf(paths[i])))) {
-                first = std::min(first, i);
-                break;
-            }
+            if (!listed.contains(AsciiLowered(NameOf(paths[i])))) missing.push_back(i);
         }
     }
-    return first;
+    std::sort(missing.begin(), missing.end());
+    return missing;
 }
 
 bool SafeMover::NameIsStored(const std::string& path) {

@@ -37,15 +37,20 @@ class SafeMover {
 
     // While deferred, Move does not read a folder after each move to see
     // the name it stored, a pass over the folder per move: the names of a
-    // whole run are checked afterwards with FirstNameNotStored.
+    // whole run are checked afterwards with NamesNotStored.
     void DeferStoredNameChecks(bool defer) { deferChecks_ = defer; }
 
-    // Of paths, names that moves gave files, the first (by index) that its
-    // folder does not list, letter case aside: one reading per folder, of
-    // folders that may store another name than asked. Only the paths that
-    // check accepts are looked at. SIZE_MAX when every name is there.
-    std::size_t FirstNameNotStored(std::span<const std::string_view> paths,
-                                   const std::function<bool(std::size_t)>& check);
+    // Of paths, names that moves gave files, those (indexes, ascending) that
+    // their folders do not list, letter case aside: one reading per folder,
+    // of folders that may store another name than asked. Only the paths that
+    // check accepts are looked at.
+    std::vector<std::size_t> NamesNotStored(std::span<const std::string_view> paths,
+                                            const std::function<bool(std::size_t)>& check);
+    std::vector<std::size_t> NamesNotStored(const std::vector<std::string>& paths,
+                                            const std::function<bool(std::size_t)>& check) {
+        const std::vector<std::string_view> views(paths.begin(), paths.end());
+        return NamesNotStored(views, check);
+    }
 
     // Swaps two existing names atomically. EINVAL, ENOSYS and EOPNOTSUPP mean
     // the volume cannot do it.
@@ -98,6 +103,8 @@ std::string MoveFailureText(int error);
 
 // Equality of byte strings with A-Z folded to a-z.
 bool AsciiEqualsNoCase(std::string_view a, std::string_view b);
+// name with A-Z as a-z: what AsciiEqualsNoCase compares.
+std::string AsciiLowered(std::string name);
 
 // For a change of letter case only within one folder: whether the target
 // names a different file than the source, judged from the folder's entries.

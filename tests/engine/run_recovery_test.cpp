@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -283,6 +284,134 @@ TEST(Recovery, AVolumeFlushedWholeIsFlushedOnceBeforeTheJournalGoes) {
     }
     // The same steps but for the folders' flushes: three against one.
     EXPECT_EQ(syncs[0] - syncs[1], 2);
+}
+
+// Whether a folder is still on the run's volume is asked once per device:
+// telling a volume takes a probe of its device, too slow for every folder
+// of a memory card.
+TEST(Recovery, TheVolumeOfManyFoldersIsToldOnce) {
+    TempDir dir, journals;
+    std::vector<std::string> oldPaths, newPaths;
+    for (int i = 0; i < 20; ++i) {
+        const std::string folder = "folder " + std::to_string(i);
+        dir.MakeFolder(folder);
+        oldPaths.push_back(dir.MakeFile(folder + "/a"));
+        newPaths.push_back(dir.Path(folder + "/b"));
+    }
+    {
+        RealFileSystem disk;
+        RunJournal journal(journals.bytes(), disk);
+        ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
+    }
+    for (std::size_t i = 0; i < oldPaths.size(); ++i)
+        ASSERT_EQ(rename(oldPaths[i].c_str(), newPaths[i].c_str()), 0);
+
+    TestFileSystem fs;
+    EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), fs).Complete());
+    for (const std::string& path : oldPaths)
+        EXPECT_TRUE(std::filesystem::exists(path)) << path;
+    EXPECT_EQ(fs.volumeLookups.load(), 1);
+}
+
+// On a volume that may store another name than asked (vfat, exfat), the old
+// names are looked for once per folder after the files went back, not after
+// each move: on a memory card, recovery would otherwise read the whole folder
+// once per file.
+TEST(Recovery, OldNamesAreLookedForOncePerFolderNotOncePerMove) {
+    std::vector<std::string> files;
+    std::vector<std::pair<std::string, std::string>> renames;
+    for (int i = 0; i < 200; ++i) {
+        files.push_back("IMG_" + std::to_string(i) + ".JPG");
+        renames.emplace_back(files.back(), "trip_" + std::to_string(i) + ".jpg");
+    }
+    // And a swap cut short half way: one file parked, the other moved.
+    files.insert(files.end(), {"s1", "s2"});
+    renames.insert(renames.end(), {{"s1", "s2"}, {"s2", "s1"}});
+    CutShortRun run(files, renames);
+    for (std::size_t i = 0; i < 200; ++i)
+        run.Moved(renames[i].first, renames[i].second);
+    run.Moved("s1", ".morx$1");
+    run.Moved("s2", "s1");
+
+    TestFileSystem fs;
+    fs.namesUnchecked = true;
+    const RecoveryReport report = run.Recover(fs);
+    ASSERT_EQ(report.runs.size(), 1u);
+    EXPECT_TRUE(report.Complete());
+    EXPECT_EQ(report.runs[0].returned, 202u);
+    EXPECT_EQ(List(run.dir), run.before);
+    EXPECT_EQ(JournalCount(run.journals), 0u);
+    EXPECT_LE(fs.listings, 3);
+}
+
+// A parking name the folder does not list holds none of the files and is
+// not looked up: on vfat, looking up a name that is not there searches the
+// whole folder.
+TEST(Recovery, ParkingNamesTheFolderDoesNotListAreNotLookedUp) {
+    TempDir dir, journals;
+    TestFileSystem fs;
+    fs.dropsTrailingDots = true;
+    // A rotation on a volume whose inode numbers are made up: every file
+    // has a parking name, which for a name without an extension ends with
+    // a dot that vfat drops.
+    const std::vector<std::string> names = {"a", "b", "c"};
+    std::vector<std::string> oldPaths, newPaths, parkNames;
+    std::vector<FileIdentity> identities(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        std::ofstream(dir.Path(names[i])) << names[i];
+        oldPaths.push_back(dir.Path(names[i]));
+        newPaths.push_back(dir.Path(names[(i + 1) % names.size()]));
+        parkNames.push_back(".morx$" + std::to_string(i + 1) + ".");
+        ASSERT_EQ(fs.Identify(oldPaths[i], identities[i]), 0);
+    }
+    const std::vector<std::uint8_t> stable(names.size(), 0);
+    {
+        RunJournal journal(journals.bytes(), fs);
+        ASSERT_TRUE(journal.Prepare({oldPaths, newPaths, identities, parkNames, stable}) &&
+                    journal.Commit())
+            << journal.Error();
+    }
+    // Cut short once the first file was parked.
+    ASSERT_EQ(rename(dir.Path("a").c_str(), dir.Path(".morx$1").c_str()), 0);
+
+    std::vector<std::string> looked;
+    fs.onIdentify = [&](const std::string& path) { looked.push_back(NameOf(path)); };
+    EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), fs).Complete());
+    EXPECT_EQ(List(dir), (Listing{{"a", "a"}, {"b", "b"}, {"c", "c"}}));
+    EXPECT_GT(std::count(looked.begin(), looked.end(), ".morx$1."), 0);
+    EXPECT_EQ(std::count(looked.begin(), looked.end(), ".morx$2."), 0);
+    EXPECT_EQ(std::count(looked.begin(), looked.end(), ".morx$3."), 0);
+}
+
+// A volume may store an old name otherwise than asked (vfat drops a trailing
+// dot): that file does not count as returned, and the journal stays.
+TEST(Recovery, AnOldNameTheVolumeAltersIsNotCountedAsReturned) {
+    TempDir dir, journals;
+    std::ofstream(dir.Path("a")) << "a";
+    std::ofstream(dir.Path("b")) << "b";
+    TestFileSystem fs;
+    fs.dropsTrailingDots = true;
+    {
+        RunJournal journal(journals.bytes(), fs);
+        ASSERT_TRUE(journal.Begin({dir.Path("a."), dir.Path("b")}, {dir.Path("c"), dir.Path("d")}))
+            << journal.Error();
+    }
+    ASSERT_EQ(rename(dir.Path("a").c_str(), dir.Path("c").c_str()), 0);
+    ASSERT_EQ(rename(dir.Path("b").c_str(), dir.Path("d").c_str()), 0);
+
+    const RecoveryReport report = RecoverInterruptedRuns(journals.bytes(), fs);
+    ASSERT_EQ(report.runs.size(), 1u);
+    EXPECT_FALSE(report.Complete());
+    EXPECT_EQ(report.runs[0].returned, 1u);
+    ASSERT_EQ(report.runs[0].unreturned.size(), 1u);
+    EXPECT_EQ(report.runs[0].unreturned[0].oldPath, dir.Path("a."));
+    EXPECT_EQ(report.runs[0].unreturned[0].error, EINVAL);
+    EXPECT_EQ(List(dir), (Listing{{"a", "a"}, {"b", "b"}}));
+    EXPECT_EQ(JournalCount(journals), 1u);
+    // The next start finds the file under its old name as far as the volume
+    // can keep it, and the journal goes.
+    EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), fs).Complete());
+    EXPECT_EQ(JournalCount(journals), 0u);
 }
 
 TEST(Recovery, AFolderNowOnAnotherDeviceIsNotTouched) {

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,8 @@ class TestFileSystem final : public FileSystem {
     bool linksRefused = false;          // link answers EPERM, as exFAT does
     bool namesUnchecked = false;        // KeepsExactNames always false
     bool inodesUnstable = false;        // KeepsInodeNumbers false, as on FAT and FUSE volumes
+    bool dropsTrailingDots = false;     // a name's trailing dots are dropped when it is
+                                        // stored and when it is looked up, as on vfat
     bool volumeSyncs = false;           // a folder's Sync flushes its whole volume, as on vfat
     std::uint64_t inodeShift = 0;       // added to every inode number: a volume mounted again
                                         // that numbers its files anew
@@ -35,8 +38,12 @@ class TestFileSystem final : public FileSystem {
     long calls = 0;
     long renames = 0;
     long syncs = 0;
+    long listings = 0;
+    // Calls of VolumeOf, which may be asked from another thread.
+    std::atomic<long> volumeLookups = 0;
     std::function<void()> onCall;                             // runs before every call
     std::function<void(const std::string& to)> beforeRename;  // runs before every rename
+    std::function<void(const std::string& path)> onIdentify;  // runs before every Identify
     // Changes what Identify tells of path, as a volume with other times would.
     std::function<void(const std::string& path, FileIdentity&)> seenAs;
     std::string volumeRoot;  // what VolumeRoot answers for every folder; empty: the real one
@@ -45,7 +52,7 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
-        return real_.Lstat(path);
+        return real_.Lstat(Stored(path));
     }
     int Rename(const std::string& from, const std::string& to, RenameMode mode) override {
         if (Fails()) {
@@ -58,7 +65,7 @@ class TestFileSystem final : public FileSystem {
         if (beforeRename) {
             beforeRename(to);
         }
-        return real_.Rename(from, to, mode);
+        return real_.Rename(Stored(from), Stored(to), mode);
     }
     int Link(const std::string& from, const std::string& to) override {
         if (Fails()) {
@@ -67,19 +74,20 @@ class TestFileSystem final : public FileSystem {
         if (linksRefused) {
             return EPERM;
         }
-        return real_.Link(from, to);
+        return real_.Link(Stored(from), Stored(to));
     }
     int Unlink(const std::string& path) override {
         if (Fails()) {
             return failWith;
         }
-        return real_.Unlink(path);
+        return real_.Unlink(Stored(path));
     }
     int Identify(const std::string& path, FileIdentity& identity) override {
         if (Fails()) {
             return failWith;
         }
-        const int error = Shifted(real_.Identify(path, identity), identity);
+        if (onIdentify) onIdentify(path);
+        const int error = Shifted(real_.Identify(Stored(path), identity), identity);
         if (error == 0 && seenAs) seenAs(path, identity);
         return error;
     }
@@ -87,7 +95,7 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
-        return Shifted(real_.Reserve(path, folder, identity), identity);
+        return Shifted(real_.Reserve(Stored(path), folder, identity), identity);
     }
     int LockFolder(const std::string& folder, bool wait, UniqueFd& held) override {
         if (Fails()) {
@@ -99,13 +107,14 @@ class TestFileSystem final : public FileSystem {
         if (Fails()) {
             return failWith;
         }
+        ++listings;
         return real_.ListNames(folder, names);
     }
     bool KeepsExactNames(const std::string& folder) override {
         if (Fails()) {
             return false;
         }
-        return !namesUnchecked && real_.KeepsExactNames(folder);
+        return !namesUnchecked && !dropsTrailingDots && real_.KeepsExactNames(folder);
     }
     bool KeepsInodeNumbers(const std::string& folder) override {
         if (Fails()) {
@@ -145,8 +154,9 @@ class TestFileSystem final : public FileSystem {
     int UnlinkAt(int folderFd, const std::string& name) override {
         return Fails() ? failWith : real_.UnlinkAt(folderFd, name);
     }
-    // Asked beside the other calls, on another thread: never failed, not counted.
+    // Asked beside the other calls, on another thread: never failed, counted apart.
     int VolumeOf(const std::string& folder, std::string& volume) override {
+        ++volumeLookups;
         return real_.VolumeOf(folder, volume);
     }
     int VolumeRoot(const std::string& folder, std::string& root) override {
@@ -168,6 +178,14 @@ class TestFileSystem final : public FileSystem {
     }
 
   private:
+    // The path the volume keeps for path.
+    std::string Stored(const std::string& path) const {
+        if (!dropsTrailingDots) return path;
+        std::string stored = path;
+        while (stored.size() > 1 && stored.back() == '.' && stored[stored.size() - 2] != '/')
+            stored.pop_back();
+        return stored;
+    }
     int Shifted(int error, FileIdentity& identity) const {
         identity.inode += inodeShift;
         return error;
