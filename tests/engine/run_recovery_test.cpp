@@ -367,7 +367,9 @@ TEST(Recovery, ParkingNamesTheFolderDoesNotListAreNotLookedUp) {
     const std::vector<std::uint8_t> stable(names.size(), 0);
     {
         RunJournal journal(journals.bytes(), fs);
-        ASSERT_TRUE(journal.Prepare({oldPaths, newPaths, identities, parkNames, stable}) &&
+        const std::vector<std::string_view> from(oldPaths.begin(), oldPaths.end());
+        const std::vector<std::string_view> to(newPaths.begin(), newPaths.end());
+        ASSERT_TRUE(journal.Prepare({from, to, identities, parkNames, stable}) &&
                     journal.Commit())
             << journal.Error();
     }
