@@ -93,9 +93,11 @@ struct RenameRunSettings {
 // Runs the jobs: checks for foreign files at the targets, records the run in
 // the journal, moves every file, and on failure moves the moved ones back.
 // A run whose journal cannot be written moves nothing (kRolledBack); the
-// journal is finished when every file ends under its old or its new name. Updates jobs (done,
-// tempPath) and the counters, and ends with progress.IsFinished(). The cost grows linearly with the
-// number of jobs, whatever chains, swaps and rotations they contain.
+// journal is finished when every file ends under its old or its new name.
+// Updates jobs (done, tempPath, error) and the counters, and ends with
+// progress.IsFinished(). jobs is lent to the run: it is empty while the
+// files move and whole again when the call returns. The cost grows linearly
+// with the number of jobs, whatever chains, swaps and rotations they contain.
 RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
                             const RenameRunSettings& settings = {});
 
