@@ -251,6 +251,25 @@ TEST(Recovery, ADamagedJournalTouchesNoFileAndStays) {
     }
 }
 
+// A journaled run over one file per folder, a to b in each, cut short once
+// every file had moved.
+void CutAfterAllMoved(const TempDir& dir, const TempDir& journals,
+                      const std::vector<std::string>& folders, std::vector<std::string>& oldPaths,
+                      std::vector<std::string>& newPaths) {
+    for (const std::string& folder : folders) {
+        dir.MakeFolder(folder);
+        oldPaths.push_back(dir.MakeFile(folder + "/a"));
+        newPaths.push_back(dir.Path(folder + "/b"));
+    }
+    {
+        RealFileSystem disk;
+        RunJournal journal(journals.bytes(), disk);
+        ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
+    }
+    for (std::size_t i = 0; i < oldPaths.size(); ++i)
+        ASSERT_EQ(rename(oldPaths[i].c_str(), newPaths[i].c_str()), 0);
+}
+
 // Once every file is home, the folders are flushed before the journal goes;
 // where a folder's flush is one of its whole volume (vfat), once for the
 // volume, not once per folder.
@@ -260,18 +279,8 @@ TEST(Recovery, AVolumeFlushedWholeIsFlushedOnceBeforeTheJournalGoes) {
         SCOPED_TRACE(wholeVolume ? "flushed whole" : "flushed by folder");
         TempDir dir, journals;
         std::vector<std::string> oldPaths, newPaths;
-        for (const char* folder : {"d1", "d2", "d3"}) {
-            dir.MakeFolder(folder);
-            oldPaths.push_back(dir.MakeFile(std::string(folder) + "/a"));
-            newPaths.push_back(dir.Path(std::string(folder) + "/b"));
-        }
-        {
-            RealFileSystem disk;
-            RunJournal journal(journals.bytes(), disk);
-            ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
-        }
-        for (std::size_t i = 0; i < oldPaths.size(); ++i)
-            ASSERT_EQ(rename(oldPaths[i].c_str(), newPaths[i].c_str()), 0);
+        ASSERT_NO_FATAL_FAILURE(
+            CutAfterAllMoved(dir, journals, {"d1", "d2", "d3"}, oldPaths, newPaths));
 
         TestFileSystem fs;
         fs.volumeSyncs = wholeVolume;
@@ -291,20 +300,10 @@ TEST(Recovery, AVolumeFlushedWholeIsFlushedOnceBeforeTheJournalGoes) {
 // of a memory card.
 TEST(Recovery, TheVolumeOfManyFoldersIsToldOnce) {
     TempDir dir, journals;
-    std::vector<std::string> oldPaths, newPaths;
-    for (int i = 0; i < 20; ++i) {
-        const std::string folder = "folder " + std::to_string(i);
-        dir.MakeFolder(folder);
-        oldPaths.push_back(dir.MakeFile(folder + "/a"));
-        newPaths.push_back(dir.Path(folder + "/b"));
-    }
-    {
-        RealFileSystem disk;
-        RunJournal journal(journals.bytes(), disk);
-        ASSERT_TRUE(journal.Begin(oldPaths, newPaths)) << journal.Error();
-    }
-    for (std::size_t i = 0; i < oldPaths.size(); ++i)
-        ASSERT_EQ(rename(oldPaths[i].c_str(), newPaths[i].c_str()), 0);
+    std::vector<std::string> folders, oldPaths, newPaths;
+    for (int i = 0; i < 20; ++i)
+        folders.push_back("folder " + std::to_string(i));
+    ASSERT_NO_FATAL_FAILURE(CutAfterAllMoved(dir, journals, folders, oldPaths, newPaths));
 
     TestFileSystem fs;
     EXPECT_TRUE(RecoverInterruptedRuns(journals.bytes(), fs).Complete());
@@ -369,8 +368,7 @@ TEST(Recovery, ParkingNamesTheFolderDoesNotListAreNotLookedUp) {
         RunJournal journal(journals.bytes(), fs);
         const std::vector<std::string_view> from(oldPaths.begin(), oldPaths.end());
         const std::vector<std::string_view> to(newPaths.begin(), newPaths.end());
-        ASSERT_TRUE(journal.Prepare({from, to, identities, parkNames, stable}) &&
-                    journal.Commit())
+        ASSERT_TRUE(journal.Prepare({from, to, identities, parkNames, stable}) && journal.Commit())
             << journal.Error();
     }
     // Cut short once the first file was parked.
@@ -525,8 +523,7 @@ class PowerCutOnVfat {
         RunJournal journal(journals.bytes(), fs);
         const std::vector<std::string_view> from(oldPaths.begin(), oldPaths.end());
         const std::vector<std::string_view> to(newPaths.begin(), newPaths.end());
-        EXPECT_TRUE(journal.Prepare({from, to, identities, {}, stable}) &&
-                    journal.Commit())
+        EXPECT_TRUE(journal.Prepare({from, to, identities, {}, stable}) && journal.Commit())
             << journal.Error();
     }
 
