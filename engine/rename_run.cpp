@@ -368,38 +368,37 @@ class RenameRunner {
         errors_.resize(count_);
         done_.assign(count_, 0);
         // Each block of jobs keeps its paths in a string of its own, each
-        // path followed by a NUL: measured first, so that the string never
-        // moves while views into it are taken. Small blocks reuse the memory
-        // of the jobs' paths freed just before.
+        // path followed by a NUL; the views into a block are taken once it is
+        // filled and no longer moves. Small blocks reuse the memory of the
+        // jobs' paths freed just before.
         pathBytes_.resize((count_ + kPathBlockJobs - 1) / kPathBlockJobs);
         ParallelFor(pathBytes_.size(), [&](std::size_t first, std::size_t last) {
-            std::string scratch;
+            std::vector<std::size_t> ends;  // in the block: where each path ends
             for (std::size_t b = first; b < last; ++b) {
                 const std::size_t begin = b * kPathBlockJobs;
                 const std::size_t end = std::min<std::size_t>(count_, begin + kPathBlockJobs);
                 std::string& block = pathBytes_[b];
-                std::size_t size = 0;
+                std::size_t guess = 0;  // exact for ASCII paths
+                for (std::size_t j = begin; j < end; ++j)
+                    guess += jobs_[j].oldPath.size() + jobs_[j].newPath.size() + 2;
+                block.reserve(guess);
+                ends.clear();
                 for (std::size_t j = begin; j < end; ++j) {
-                    for (const std::u16string* path : {&jobs_[j].oldPath, &jobs_[j].newPath}) {
-                        scratch.clear();
-                        AppendFileNameBytes(scratch, *path);
-                        size += scratch.size() + 1;
+                    for (std::u16string* path : {&jobs_[j].oldPath, &jobs_[j].newPath}) {
+                        AppendFileNameBytes(block, *path);
+                        ends.push_back(block.size());
+                        block.push_back('\0');
+                        std::u16string().swap(*path);
                     }
+                    errors_[j] = jobs_[j].error;
                 }
-                block.reserve(size);
-                const auto keep = [&block](const std::u16string& path) {
-                    const std::size_t at = block.size();
-                    AppendFileNameBytes(block, path);
-                    const std::string_view kept(block.data() + at, block.size() - at);
-                    block.push_back('\0');
-                    return kept;
+                const auto kept = [&](std::size_t k) {
+                    const std::size_t at = k == 0 ? 0 : ends[k - 1] + 1;
+                    return std::string_view(block.data() + at, ends[k] - at);
                 };
                 for (std::size_t j = begin; j < end; ++j) {
-                    oldPaths_[j] = keep(jobs_[j].oldPath);
-                    newPaths_[j] = keep(jobs_[j].newPath);
-                    errors_[j] = jobs_[j].error;
-                    std::u16string().swap(jobs_[j].oldPath);
-                    std::u16string().swap(jobs_[j].newPath);
+                    oldPaths_[j] = kept(2 * (j - begin));
+                    newPaths_[j] = kept(2 * (j - begin) + 1);
                 }
             }
         });
