@@ -15,7 +15,7 @@ RenameRunSettings WithJournal(RenameRunSettings settings, RunJournal& journal) {
 
 }  // namespace
 
-JournaledRun::JournaledRun(std::string journalFolder, std::vector<RenameJob> jobs,
+JournaledRun::JournaledRun(std::string journalFolder, RenameJobs jobs,
                            RenameRunSettings settings, bool keepRecord)
     : journal(journalFolder, fs),
       run(std::move(jobs), fs, WithJournal(std::move(settings), journal)) {
@@ -26,7 +26,7 @@ JournaledRun::JournaledRun(std::string journalFolder, std::vector<RenameJob> job
     });
 }
 
-PreparedRun PrepareJournaledRun(std::vector<RenameJob> jobs, RenameRunSettings settings,
+PreparedRun PrepareJournaledRun(RenameJobs jobs, RenameRunSettings settings,
                                 bool keepRecord) {
     PreparedRun prepared;
     std::string folder = MakeRunJournalFolder(prepared.error);

@@ -18,7 +18,7 @@ namespace morix {
 struct JournaledRun {
     // keepRecord: a run that ends with every file under its new name keeps
     // its record in the run history, so that it can be undone.
-    JournaledRun(std::string journalFolder, std::vector<RenameJob> jobs, RenameRunSettings settings,
+    JournaledRun(std::string journalFolder, RenameJobs jobs, RenameRunSettings settings,
                  bool keepRecord = true);
     JournaledRun(const JournaledRun&) = delete;
     JournaledRun& operator=(const JournaledRun&) = delete;
@@ -38,7 +38,7 @@ struct PreparedRun {
 // Makes the journal folder when it is missing and prepares the run of jobs
 // with its journal there (settings.journal is set to it). A run that cannot
 // keep a journal is not prepared: a run cut short could not be rolled back.
-PreparedRun PrepareJournaledRun(std::vector<RenameJob> jobs, RenameRunSettings settings = {},
+PreparedRun PrepareJournaledRun(RenameJobs jobs, RenameRunSettings settings = {},
                                 bool keepRecord = true);
 
 }  // namespace morix

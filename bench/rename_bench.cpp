@@ -169,11 +169,9 @@ bool RawLoop(Workload w, const Folder& f, const Plan& plan) {
 }
 
 bool EngineRun(const Folder& f, const Plan& plan, bool useExchange, bool journaled = false) {
-    std::vector<morix::RenameJob> jobs;
-    jobs.reserve(kFiles);
-    for (const auto& [from, to] : plan.renames) {
-        jobs.push_back(morix::RenameJob{f.dir.U16Path(from), {}, f.dir.U16Path(to), false});
-    }
+    morix::RenameJobs jobs;
+    jobs.Reserve(kFiles);
+    for (const auto& [from, to] : plan.renames) jobs.Add(f.dir.Path(from), f.dir.Path(to));
     morix::RealFileSystem fs;
     morix::RenameProgress progress;
     progress.Begin(kFiles);

@@ -22,21 +22,24 @@
 
 namespace morix {
 
-std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
-                                       const RenameOptions& options, NameRegistry& registry,
-                                       std::vector<std::size_t>* regexStopped,
-                                       CaptureDateCache* dates) {
+RenameJobs BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
+                           const RenameOptions& options, NameRegistry& registry,
+                           std::vector<std::size_t>* regexStopped, CaptureDateCache* dates) {
     const auto names = ComputeNewNames(list, rows, options, registry, dates);
     if (regexStopped != nullptr) *regexStopped = names.RegexStoppedRows();
     // The registry's work ends with the names; its memory goes before the
     // jobs take theirs.
     registry.Release();
-    std::vector<RenameJob> jobs;
-    jobs.reserve(rows.size());
+    RenameJobs jobs;
+    jobs.Reserve(rows.size());
+    std::string oldPath, newPath;  // reused: the bytes of one job at a time
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const std::u16string_view path = list.ItemAt(rows[r]).path;
-        jobs.push_back(
-            RenameJob{std::u16string(path), {}, CombinePath(Folder(path), names[r]), false});
+        oldPath.clear();
+        AppendFileNameBytes(oldPath, path);
+        newPath.clear();
+        AppendFileNameBytes(newPath, CombinePath(Folder(path), names[r]));
+        jobs.Add(oldPath, newPath);
     }
     return jobs;
 }
@@ -299,9 +302,11 @@ namespace {
 // the run with an outcome.
 class RenameRunner {
   public:
-    RenameRunner(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
+    RenameRunner(RenameJobs& jobs, RenameProgress& progress, FileSystem& fs,
                  const RenameRunSettings& settings)
         : jobs_(jobs),
+          oldPaths_(jobs.OldPaths()),
+          newPaths_(jobs.NewPaths()),
           progress_(progress),
           fs_(fs),
           settings_(settings),
@@ -323,87 +328,15 @@ class RenameRunner {
   private:
     // The last step of every run, whatever its outcome.
     RenameOutcome End(RenameOutcome outcome) {
-        GiveJobsBack();
         progress_.SetFinished();
         return outcome;
     }
 
-    // Plan lends the jobs to the run: their paths as bytes, their outcome
-    // apart, and no job at all while the files move (one copy of every path,
-    // not two). They come back before the run ends.
-    void GiveJobsBack() {
-        if (!jobsLent_) return;
-        // What the moves needed goes first, and each path as it comes back.
-        std::vector<RelocationItem>().swap(items_);
-        std::vector<FileIdentity>().swap(ownIdentities_);
-        jobs_.resize(count_);
-        ParallelFor(pathBytes_.size(), [&](std::size_t first, std::size_t last) {
-            for (std::size_t block = first; block < last; ++block) {
-                const std::size_t end = std::min<std::size_t>(count_, (block + 1) * kPathBlockJobs);
-                for (std::size_t j = block * kPathBlockJobs; j < end; ++j) {
-                    RenameJob& job = jobs_[j];
-                    job.oldPath = DecodeFileName(oldPaths_[j]);
-                    job.newPath = DecodeFileName(newPaths_[j]);
-                    job.done = done_[j] != 0;
-                    job.error = errors_[j];
-                }
-                std::string().swap(pathBytes_[block]);  // these paths are home
-            }
-        });
-        for (auto& [j, at] : strandedAt_)
-            jobs_[j].tempPath = DecodeFileName(at);
-        std::vector<std::string_view>().swap(oldPaths_);
-        std::vector<std::string_view>().swap(newPaths_);
-        std::vector<std::string>().swap(pathBytes_);
-        jobsLent_ = false;
-    }
-
-    // The paths as bytes, and the job whose file stands at each target. Two
-    // jobs for one file, a file that keeps its name while another needs
-    // it, or one that must make way for two: such a run could never finish,
-    // so nothing moves.
+    // The job whose file stands at each target. Two jobs for one file, a
+    // file that keeps its name while another needs it, or one that must make
+    // way for two: such a run could never finish, so nothing moves.
     bool Plan() {
-        oldPaths_.resize(count_);
-        newPaths_.resize(count_);
-        errors_.resize(count_);
-        done_.assign(count_, 0);
-        // Each block of jobs keeps its paths in a string of its own, each
-        // path followed by a NUL; the views into a block are taken once it is
-        // filled and no longer moves. Small blocks reuse the memory of the
-        // jobs' paths freed just before.
-        pathBytes_.resize((count_ + kPathBlockJobs - 1) / kPathBlockJobs);
-        ParallelFor(pathBytes_.size(), [&](std::size_t first, std::size_t last) {
-            std::vector<std::size_t> ends;  // in the block: where each path ends
-            for (std::size_t b = first; b < last; ++b) {
-                const std::size_t begin = b * kPathBlockJobs;
-                const std::size_t end = std::min<std::size_t>(count_, begin + kPathBlockJobs);
-                std::string& block = pathBytes_[b];
-                std::size_t guess = 0;  // exact for ASCII paths
-                for (std::size_t j = begin; j < end; ++j)
-                    guess += jobs_[j].oldPath.size() + jobs_[j].newPath.size() + 2;
-                block.reserve(guess);
-                ends.clear();
-                for (std::size_t j = begin; j < end; ++j) {
-                    for (std::u16string* path : {&jobs_[j].oldPath, &jobs_[j].newPath}) {
-                        AppendFileNameBytes(block, *path);
-                        ends.push_back(block.size());
-                        block.push_back('\0');
-                        std::u16string().swap(*path);
-                    }
-                    errors_[j] = jobs_[j].error;
-                }
-                const auto kept = [&](std::size_t k) {
-                    const std::size_t at = k == 0 ? 0 : ends[k - 1] + 1;
-                    return std::string_view(block.data() + at, ends[k] - at);
-                };
-                for (std::size_t j = begin; j < end; ++j) {
-                    oldPaths_[j] = kept(2 * (j - begin));
-                    newPaths_[j] = kept(2 * (j - begin) + 1);
-                }
-            }
-        });
-        std::vector<RenameJob>().swap(jobs_);
-        jobsLent_ = true;
+        jobs_.ClearOutcome();
         FlatHashIndex runFiles;  // job ids by old path
         runFiles.Reserve(count_);
         for (std::uint32_t j = 0; j < count_; ++j) {
@@ -437,7 +370,7 @@ class RenameRunner {
         for (std::uint32_t j = 0; j < count_; ++j) {
             const std::string_view folder = FolderView(oldPaths_[j]);
             if (oldPaths_[j] != newPaths_[j] && (folder.empty() ? "/" : folder) == lockedFolder) {
-                errors_[j] = error;
+                jobs_.SetError(j, error);
                 break;
             }
         }
@@ -466,7 +399,7 @@ class RenameRunner {
         for (std::uint32_t j = 0; j < count_; ++j) {
             if (oldPaths_[j] == newPaths_[j]) continue;
             if (errors[j] != 0) {
-                errors_[j] = errors[j];  // gone, or unreadable: the run cannot finish
+                jobs_.SetError(j, errors[j]);  // gone, or unreadable: the run cannot finish
                 return false;
             }
             const std::string_view folder = FolderView(oldPaths_[j]);
@@ -479,7 +412,7 @@ class RenameRunner {
                 const std::string park =
                     mover_.TempPath(lastFolder, ExtensionOf(oldPaths_[j]), &promised);
                 if (park.empty()) {
-                    errors_[j] = EEXIST;
+                    jobs_.SetError(j, EEXIST);
                     return false;
                 }
                 if (parkNames_.empty()) parkNames_.resize(count_);
@@ -638,9 +571,9 @@ class RenameRunner {
         bool settled = true;
         for (std::uint32_t j = 0; j < count_; ++j) {
             const std::string_view at = items_[j].cur;
-            done_[j] = at == newPaths_[j] && (complete || at != oldPaths_[j]);
-            if (at != oldPaths_[j] && at != newPaths_[j]) strandedAt_.emplace_back(j, at);
-            if (errors_[j] == 0) errors_[j] = items_[j].error;
+            jobs_.SetDone(j, at == newPaths_[j] && (complete || at != oldPaths_[j]));
+            if (at != oldPaths_[j] && at != newPaths_[j]) jobs_.SetTempPath(j, at);
+            if (jobs_.Error(j) == 0) jobs_.SetError(j, items_[j].error);
             settled = settled && (complete ? at == newPaths_[j] : at == oldPaths_[j]);
         }
         if (settled && !mover_.SecondNameLeft() && settings_.journal != nullptr) {
@@ -648,21 +581,13 @@ class RenameRunner {
         }
     }
 
-    std::vector<RenameJob>& jobs_;
+    RenameJobs& jobs_;
+    const std::vector<std::string_view>& oldPaths_;
+    const std::vector<std::string_view>& newPaths_;
     RenameProgress& progress_;
     FileSystem& fs_;
     const RenameRunSettings& settings_;
     const std::uint32_t count_;
-    // The paths as bytes, NUL-terminated, in pathBytes_: the paths of jobs
-    // [b * kPathBlockJobs, (b + 1) * kPathBlockJobs) in block b.
-    static constexpr std::size_t kPathBlockJobs = 256;
-    std::vector<std::string_view> oldPaths_, newPaths_;
-    std::vector<std::string> pathBytes_;
-    // While the jobs are lent: per job its error, whether it is done, and
-    // where a file that ended under neither name stands.
-    std::vector<int> errors_;
-    std::vector<std::uint8_t> done_;
-    std::vector<std::pair<std::uint32_t, std::string>> strandedAt_;
     std::vector<std::uint32_t> targetJob_;  // the job whose file stands at each target
     std::vector<bool> madeWay_;             // the file makes way for another
     std::vector<UniqueFd> locks_;
@@ -677,18 +602,17 @@ class RenameRunner {
     std::deque<std::string> pathStore_;
     Relocator relocator_;
     std::vector<RelocationItem> items_;
-    int stage_ = 0;          // the last stage the journal records
-    bool jobsLent_ = false;  // the jobs are gone; their paths are in oldPaths_ and newPaths_
+    int stage_ = 0;  // the last stage the journal records
 };
 
 }  // namespace
 
-RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
+RenameOutcome RunRenameJobs(RenameJobs& jobs, RenameProgress& progress, FileSystem& fs,
                             const RenameRunSettings& settings) {
     return RenameRunner(jobs, progress, fs, settings).Run();
 }
 
-RenameRun::RenameRun(std::vector<RenameJob> jobs, FileSystem& fs, RenameRunSettings settings)
+RenameRun::RenameRun(RenameJobs jobs, FileSystem& fs, RenameRunSettings settings)
     : jobs_(std::move(jobs)),
       fs_(fs),
       settings_(settings),

@@ -12,6 +12,7 @@
 #include "engine/capture_date_cache.h"
 #include "engine/file_system.h"
 #include "engine/new_name.h"
+#include "engine/rename_jobs.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
 #include "engine/run_journal.h"
@@ -20,24 +21,16 @@
 
 namespace morix {
 
-struct RenameJob {
-    std::u16string oldPath;   // the file's path before the run; unique within a run
-    std::u16string tempPath;  // where the file is parked; empty when it is not
-    std::u16string newPath;   // Folder(oldPath) + the new name
-    bool done = false;        // the file is at newPath
-    int error = 0;  // after a failed run: why this file could not move (see MoveFailureText)
-};
-
 // One job per row in display order, the new names computed exactly as the
 // preview computes them (the registry is cleared first, and released once the
 // names are known). regexStopped, when given, receives the rows whose regular
 // expression a limit stopped: their names lack the replacement, and such jobs
 // must not run. dates keeps the capture dates that the names read, as
 // ComputeNewNames does.
-std::vector<RenameJob> BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
-                                       const RenameOptions& options, NameRegistry& registry,
-                                       std::vector<std::size_t>* regexStopped = nullptr,
-                                       CaptureDateCache* dates = nullptr);
+RenameJobs BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
+                           const RenameOptions& options, NameRegistry& registry,
+                           std::vector<std::size_t>* regexStopped = nullptr,
+                           CaptureDateCache* dates = nullptr);
 
 // The counters of a run: written by the worker, read by whoever shows the
 // progress. Position and maximum follow the progress interface of the
@@ -94,17 +87,16 @@ struct RenameRunSettings {
 // the journal, moves every file, and on failure moves the moved ones back.
 // A run whose journal cannot be written moves nothing (kRolledBack); the
 // journal is finished when every file ends under its old or its new name.
-// Updates jobs (done, tempPath, error) and the counters, and ends with
-// progress.IsFinished(). jobs is lent to the run: it is empty while the
-// files move and whole again when the call returns. The cost grows linearly
+// Records in jobs how each ended (done, tempPath, error), updates the
+// counters, and ends with progress.IsFinished(). The cost grows linearly
 // with the number of jobs, whatever chains, swaps and rotations they contain.
-RenameOutcome RunRenameJobs(std::vector<RenameJob>& jobs, RenameProgress& progress, FileSystem& fs,
+RenameOutcome RunRenameJobs(RenameJobs& jobs, RenameProgress& progress, FileSystem& fs,
                             const RenameRunSettings& settings = {});
 
 // A run on a worker thread.
 class RenameRun {
   public:
-    RenameRun(std::vector<RenameJob> jobs, FileSystem& fs, RenameRunSettings settings = {});
+    RenameRun(RenameJobs jobs, FileSystem& fs, RenameRunSettings settings = {});
     ~RenameRun();
     RenameRun(const RenameRun&) = delete;
     RenameRun& operator=(const RenameRun&) = delete;
@@ -118,10 +110,10 @@ class RenameRun {
     RenameProgress& Progress() { return progress_; }
     // Valid after a successful Join.
     RenameOutcome Outcome() const { return outcome_; }
-    const std::vector<RenameJob>& Jobs() const { return jobs_; }
+    const RenameJobs& Jobs() const { return jobs_; }
 
   private:
-    std::vector<RenameJob> jobs_;
+    RenameJobs jobs_;
     FileSystem& fs_;
     RenameRunSettings settings_;
     RenameProgress progress_;

@@ -186,10 +186,8 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
         }
     }
     if (!plan.changed.empty()) return plan;
-    plan.jobs.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
-        plan.jobs.push_back(
-            RenameJob{DecodeFileName(nowPaths[i]), {}, DecodeFileName(oldPaths[i]), false});
+    plan.jobs.Reserve(count);
+    for (std::size_t i = 0; i < count; ++i) plan.jobs.Add(nowPaths[i], oldPaths[i]);
     plan.found = std::move(ids);
     return plan;
 }

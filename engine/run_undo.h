@@ -29,7 +29,7 @@ struct ChangedFile {
 std::string DescribeChange(const ChangedFile& changed);
 
 struct UndoPlan {
-    std::vector<RenameJob> jobs;       // new name -> old name, per file of the run
+    RenameJobs jobs;       // new name -> old name, per file of the run
     std::vector<FileIdentity> found;   // per job, its file as found under the new name
     std::vector<ChangedFile> changed;  // empty: the undo may run
 };

@@ -58,15 +58,15 @@ void ReportRolledBack(const RenameRun& run, const RunJournal& journal, std::FILE
     for (const RenameJob& job : run.Jobs()) {
         if (job.error != 0) {
             std::fprintf(err, "morix: cannot rename %s to %s: %s\n",
-                         EncodeFileName(job.oldPath).c_str(), EncodeFileName(job.newPath).c_str(),
+                         std::string(job.oldPath).c_str(), std::string(job.newPath).c_str(),
                          MoveFailureText(job.error).c_str());
         }
     }
     for (const RenameJob& job : run.Jobs()) {
-        const std::u16string& at = job.done ? job.newPath : job.tempPath;
+        const std::string_view at = job.done ? job.newPath : job.tempPath;
         if ((job.done && job.oldPath != job.newPath) || !job.tempPath.empty()) {
-            std::fprintf(err, "morix: left at %s (was %s)\n", EncodeFileName(at).c_str(),
-                         EncodeFileName(job.oldPath).c_str());
+            std::fprintf(err, "morix: left at %s (was %s)\n", std::string(at).c_str(),
+                         std::string(job.oldPath).c_str());
         }
     }
     if (journal.Unfinished()) {
@@ -82,9 +82,9 @@ bool ListRenamed(const RenameRun& run, std::FILE* out) {
     std::string buffer;
     for (const RenameJob& job : run.Jobs()) {
         if (job.oldPath != job.newPath) {
-            buffer += EncodeFileName(job.oldPath);
+            buffer += job.oldPath;
             buffer += " -> ";
-            buffer += EncodeFileName(job.newPath);
+            buffer += job.newPath;
             buffer += '\n';
         }
     }
@@ -94,25 +94,32 @@ bool ListRenamed(const RenameRun& run, std::FILE* out) {
 
 // Names every row whose new name its volume cannot hold; whether there was
 // any. Such a run would fail at that file and roll back all others.
-bool ReportImpossibleNames(const std::vector<RenameJob>& jobs, std::FILE* err) {
+bool ReportImpossibleNames(const RenameJobs& jobs, std::FILE* err) {
     // A name is judged on its own, so the jobs are checked a slice at a time:
     // the check's own lists stay small beside the jobs of a large run.
-    constexpr std::size_t kSlice = 65536;
+    constexpr std::size_t kSlice = 16384;
     RealFileSystem fs;
     bool any = false;
+    std::vector<std::u16string> oldPaths, newNames;
     for (std::size_t first = 0; first < jobs.size(); first += kSlice) {
-        const std::span<const RenameJob> slice(jobs.data() + first,
-                                               std::min(kSlice, jobs.size() - first));
+        const std::size_t count = std::min(kSlice, jobs.size() - first);
+        oldPaths.resize(count);
+        newNames.resize(count);
+        for (std::size_t j = 0; j < count; ++j) {
+            oldPaths[j] = DecodeFileName(jobs.OldPaths()[first + j]);
+            newNames[j] = DecodeFileName(NameOf(jobs.NewPaths()[first + j]));
+        }
         const std::vector<RowCheck> checks = CheckRows(
-            fs, slice.size(),
-            [&](std::size_t j) -> std::u16string_view { return slice[j].oldPath; },
-            [&](std::size_t j) { return FileName(slice[j].newPath); }, RowCheckScope::kNamesOnly);
-        for (std::size_t j = 0; j < slice.size(); ++j) {
+            fs, count, [&](std::size_t j) -> std::u16string_view { return oldPaths[j]; },
+            [&](std::size_t j) -> std::u16string_view { return newNames[j]; },
+            RowCheckScope::kNamesOnly);
+        for (std::size_t j = 0; j < count; ++j) {
             if (checks[j].state != RowState::kImpossible) continue;
             any = true;
-            std::fprintf(
-                err, "morix: impossible: %s -> %s: %s\n", EncodeFileName(slice[j].oldPath).c_str(),
-                EncodeFileName(FileName(slice[j].newPath)).c_str(), ProblemText(checks[j].problem));
+            std::fprintf(err, "morix: impossible: %s -> %s: %s\n",
+                         std::string(jobs.OldPaths()[first + j]).c_str(),
+                         NameOf(jobs.NewPaths()[first + j]).c_str(),
+                         ProblemText(checks[j].problem));
         }
     }
     return any;
@@ -124,7 +131,7 @@ int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
     // A file that is not there would only make the run fail and roll back
     // after moving others; refuse the command line before anything moves.
     if (!CheckSources(commandLine, err)) return kRenameBadSource;
-    std::vector<RenameJob> jobs;
+    RenameJobs jobs;
     {
         // The list and its names go before the run needs memory of its own.
         RenameList list;

@@ -17,12 +17,11 @@ namespace {
 using testing::ScopedEnv;
 using testing::TempDir;
 
-std::vector<RenameJob> OneJob(const TempDir& dir) {
+RenameJobs OneJob(const TempDir& dir) {
     dir.MakeFile("old.txt", 3);
-    RenameJob job;
-    job.oldPath = dir.U16Path("old.txt");
-    job.newPath = dir.U16Path("new.txt");
-    return {job};
+    RenameJobs jobs;
+    jobs.Add(dir.Path("old.txt"), dir.Path("new.txt"));
+    return jobs;
 }
 
 TEST(JournaledRunTest, RunKeepsItsJournalInTheUsersFolder) {

@@ -23,8 +23,9 @@ class RunHistoryTest : public ::testing::Test {
   protected:
     // A completed run of from -> to in files_, kept in the history.
     void Rename(const std::string& from, const std::string& to) {
-        PreparedRun prepared =
-            PrepareJournaledRun({RenameJob{files_.U16Path(from), {}, files_.U16Path(to), false}});
+        RenameJobs jobs;
+        jobs.Add(files_.Path(from), files_.Path(to));
+        PreparedRun prepared = PrepareJournaledRun(std::move(jobs));
         ASSERT_NE(prepared.ready, nullptr) << prepared.error;
         ASSERT_TRUE(prepared.ready->run.Start());
         prepared.ready->run.Join();

@@ -235,15 +235,13 @@ const Kind kKinds[] = {
 
 using Listing = std::map<std::string, std::string>;
 
-std::vector<RenameJob> Jobs(const std::vector<std::pair<std::string, std::string>>& renames) {
-    std::vector<RenameJob> jobs;
-    for (const auto& [from, to] : renames) {
-        jobs.push_back(RenameJob{DecodeFileName("/v/" + from), {}, DecodeFileName("/v/" + to)});
-    }
+RenameJobs Jobs(const std::vector<std::pair<std::string, std::string>>& renames) {
+    RenameJobs jobs;
+    for (const auto& [from, to] : renames) jobs.Add("/v/" + from, "/v/" + to);
     return jobs;
 }
 
-RenameOutcome RunOn(FoldingVolume& volume, std::vector<RenameJob>& jobs) {
+RenameOutcome RunOn(FoldingVolume& volume, RenameJobs& jobs) {
     RenameProgress progress;
     progress.Begin(static_cast<int>(jobs.size()));
     return RunRenameJobs(jobs, progress, volume);

@@ -71,11 +71,10 @@ Listing Applied(Listing listing, const std::vector<std::pair<std::string, std::s
     return listing;
 }
 
-std::vector<RenameJob> JobsOf(const TempDir& dir,
-                              const std::vector<std::pair<std::string, std::string>>& renames) {
-    std::vector<RenameJob> jobs;
-    for (const auto& [from, to] : renames)
-        jobs.push_back(RenameJob{dir.U16Path(from), {}, dir.U16Path(to), false});
+RenameJobs JobsOf(const TempDir& dir,
+                  const std::vector<std::pair<std::string, std::string>>& renames) {
+    RenameJobs jobs;
+    for (const auto& [from, to] : renames) jobs.Add(dir.Path(from), dir.Path(to));
     return jobs;
 }
 
@@ -204,7 +203,7 @@ TEST(RenameRunProperties, EveryRandomRunEndsAllRenamedOrAllAsBefore) {
         const Listing before = Read(dir);
         const Listing after = Applied(before, c.renames);
 
-        std::vector<RenameJob> jobs = JobsOf(dir, c.renames);
+        RenameJobs jobs = JobsOf(dir, c.renames);
         TestFileSystem fs;
         kind.PretendOn(fs);
         fs.failAt = failAt;
@@ -279,7 +278,7 @@ TEST(RenameRunProperties, EveryRunCutShortComesBackWholeAlsoAfterTheVolumeRenumb
         const Listing before = Read(dir);
         const Listing after = Applied(before, c.renames);
 
-        std::vector<RenameJob> jobs = JobsOf(dir, c.renames);
+        RenameJobs jobs = JobsOf(dir, c.renames);
         TestFileSystem fs;
         kind.PretendOn(fs);
         fs.inodesUnstable = unstable;
@@ -373,8 +372,8 @@ TEST(RenameRunProperties, TwoRunsOverOneFolderAtOnceEndAsOneAfterTheOther) {
         Populate(dir, first);
         const Listing before = Read(dir);
 
-        std::vector<RenameJob> jobs1 = JobsOf(dir, first.renames);
-        std::vector<RenameJob> jobs2 = JobsOf(dir, second);
+        RenameJobs jobs1 = JobsOf(dir, first.renames);
+        RenameJobs jobs2 = JobsOf(dir, second);
         TestFileSystem fs1, fs2;
         fs1.inodesUnstable = fs2.inodesUnstable = unstable;
         std::promise<void> held, release;
@@ -389,7 +388,7 @@ TEST(RenameRunProperties, TwoRunsOverOneFolderAtOnceEndAsOneAfterTheOther) {
         fs2.onCall = [&] {
             if (fs2.calls == 0) secondStarted.set_value();
         };
-        const auto run = [&](std::vector<RenameJob>& jobs, TestFileSystem& fs,
+        const auto run = [&](RenameJobs& jobs, TestFileSystem& fs,
                              const TempDir& journals) {
             RenameProgress progress;
             progress.Begin(static_cast<int>(jobs.size()));

@@ -234,10 +234,10 @@ Listing Populate(const TempDir& dir, const Scenario& s) {
     return ReadListing(dir);
 }
 
-std::vector<RenameJob> Jobs(const TempDir& dir, const Scenario& s) {
-    std::vector<RenameJob> jobs;
+RenameJobs Jobs(const TempDir& dir, const Scenario& s) {
+    RenameJobs jobs;
     for (const auto& [from, to] : s.renames) {
-        jobs.push_back(RenameJob{dir.U16Path(from), {}, dir.U16Path(to), false});
+        jobs.Add(dir.Path(from), dir.Path(to));
     }
     return jobs;
 }
@@ -261,7 +261,7 @@ struct RunResult {
     bool finished;
 };
 
-RunResult RunOn(std::vector<RenameJob>& jobs, TestFileSystem& fs, const Volume& volume,
+RunResult RunOn(RenameJobs& jobs, TestFileSystem& fs, const Volume& volume,
                 RunJournal* journal = nullptr) {
     fs.noReplaceUnsupported = volume.noReplaceUnsupported;
     fs.linksRefused = volume.linksRefused;
@@ -292,8 +292,8 @@ TEST_P(RenameRunSuite, EndsWithEveryFileRenamedOrNoneMoved) {
     const auto& [volume, s] = GetParam();
     TempDir dir;
     const Listing before = Populate(dir, s);
-    std::vector<RenameJob> jobs = Jobs(dir, s);
-    const std::vector<RenameJob> asked = jobs;
+    RenameJobs jobs = Jobs(dir, s);
+    const RenameJobs asked = jobs;
     TestFileSystem fs;
     const RunResult r = RunOn(jobs, fs, volume);
     ASSERT_EQ(r.outcome, s.expected);
@@ -326,7 +326,7 @@ TEST_P(RenameRunSuite, EndsWithEveryFileRenamedOrNoneMoved) {
 long CallsOfARun(const Volume& volume, const Scenario& s) {
     TempDir dir;
     Populate(dir, s);
-    std::vector<RenameJob> jobs = Jobs(dir, s);
+    RenameJobs jobs = Jobs(dir, s);
     TestFileSystem fs;
     RunOn(jobs, fs, volume);
     return fs.calls;
@@ -336,7 +336,7 @@ long CallsOfARun(const Volume& volume, const Scenario& s) {
 long CallsOfAJournaledRun(const Volume& volume, const Scenario& s) {
     TempDir dir(TempDir::InMemory()), journals(TempDir::InMemory());
     Populate(dir, s);
-    std::vector<RenameJob> jobs = Jobs(dir, s);
+    RenameJobs jobs = Jobs(dir, s);
     TestFileSystem fs;
     RunJournal journal(journals.bytes(), fs);
     RunOn(jobs, fs, volume, &journal);
@@ -361,7 +361,7 @@ TEST_P(FailingCall, LeavesEverythingOrNothingRenamed) {
                          " with " + std::strerror(error));
             TempDir dir(TempDir::InMemory()), journals(TempDir::InMemory());
             const Listing before = Populate(dir, s);
-            std::vector<RenameJob> jobs = Jobs(dir, s);
+            RenameJobs jobs = Jobs(dir, s);
             TestFileSystem fs;
             fs.failAt = k;
             fs.failWith = error;
@@ -426,7 +426,7 @@ TEST_P(FailingRecoveryCall, KeepsTheJournalUntilEveryFileIsHome) {
                              std::to_string(k) + " with " + std::strerror(error));
                 TempDir dir(TempDir::InMemory()), journals(TempDir::InMemory());
                 const Listing before = Populate(dir, s);
-                std::vector<RenameJob> jobs = Jobs(dir, s);
+                RenameJobs jobs = Jobs(dir, s);
                 TestFileSystem fs;
                 fs.noReplaceUnsupported = volume.noReplaceUnsupported;
                 fs.linksRefused = volume.linksRefused;
@@ -490,7 +490,7 @@ TEST_P(TwoFailingCalls, AFileLeftOnTheWayIsBroughtHomeFromTheJournal) {
         SCOPED_TRACE("failing calls " + std::to_string(k) + " and " + std::to_string(k + 1));
         TempDir dir(TempDir::InMemory()), journals(TempDir::InMemory());
         const Listing before = Populate(dir, s);
-        std::vector<RenameJob> jobs = Jobs(dir, s);
+        RenameJobs jobs = Jobs(dir, s);
         TestFileSystem fs;
         fs.failAt = k;
         bool moved = false, journalSeen = false;
@@ -549,7 +549,7 @@ TEST(RecoveryStages, TheMarkOfParkedFilesFollowsTheFlushOfTheirFolders) {
                             RenameOutcome::kRenamed};
     TempDir dir(TempDir::InMemory()), journals(TempDir::InMemory());
     const Listing before = Populate(dir, rotation);
-    std::vector<RenameJob> jobs = Jobs(dir, rotation);
+    RenameJobs jobs = Jobs(dir, rotation);
     TestFileSystem fs;
     fs.inodesUnstable = true;
     {
@@ -668,7 +668,7 @@ TEST_P(UnmovableFile, OneOfFiveLockedPutsEveryFileBack) {
                     GTEST_SKIP() << "cannot set the immutable attribute in " << base
                                  << " (needs root and tmpfs or ext4)";
                 }
-                std::vector<RenameJob> jobs = Jobs(dir, s);
+                RenameJobs jobs = Jobs(dir, s);
                 TestFileSystem fs;
                 const RunResult r = RunOn(jobs, fs, volume);
                 EXPECT_EQ(r.outcome, RenameOutcome::kRolledBack);
@@ -688,11 +688,10 @@ TEST(RenameRunRaces, AFileAppearingAtATargetDuringTheRunIsNeverReplaced) {
     for (const char* name : {"a", "b", "c"}) {
         std::ofstream(dir.Path(name)) << name;
     }
-    std::vector<RenameJob> jobs = {
-        {dir.U16Path("a"), {}, dir.U16Path("x"), false},
-        {dir.U16Path("b"), {}, dir.U16Path("y"), false},
-        {dir.U16Path("c"), {}, dir.U16Path("z"), false},
-    };
+    RenameJobs jobs;
+    jobs.Add(dir.Path("a"), dir.Path("x"));
+    jobs.Add(dir.Path("b"), dir.Path("y"));
+    jobs.Add(dir.Path("c"), dir.Path("z"));
     TestFileSystem fs;
     RenameProgress progress;
     progress.Begin(3);
@@ -756,7 +755,7 @@ TEST_P(RunCheckedAhead, RenamesEveryFileWithTheLooksTakenElsewhere) {
     for (const bool ahead : {false, true}) {
         TempDir dir(TempDir::InMemory());
         const Listing before = Populate(dir, s);
-        std::vector<RenameJob> jobs = Jobs(dir, s);
+        RenameJobs jobs = Jobs(dir, s);
         TestFileSystem fs;
         fs.checksAhead = ahead;
         RenameProgress progress;
@@ -774,7 +773,7 @@ TEST_P(RunCheckedAhead, AFileReplacedFarAheadOfTheMovesStaysWhereItIs) {
     TempDir dir(TempDir::InMemory());
     const Scenario s = Make();
     const Listing before = Populate(dir, s);
-    std::vector<RenameJob> jobs = Jobs(dir, s);
+    RenameJobs jobs = Jobs(dir, s);
     TestFileSystem fs;
     fs.checksAhead = true;
     // After a few moves, another program puts a file of its own in the place
@@ -805,7 +804,7 @@ TEST(RunCheckedAheadOutOfOrder, ARotationWhoseSwapsFailStillRenamesEveryFile) {
     TempDir dir(TempDir::InMemory());
     Scenario s = BigRotation();
     const Listing before = Populate(dir, s);
-    std::vector<RenameJob> jobs = Jobs(dir, s);
+    RenameJobs jobs = Jobs(dir, s);
     TestFileSystem fs;
     fs.checksAhead = true;
     fs.noReplaceUnsupported = true;  // the first swap fails with EINVAL
@@ -828,7 +827,7 @@ TEST(RenameRunKnownSources, MovesOnlyTheFilesTheCallerFound) {
                             {{"a", "b"}, {"b", "c"}, {"c", "a"}},
                             RenameOutcome::kRenamed};
     const auto run = [&](bool handOver, bool mixUp, Listing& before, Listing& after,
-                         std::vector<RenameJob>& jobs) {
+                         RenameJobs& jobs) {
         TempDir dir(TempDir::InMemory());
         before = Populate(dir, rotation);
         jobs = Jobs(dir, rotation);
@@ -837,7 +836,7 @@ TEST(RenameRunKnownSources, MovesOnlyTheFilesTheCallerFound) {
             RealFileSystem real;
             for (const RenameJob& job : jobs) {
                 FileIdentity found;
-                EXPECT_EQ(real.Identify(EncodeFileName(job.oldPath), found), 0);
+                EXPECT_EQ(real.Identify(std::string(job.oldPath), found), 0);
                 settings.sourceIdentities.push_back(found);
             }
             // The caller took c for b.
@@ -851,7 +850,7 @@ TEST(RenameRunKnownSources, MovesOnlyTheFilesTheCallerFound) {
         return std::pair(outcome, fs.calls);
     };
     Listing before, after;
-    std::vector<RenameJob> jobs;
+    RenameJobs jobs;
     const auto [lookedItself, ownCalls] = run(false, false, before, after, jobs);
     ASSERT_EQ(lookedItself, RenameOutcome::kRenamed);
     const auto [handedOver, fewerCalls] = run(true, false, before, after, jobs);
@@ -901,17 +900,17 @@ TEST(RenameRunJobs, BuiltFromTheRowsAsThePreviewComputesThem) {
     options.nameTemplate = u"pic#";
     NameRegistry registry;
     const std::vector<std::uint32_t> rows = {2, 0, 1};
-    const std::vector<RenameJob> jobs = BuildRenameJobs(list, rows, options, registry);
+    const RenameJobs jobs = BuildRenameJobs(list, rows, options, registry);
     NameRegistry previewRegistry;
     const auto names = ComputeNewNames(list, rows, options, previewRegistry);
     ASSERT_EQ(jobs.size(), 3u);
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        EXPECT_EQ(jobs[r].oldPath, list.ItemAt(rows[r]).path);
-        EXPECT_EQ(jobs[r].newPath, dir.u16() + u"/" + std::u16string(names[r]));
+        EXPECT_EQ(jobs[r].oldPath, EncodeFileName(list.ItemAt(rows[r]).path));
+        EXPECT_EQ(jobs[r].newPath, dir.bytes() + "/" + EncodeFileName(names[r]));
         EXPECT_FALSE(jobs[r].done);
         EXPECT_TRUE(jobs[r].tempPath.empty());
     }
-    EXPECT_EQ(jobs[0].newPath, dir.U16Path("pic1.png"));
+    EXPECT_EQ(jobs[0].newPath, dir.Path("pic1.png"));
 }
 
 }  // namespace

@@ -253,12 +253,12 @@ TEST(RowCheck, AgreesWithTheRunsRefusal) {
     for (const bool taken : {false, true}) {
         TempDir dir;
         Rows rows;
-        std::vector<RenameJob> jobs;
+        RenameJobs jobs;
         for (int i = 0; i < 5; ++i) {
             const std::string old = dir.MakeFile(Numbered("f", i));
             const std::u16string name = DecodeFileName(Numbered("f", i + 1));
             rows.Add(old, name);
-            jobs.push_back(RenameJob{DecodeFileName(old), {}, dir.U16Path(Numbered("f", i + 1))});
+            jobs.Add(old, dir.Path(Numbered("f", i + 1)));
         }
         if (taken) dir.MakeFile("f5");  // else the chain ends on a free name
         const RowCounts counts = CountStates(rows.Check());

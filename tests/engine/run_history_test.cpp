@@ -54,9 +54,8 @@ class History : public ::testing::Test {
   protected:
     // Runs renames in files_ with a journal whose complete run is kept.
     RenameOutcome Run(const Renames& renames) {
-        std::vector<RenameJob> jobs;
-        for (const auto& [from, to] : renames)
-            jobs.push_back(RenameJob{files_.U16Path(from), {}, files_.U16Path(to), false});
+        RenameJobs jobs;
+        for (const auto& [from, to] : renames) jobs.Add(files_.Path(from), files_.Path(to));
         RunJournal journal(journals_.bytes(), fs_);
         journal.KeepWhenComplete([&](const std::string& path) {
             return KeepRunRecord(fs_, journals_.bytes(), path, keepError_);
@@ -148,7 +147,8 @@ TEST_F(History, RunsThatDoNotEndRenamedKeepNothing) {
 TEST_F(History, ARecordThatCannotBeKeptLeavesTheRunRenamedAndNoJournal) {
     Make(files_.bytes(), {{"a", "A"}});
     // The keeper looks for the records in a folder that is not there.
-    std::vector<RenameJob> jobs{RenameJob{files_.U16Path("a"), {}, files_.U16Path("b"), false}};
+    RenameJobs jobs;
+    jobs.Add(files_.Path("a"), files_.Path("b"));
     RunJournal journal(journals_.bytes(), fs_);
     OsError error;
     journal.KeepWhenComplete([&](const std::string& path) {

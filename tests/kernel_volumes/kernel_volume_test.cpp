@@ -85,9 +85,8 @@ class VolumeFolder {
     }
 
     RenameOutcome Rename(const std::vector<std::pair<std::string, std::string>>& renames) const {
-        std::vector<RenameJob> jobs;
-        for (const auto& [from, to] : renames)
-            jobs.push_back(RenameJob{DecodeFileName(Path(from)), {}, DecodeFileName(Path(to))});
+        RenameJobs jobs;
+        for (const auto& [from, to] : renames) jobs.Add(Path(from), Path(to));
         RealFileSystem fs;
         RenameProgress progress;
         progress.Begin(static_cast<int>(jobs.size()));

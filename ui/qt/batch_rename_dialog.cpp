@@ -808,7 +808,7 @@ void CBatchRenameDlg::SaveSettings() {
 CBatchRenameDlg::RunEnd CBatchRenameDlg::RunRename(QString& details) {
     // A run that cannot keep its journal does not start.
     std::vector<std::size_t> regexStopped;
-    std::vector<RenameJob> jobs =
+    RenameJobs jobs =
         BuildRenameJobs(logic_.List(), logic_.Rows().Rows(), logic_.Options(), logic_.Registry(),
                         &regexStopped, &logic_.Dates());
     if (!regexStopped.empty()) {
@@ -866,7 +866,8 @@ QString CBatchRenameDlg::FailureDetails(const RenameRun& run, const RunJournal& 
     for (const RenameJob& job : run.Jobs()) {
         if (job.error != 0) {
             lines << QStringLiteral("%1 \u2192 %2: %3")
-                         .arg(ToQString(job.oldPath), ToQString(job.newPath),
+                         .arg(ToQString(DecodeFileName(job.oldPath)),
+                              ToQString(DecodeFileName(job.newPath)),
                               QString::fromStdString(MoveFailureText(job.error)));
         }
     }
