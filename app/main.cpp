@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -39,7 +40,7 @@ int main(int argc, char** argv) {
     }
     // Only the window keeps the lock; every other start lets go at once.
     if (!std::holds_alternative<start::NormalRun>(plan)) instance.Release();
-    const auto* headless = std::get_if<start::HeadlessRun>(&plan);
+    auto* headless = std::get_if<start::HeadlessRun>(&plan);
     if (headless == nullptr) {
         return morix::window_module::CarryOut(std::move(plan), instance, runtimeFolder, argv[0]);
     }
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
     // threads: with one heap for every thread, a phase reuses what the last
     // one freed instead of growing a heap of its own per thread.
     mallopt(M_ARENA_MAX, 1);
-    CommandLine commandLine = headless->commandLine;
+    // Taken from the plan, not copied: a command line can name many files.
+    CommandLine commandLine = std::move(headless->commandLine);
     if (commandLine.presetName &&
         (commandLine.mode == Mode::kPreview || commandLine.mode == Mode::kRename)) {
         const morix::PresetFile presets = morix::PresetFile::UserFile();
