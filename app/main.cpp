@@ -62,10 +62,10 @@ int main(int argc, char** argv) {
     switch (commandLine.mode) {
         case Mode::kPreview:
             RecoverAtStart(stderr);
-            return RunPreview(commandLine, stdout, stderr);
+            return RunPreview(std::move(commandLine), stdout, stderr);
         case Mode::kRename:
             RecoverAtStart(stderr);
-            return RunRename(commandLine, stdout, stderr);
+            return RunRename(std::move(commandLine), stdout, stderr);
         case Mode::kRecover:
             return RunRecover(stderr);
         case Mode::kUndo:

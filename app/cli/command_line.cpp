@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "engine/file_info.h"
 #include "engine/paths.h"
@@ -394,11 +395,11 @@ bool CheckSources(const CommandLine& commandLine, std::FILE* err) {
     return allFound;
 }
 
-std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list,
+std::vector<std::uint32_t> CollectRows(CommandLine& commandLine, RenameList& list,
                                        CaptureDateCache& dates, std::FILE* err) {
-    for (const Source& source : commandLine.sources) {
+    for (Source& source : commandLine.sources) {
         if (!source.isFolder) {
-            list.AddItem(source.path);
+            list.AddItem(std::exchange(source.path, {}));
             continue;
         }
         errno = 0;
@@ -411,6 +412,7 @@ std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameLis
         for (std::u16string& path : *files)
             list.AddItem(std::move(path));
     }
+    std::vector<Source>().swap(commandLine.sources);
     std::vector<std::uint32_t> rows = IdentityRows(list.Count());
     if (!commandLine.keepOrder) {
         SortRows(list, rows, commandLine.options.sortKey, commandLine.options.descending,

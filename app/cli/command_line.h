@@ -67,8 +67,10 @@ bool CheckSources(const CommandLine& commandLine, std::FILE* err);
 // Adds the sources to list in command-line order and returns the rows in
 // display order: sorted by the sort key unless --sort none was given. A
 // folder that cannot be read adds nothing and is reported on err. Capture
-// dates read for the sort stay in dates, for the names.
-std::vector<std::uint32_t> CollectRows(const CommandLine& commandLine, RenameList& list,
+// dates read for the sort stay in dates, for the names. Takes the sources out
+// of commandLine, each as soon as its files are in the list: a command line
+// can name a great many files, and they are not held twice.
+std::vector<std::uint32_t> CollectRows(CommandLine& commandLine, RenameList& list,
                                        CaptureDateCache& dates, std::FILE* err = stderr);
 
 // Names on err the files of the rows whose regular expression a limit

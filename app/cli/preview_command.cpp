@@ -39,7 +39,7 @@ bool NameProblemRows(const RenameList& list, std::span<const std::uint32_t> rows
 
 }  // namespace
 
-int RunPreview(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
+int RunPreview(CommandLine commandLine, std::FILE* out, std::FILE* err) {
     RenameList list;
     CaptureDateCache dates;
     const std::vector<std::uint32_t> rows = CollectRows(commandLine, list, dates);

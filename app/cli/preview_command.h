@@ -12,6 +12,6 @@ inline constexpr int kPreviewFoundProblems = 3;
 
 // Returns the exit status. With --check, err names every row that is a
 // conflict or impossible.
-int RunPreview(const CommandLine& commandLine, std::FILE* out, std::FILE* err);
+int RunPreview(CommandLine commandLine, std::FILE* out, std::FILE* err);
 
 }  // namespace morix::cli

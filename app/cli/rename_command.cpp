@@ -127,7 +127,7 @@ bool ReportImpossibleNames(const RenameJobs& jobs, std::FILE* err) {
 
 }  // namespace
 
-int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err) {
+int RunRename(CommandLine commandLine, std::FILE* out, std::FILE* err) {
     // A file that is not there would only make the run fail and roll back
     // after moving others; refuse the command line before anything moves.
     if (!CheckSources(commandLine, err)) return kRenameBadSource;

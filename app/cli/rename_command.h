@@ -20,7 +20,7 @@ inline constexpr int kRenameTargetTaken = 3;  // or a new name its volume cannot
 
 // out receives the --verbose lines, err the messages and the progress bar
 // (drawn only when err is a terminal and the run lasts over a second).
-int RunRename(const CommandLine& commandLine, std::FILE* out, std::FILE* err);
+int RunRename(CommandLine commandLine, std::FILE* out, std::FILE* err);
 
 // Waits for a run, showing a progress bar on err when it is a terminal and
 // the run takes more than a second.
