@@ -1,5 +1,6 @@
 #include "app/cli/rename_command.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -145,6 +146,10 @@ int RunRename(CommandLine commandLine, std::FILE* out, std::FILE* err) {
             return kRenameBadSource;
         }
     }
+    // The pages the list and its names freed stay with the heap, while the
+    // run's large tables come from fresh mappings and would not reuse them:
+    // they go back to the system first.
+    malloc_trim(0);
     if (ReportImpossibleNames(jobs, err)) return kRenameTargetTaken;
     RenameRunSettings settings;
     settings.onWaitForFolder = [err](const std::string& folder) {
