@@ -108,7 +108,8 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
         bool stableInodes;
     };
     std::vector<Entry> entries;
-    std::vector<std::string> nowPaths, oldPaths;
+    // Each file from where the run left it back to its old name.
+    RenameJobs& jobs = plan.jobs;
     for (const JournalFolder& folder : record.folders) {
         const std::string now = PathAfterRenames(folder.path, renamed);
         if (const int error = CheckFolder(fs, folder, now); error != 0) {
@@ -120,15 +121,15 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
         }
         for (const JournalFile& file : folder.files) {
             entries.push_back({&file, folder.stableInodes});
-            nowPaths.push_back(JoinPath(now, file.newName));
-            oldPaths.push_back(JoinPath(now, file.oldName));
+            jobs.Add(JoinPath(now, file.newName), JoinPath(now, file.oldName));
         }
     }
     const std::size_t count = entries.size();
-    std::vector<std::string_view> paths(nowPaths.begin(), nowPaths.end());
+    const std::vector<std::string_view>& nowPaths = jobs.OldPaths();
+    const std::vector<std::string_view>& oldPaths = jobs.NewPaths();
     std::vector<FileIdentity> ids;
     std::vector<int> errors;
-    fs.IdentifyAll(paths, ids, errors);
+    fs.IdentifyAll(nowPaths, ids, errors);
     // The files of this undo that are where the run left them: by their
     // names, by the number the volume gives them at this moment, and on
     // volumes whose numbers mean nothing by their names folded in case.
@@ -139,27 +140,28 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
     ourExactNames.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         if (errors[i] != 0) {
-            plan.changed.push_back({nowPaths[i], ChangeOf(errors[i]), errors[i]});
+            plan.changed.push_back({std::string(nowPaths[i]), ChangeOf(errors[i]), errors[i]});
             continue;
         }
         FileIdentity now = ids[i];
         const FileIdentity& expected = entries[i].file->identity;
         now.device = expected.device;  // the folder's volume was checked above
         if (!SameFile(expected, now, entries[i].stableInodes)) {
-            plan.changed.push_back({nowPaths[i], ChangedFile::Change::kReplaced, 0});
+            plan.changed.push_back({std::string(nowPaths[i]), ChangedFile::Change::kReplaced, 0});
             continue;
         }
         ourExactNames.insert(nowPaths[i]);
         if (entries[i].stableInodes) {
             ours.emplace_back(ids[i].device, ids[i].inode);
         } else {
-            ourNames.emplace(FoldCase(nowPaths[i]), i);
+            ourNames.emplace(FoldCase(std::string(nowPaths[i])), i);
         }
     }
     std::sort(ours.begin(), ours.end());
     // An old name that is the name of a file of this undo, found where the
     // run left it, is held by that file (chains, swaps, rotations): only the
     // others are looked at.
+    std::vector<std::string_view> paths(count);
     for (std::size_t i = 0; i < count; ++i)
         paths[i] = ourExactNames.contains(oldPaths[i]) ? std::string_view() : oldPaths[i];
     std::vector<FileIdentity> oldIds;
@@ -173,21 +175,24 @@ UndoPlan PlanUndo(const JournalRecord& record, FileSystem& fs) {
         const FileIdentity& found = oldIds[i];
         if (std::binary_search(ours.begin(), ours.end(), Number{found.device, found.inode}))
             return true;
-        const auto named = ourNames.find(FoldCase(oldPaths[i]));
+        const auto named = ourNames.find(FoldCase(std::string(oldPaths[i])));
         return named != ourNames.end() && SameFile(ids[named->second], found, false);
     };
     for (std::size_t i = 0; i < count; ++i) {
         const int error = oldErrors[i];
         if (paths[i].empty() || error == ENOENT) continue;
         if (error != 0) {
-            plan.changed.push_back({oldPaths[i], ChangedFile::Change::kUnreadable, error});
+            plan.changed.push_back(
+                {std::string(oldPaths[i]), ChangedFile::Change::kUnreadable, error});
         } else if (!heldByOurs(i)) {
-            plan.changed.push_back({oldPaths[i], ChangedFile::Change::kOldNameTaken, 0});
+            plan.changed.push_back(
+                {std::string(oldPaths[i]), ChangedFile::Change::kOldNameTaken, 0});
         }
     }
-    if (!plan.changed.empty()) return plan;
-    plan.jobs.Reserve(count);
-    for (std::size_t i = 0; i < count; ++i) plan.jobs.Add(nowPaths[i], oldPaths[i]);
+    if (!plan.changed.empty()) {
+        jobs = RenameJobs();
+        return plan;
+    }
     plan.found = std::move(ids);
     return plan;
 }
