@@ -12,7 +12,6 @@
 #include <utility>
 
 #include "engine/flat_hash_index.h"
-#include "engine/parallel.h"
 #include "engine/paths.h"
 #include "engine/preview.h"
 #include "engine/relocator.h"
