@@ -15,7 +15,8 @@
 
 namespace morix {
 
-// Clears registry, then computes and registers the new name of each row.
+// Clears registry, then computes and registers the new name of each row; the
+// registry indexes the names in the list returned or filled (NameRegistry).
 // rows holds item indexes; the result is parallel to rows. Row r receives the
 // number startNumber + r * increment, wrapping as 32-bit signed arithmetic.
 // When the template reads file sizes or times, each file is queried once,
