@@ -11,13 +11,7 @@ namespace morix {
 
 std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,
                                         std::span<const std::uint32_t> rows) {
-    std::vector<FileFacts> facts(rows.size());
-    ParallelFor(rows.size(), [&](std::size_t begin, std::size_t end) {
-        FileFactsReader reader;
-        for (std::size_t r = begin; r < end; ++r)
-            facts[r] = reader.Read(list.ItemAt(rows[r]).path);
-    });
-    return facts;
+    return ReadEachFile(list, rows, [](const FileFacts& facts) { return facts; });
 }
 
 NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,

@@ -10,6 +10,7 @@
 #include "engine/capture_date_cache.h"
 #include "engine/file_info.h"
 #include "engine/new_name.h"
+#include "engine/parallel.h"
 #include "engine/rename_list.h"
 #include "engine/rename_options.h"
 
@@ -39,6 +40,19 @@ void PrefetchAhead(const RenameList& list, std::span<const std::uint32_t> rows, 
 
 // The rows 0, 1, ..., count - 1 in array order.
 std::vector<std::uint32_t> IdentityRows(std::size_t count);
+
+// pick(facts) of the size and time of the item of every row, read in
+// parallel: callers that need one fact keep only that one.
+template <typename Pick>
+auto ReadEachFile(const RenameList& list, std::span<const std::uint32_t> rows, const Pick& pick) {
+    std::vector<decltype(pick(FileFacts{}))> picked(rows.size());
+    ParallelFor(rows.size(), [&](std::size_t begin, std::size_t end) {
+        FileFactsReader reader;
+        for (std::size_t r = begin; r < end; ++r)
+            picked[r] = pick(reader.Read(list.ItemAt(rows[r]).path));
+    });
+    return picked;
+}
 
 // Size and time of the item of every row, read in parallel.
 std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,

@@ -159,21 +159,22 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
     // Everything a comparison needs is read once up front, in parallel;
     // comparisons then touch only memory. The rows are ordered by the key
     // first, and only runs that tie on it need the costlier name order.
-    // Rows that are still equal keep the order they had.
+    // Rows that are still equal keep the order they had. Only the fact the
+    // key needs is kept, and only until the runs that tie on it are known:
+    // the name keys that follow are the larger part.
     const std::size_t count = rows.size();
-    std::vector<FileFacts> facts;
-    if (key == SortKey::kModifiedTime || key == SortKey::kSize)
-        facts = ReadAllFileFacts(list, rows);
     std::vector<std::optional<FileTime>> times;
+    std::vector<std::uint64_t> sizes;
     if (key == SortKey::kModifiedTime) {
         if (source == DateSource::kTaken) {
             CaptureDateCache sortOnly;
-            times = TakenSortTimes(list, rows, facts, dates != nullptr ? *dates : sortOnly);
+            times = TakenSortTimes(list, rows, ReadAllFileFacts(list, rows),
+                                   dates != nullptr ? *dates : sortOnly);
         } else {
-            times.reserve(count);
-            for (const FileFacts& f : facts)
-                times.push_back(f.modified);
+            times = ReadEachFile(list, rows, [](const FileFacts& f) { return f.modified; });
         }
+    } else if (key == SortKey::kSize) {
+        sizes = ReadEachFile(list, rows, [](const FileFacts& f) { return f.size; });
     }
     const auto fileName = [&](std::uint32_t position) {
         return FileName(list.ItemAt(rows[position]).path);
@@ -187,7 +188,7 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
             case SortKey::kModifiedTime:
                 return CompareTimes(times[a], times[b]);
             case SortKey::kSize:
-                return CompareValues(facts[a].size, facts[b].size);
+                return CompareValues(sizes[a], sizes[b]);
         }
         return 0;
     };
@@ -215,6 +216,8 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
         }
         begin = end;
     }
+    times = {};  // done with: their memory goes before the name keys take theirs
+    sizes = {};
     // Name keys are built in parallel, each slice into one buffer of its own
     // (a slice's keys lie together in memory, which the comparisons like).
     const std::size_t sliceLength = std::max<std::size_t>(1, ParallelSliceLength(count));
@@ -238,10 +241,9 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
         SortByKeys(order.begin() + begin, order.begin() + end, nameKey, direction);
     }
 
-    std::vector<std::uint32_t> sorted(count);
     for (std::size_t i = 0; i < count; ++i)
-        sorted[i] = rows[order[i]];
-    rows.swap(sorted);
+        order[i] = rows[order[i]];
+    rows.swap(order);
 }
 
 }  // namespace morix
