@@ -120,9 +120,8 @@ std::size_t NameRegistry::ItemOf(std::u16string_view name) const {
 std::uint32_t NameRegistry::Insert(std::u16string_view name, std::size_t hash, std::uint32_t row,
                                    std::size_t item) {
     const auto next = static_cast<std::uint32_t>(entries_.size());
-    const std::uint32_t id = index_.Insert(hash, next, [&](std::uint32_t other) {
-        return EqualsNoCase(NameOf(other), name);
-    });
+    const std::uint32_t id = index_.Insert(
+        hash, next, [&](std::uint32_t other) { return EqualsNoCase(NameOf(other), name); });
     if (id == next) entries_.push_back(Entry{row, static_cast<std::uint32_t>(item)});
     return id;
 }

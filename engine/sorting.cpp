@@ -238,7 +238,8 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
             // The first key tells how long the others are: room for all at
             // once, as growing the buffer would copy it whole. Room to spare
             // costs no memory until it is written.
-            if (keyStarts[p] == 0) buffer.reserve(buffer.size() * (2 * keysLeft + 1) + 16 * keysLeft);
+            if (keyStarts[p] == 0)
+                buffer.reserve(buffer.size() * (2 * keysLeft + 1) + 16 * keysLeft);
         }
     });
     const auto nameKey = [&](std::uint32_t p) {

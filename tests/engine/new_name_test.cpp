@@ -11,6 +11,7 @@
 #include "engine/preview.h"
 #include "engine/rename_list.h"
 #include "engine/text.h"
+#include "support/temp_dir.h"
 
 namespace morix {
 namespace {
@@ -290,6 +291,38 @@ TEST(LongPass, MatchesNamingOneRowAfterAnother) {
     EXPECT_EQ(registry.Size(), single.Size());
     for (std::size_t r = 0; r < rows.size(); r += 97)
         EXPECT_EQ(registry.ItemOf(names[r]), single.ItemOf(names[r]));
+}
+
+// The sizes and times a template asks about are read with the names of each
+// block: files in every block and slice give their own.
+TEST(LongPass, ReadsTheFilesOfEveryBlock) {
+    testing::TempDir dir;
+    RenameList list;
+    for (int i = 0; i < 20000; ++i) {
+        std::string name = std::to_string(i);
+        name += ".txt";
+        if (i % 1999 == 0) {
+            testing::TempDir::SetModified(
+                dir.MakeFile(name, static_cast<std::uint64_t>(i % 89 + 1)),
+                1000000000 + std::int64_t{i} * 86400);
+            list.AddItem(dir.U16Path(name));
+        } else {
+            list.AddItem(u"/nowhere/" + AsciiToU16(name));
+        }
+    }
+    RenameOptions options;
+    options.nameTemplate = u"<z>_<YYYYMMDD>_<N>";
+    NameRegistry registry;
+    const std::vector<std::uint32_t> rows = IdentityRows(list.Count());
+    const NameList names = ComputeNewNames(list, rows, options, registry);
+    ASSERT_EQ(names.size(), rows.size());
+    NameRegistry single;
+    for (std::size_t r = 0; r < rows.size(); r += 1999) {
+        const std::u16string name = ComputeNewName(options, list.ItemAt(rows[r]).path,
+                                                   static_cast<std::int32_t>(r + 1), single);
+        EXPECT_EQ(names[r], name) << "row " << r;
+        EXPECT_NE(name.substr(0, 2), u"0_") << "row " << r;
+    }
 }
 
 TEST(Normalization, LeavesComposedTextAlone) {
