@@ -26,15 +26,13 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
                      const RenameOptions& options, NameRegistry& registry, NameList& names,
                      CaptureDateCache* dates) {
     const NewNameComposer composer(options);
-    // Every file the template asks about is read once, with the names of
-    // its block, on all cores. By the date taken, the capture dates need the
-    // facts of all rows up front; a file without a capture date falls back
-    // to its modified time.
-    const bool readsFacts = composer.Template().ReadsFileFacts();
+    // Read every file the template asks about once, up front: the queries
+    // dominate such a pass and run in parallel.
     std::vector<FileFacts> facts;
+    if (composer.Template().ReadsFileFacts()) facts = ReadAllFileFacts(list, rows);
+    // A file without a capture date falls back to its modified time.
     std::vector<std::optional<LocalTime>> taken;
     if (options.dateSource == DateSource::kTaken && composer.Template().ReadsFileTime()) {
-        if (readsFacts) facts = ReadAllFileFacts(list, rows);
         CaptureDateCache passOnly;
         taken = (dates != nullptr ? *dates : passOnly).DatesOf(list, rows, facts);
     }
@@ -81,24 +79,15 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
             Slice& slice = slices[begin / step];
             slice.names.clear();
             slice.hashes.clear();
-            FileFactsReader reader;
-            FileFacts read;
             for (std::size_t r = block + begin; r < block + end; ++r) {
                 PrefetchAhead(list, rows, r);
                 if (regexStops.load(std::memory_order_relaxed) >= kRegexStopsPerPass)
                     slice.composer.GiveUpRegex();
-                const std::u16string_view path = list.ItemAt(rows[r]).path;
-                const FileFacts* rowFacts = nullptr;
-                if (!facts.empty()) {
-                    rowFacts = &facts[r];
-                } else if (readsFacts) {
-                    read = reader.Read(path);
-                    rowFacts = &read;
-                }
                 const LocalTime* fileTime =
                     taken.empty() || !taken[r] ? nullptr : &taken[r].value();
                 const std::u16string_view name =
-                    slice.composer.Compose(path, numberOf(r), rowFacts, &now, fileTime);
+                    slice.composer.Compose(list.ItemAt(rows[r]).path, numberOf(r),
+                                           facts.empty() ? nullptr : &facts[r], &now, fileTime);
                 if (slice.composer.RegexStopped()) {
                     slice.regexStopped.push_back(r);
                     regexStops.fetch_add(1, std::memory_order_relaxed);
