@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 
 #include "engine/name_template.h"
 #include "engine/paths.h"
@@ -87,21 +89,22 @@ void TrimSpaces(std::u16string& name) {
 }  // namespace
 
 void NameRegistry::Clear() {
-    pool_.clear();
+    passNames_ = nullptr;
+    own_.clear();
     entries_.clear();
     index_.Clear();
 }
 
 void NameRegistry::Release() {
-    std::u16string().swap(pool_);
+    passNames_ = nullptr;
+    own_ = NameList();
     std::vector<Entry>().swap(entries_);
     index_ = FlatHashIndex();
 }
 
-void NameRegistry::Reserve(std::size_t count, std::size_t chars) {
+void NameRegistry::Reserve(std::size_t count) {
     entries_.reserve(count);
     index_.Reserve(count);
-    pool_.reserve(chars);
 }
 
 bool NameRegistry::Contains(std::u16string_view name) const {
@@ -114,27 +117,44 @@ std::size_t NameRegistry::ItemOf(std::u16string_view name) const {
     return id == FlatHashIndex::kNone ? SIZE_MAX : entries_[id].item;
 }
 
-bool NameRegistry::RegisterNew(std::u16string_view name, std::size_t hash, std::size_t item) {
+std::uint32_t NameRegistry::Insert(std::u16string_view name, std::size_t hash, std::uint32_t row,
+                                   std::size_t item) {
     const auto next = static_cast<std::uint32_t>(entries_.size());
-    const std::uint32_t id = index_.Insert(hash, next, [&](std::uint32_t other) {
-        return EqualsNoCase(NameOf(other), name);
-    });
-    if (id != next) return false;
-    entries_.push_back(
-        Entry{pool_.size(), static_cast<std::uint32_t>(name.size()), static_cast<std::uint32_t>(item)});
-    pool_.append(name);
-    return true;
+    const std::uint32_t id = index_.Insert(
+        hash, next, [&](std::uint32_t other) { return EqualsNoCase(NameOf(other), name); });
+    if (id == next) entries_.push_back(Entry{row, static_cast<std::uint32_t>(item)});
+    return id;
+}
+
+void NameRegistry::UsePassNames(const NameList& names, std::size_t row) {
+    if ((passNames_ != nullptr && passNames_ != names.text_.get()) || row >= kOwn) {
+        std::fprintf(stderr, "NameRegistry: row %zu of another list or out of range\n", row);
+        std::abort();
+    }
+    passNames_ = names.text_.get();
+}
+
+bool NameRegistry::RegisterNew(const NameList& names, std::size_t row, std::size_t hash,
+                               std::size_t item) {
+    UsePassNames(names, row);
+    const auto next = static_cast<std::uint32_t>(entries_.size());
+    return Insert(names[row], hash, static_cast<std::uint32_t>(row), item) == next;
+}
+
+void NameRegistry::Register(const NameList& names, std::size_t row, std::size_t item) {
+    UsePassNames(names, row);
+    const std::u16string_view name = names[row];
+    const auto next = static_cast<std::uint32_t>(entries_.size());
+    const std::uint32_t id = Insert(name, HashOf(name), static_cast<std::uint32_t>(row), item);
+    if (id != next) entries_[id].item = static_cast<std::uint32_t>(item);
 }
 
 void NameRegistry::Register(std::u16string_view name, std::size_t item) {
     const auto next = static_cast<std::uint32_t>(entries_.size());
-    const std::uint32_t id = index_.Insert(NoCaseHash{}(name), next, [&](std::uint32_t other) {
-        return EqualsNoCase(NameOf(other), name);
-    });
+    const auto row = static_cast<std::uint32_t>(own_.size());
+    const std::uint32_t id = Insert(name, HashOf(name), kOwn | row, item);
     if (id == next) {
-        entries_.push_back(Entry{pool_.size(), static_cast<std::uint32_t>(name.size()),
-                                 static_cast<std::uint32_t>(item)});
-        pool_.append(name);
+        own_.push_back(name);
     } else {
         entries_[id].item = static_cast<std::uint32_t>(item);
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,65 +21,44 @@
 
 namespace morix {
 
-// New names given out so far in one pass, compared without regard to ASCII
-// case, each mapped to the index of the item that received it. Names live in
-// one shared buffer and an open-addressing table, so a pass over a million
-// rows allocates a handful of times rather than once per row.
-class NameRegistry {
-  public:
-    void Clear();
-    // Clears and gives the memory back.
-    void Release();
-    bool Contains(std::u16string_view name) const;
-    // Adds name when absent; either way it now belongs to item.
-    void Register(std::u16string_view name, std::size_t item);
-    // Adds name for item when absent and returns true; false, changing
-    // nothing, when it is already there. hash is HashOf(name), which callers
-    // may compute ahead, on other threads.
-    bool RegisterNew(std::u16string_view name, std::size_t hash, std::size_t item);
-    static std::size_t HashOf(std::u16string_view name) { return NoCaseHash{}(name); }
-    // Room for count names of chars characters in all.
-    void Reserve(std::size_t count, std::size_t chars);
-    // The item that received name, or SIZE_MAX when none did.
-    std::size_t ItemOf(std::u16string_view name) const;
-    std::size_t Size() const { return entries_.size(); }
-
-  private:
-    struct Entry {  // one per row of a pass: kept small
-        std::size_t begin;  // in pool_
-        std::uint32_t length;
-        std::uint32_t item;  // an index into a list, as rows are
-    };
-    std::u16string_view NameOf(std::uint32_t id) const {
-        return std::u16string_view(pool_).substr(entries_[id].begin, entries_[id].length);
-    }
-
-    std::u16string pool_;
-    std::vector<Entry> entries_;
-    FlatHashIndex index_;
-};
-
 // The new names of one pass, parallel to its rows, in one buffer.
 class NameList {
   public:
-    std::size_t size() const { return ends_.size(); }
-    bool empty() const { return ends_.empty(); }
-    std::u16string_view operator[](std::size_t row) const {
-        const std::size_t begin = row == 0 ? 0 : ends_[row - 1];
-        return std::u16string_view(text_).substr(begin, ends_[row] - begin);
+    NameList() = default;
+    NameList(const NameList& other)
+        : text_(other.text_ ? std::make_unique<Text>(*other.text_) : nullptr),
+          regexStopped_(other.regexStopped_) {}
+    NameList(NameList&&) = default;
+    NameList& operator=(const NameList& other) {
+        if (this != &other) *this = NameList(other);
+        return *this;
     }
+    NameList& operator=(NameList&&) = default;
+
+    std::size_t size() const { return text_ ? text_->ends.size() : 0; }
+    bool empty() const { return size() == 0; }
+    std::u16string_view operator[](std::size_t row) const { return text_->NameAt(row); }
     void push_back(std::u16string_view name) {
-        text_.append(name);
-        ends_.push_back(text_.size());
+        Text& text = Storage();
+        text.chars.append(name);
+        text.ends.push_back(text.chars.size());
+    }
+    // Takes back the last name.
+    void pop_back() {
+        text_->ends.pop_back();
+        text_->chars.resize(text_->ends.empty() ? 0 : text_->ends.back());
     }
     void reserve(std::size_t rows, std::size_t chars) {
-        ends_.reserve(rows);
-        text_.reserve(chars);
+        Text& text = Storage();
+        text.ends.reserve(rows);
+        text.chars.reserve(chars);
     }
-    std::size_t chars() const { return text_.size(); }
+    std::size_t chars() const { return text_ ? text_->chars.size() : 0; }
     void clear() {
-        text_.clear();
-        ends_.clear();
+        if (text_) {
+            text_->chars.clear();
+            text_->ends.clear();
+        }
         regexStopped_.clear();
     }
 
@@ -92,9 +72,76 @@ class NameList {
     void MarkRegexStopped(std::size_t row) { regexStopped_.push_back(row); }
 
   private:
-    std::u16string text_;
-    std::vector<std::size_t> ends_;
+    friend class NameRegistry;
+
+    // The names themselves, behind a pointer: a registry that indexes them
+    // keeps finding them when the list is moved.
+    struct Text {
+        std::u16string chars;
+        std::vector<std::size_t> ends;
+        std::u16string_view NameAt(std::size_t row) const {
+            const std::size_t begin = row == 0 ? 0 : ends[row - 1];
+            return std::u16string_view(chars).substr(begin, ends[row] - begin);
+        }
+    };
+    Text& Storage() {
+        if (!text_) text_ = std::make_unique<Text>();
+        return *text_;
+    }
+
+    std::unique_ptr<Text> text_;  // null until the first name
     std::vector<std::size_t> regexStopped_;
+};
+
+// New names given out so far in one pass, compared without regard to ASCII
+// case, each mapped to the index of the item that received it. A pass's
+// names are not copied: the registry indexes the rows of the NameList that
+// holds them, which must outlive the registry's lookups (it may be moved)
+// and keep those rows until the next Clear. Names registered on their own
+// are kept in a list of the registry's.
+class NameRegistry {
+  public:
+    void Clear();
+    // Clears and gives the memory back.
+    void Release();
+    bool Contains(std::u16string_view name) const;
+    // Adds a copy of name when absent; either way it now belongs to item.
+    void Register(std::u16string_view name, std::size_t item);
+    // Adds names[row] when absent; either way it now belongs to item.
+    void Register(const NameList& names, std::size_t row, std::size_t item);
+    // Adds names[row] for item when absent and returns true; false, changing
+    // nothing, when it is already there. hash is HashOf(names[row]), which
+    // callers may compute ahead, on other threads. All rows registered
+    // between two Clears come from one list.
+    bool RegisterNew(const NameList& names, std::size_t row, std::size_t hash, std::size_t item);
+    static std::size_t HashOf(std::u16string_view name) { return NoCaseHash{}(name); }
+    // Room for count names.
+    void Reserve(std::size_t count);
+    // The item that received name, or SIZE_MAX when none did.
+    std::size_t ItemOf(std::u16string_view name) const;
+    std::size_t Size() const { return entries_.size(); }
+
+  private:
+    struct Entry {  // one per row of a pass: kept small
+        std::uint32_t name;  // a row of passNames_, or kOwn | a row of own_
+        std::uint32_t item;  // an index into a list, as rows are
+    };
+    static constexpr std::uint32_t kOwn = 0x80000000u;
+
+    std::u16string_view NameOf(std::uint32_t id) const {
+        const std::uint32_t name = entries_[id].name;
+        return (name & kOwn) != 0 ? own_[name & ~kOwn] : passNames_->NameAt(name);
+    }
+    // Adds the entry for name, which row of its list holds, unless an equal
+    // name is there; returns the id of the entry that holds it now.
+    std::uint32_t Insert(std::u16string_view name, std::size_t hash, std::uint32_t row,
+                         std::size_t item);
+    void UsePassNames(const NameList& names, std::size_t row);
+
+    const NameList::Text* passNames_ = nullptr;
+    NameList own_;
+    std::vector<Entry> entries_;
+    FlatHashIndex index_;
 };
 
 // Builds new names one after another under one set of options, reusing its

@@ -11,13 +11,7 @@ namespace morix {
 
 std::vector<FileFacts> ReadAllFileFacts(const RenameList& list,
                                         std::span<const std::uint32_t> rows) {
-    std::vector<FileFacts> facts(rows.size());
-    ParallelFor(rows.size(), [&](std::size_t begin, std::size_t end) {
-        FileFactsReader reader;
-        for (std::size_t r = begin; r < end; ++r)
-            facts[r] = reader.Read(list.ItemAt(rows[r]).path);
-    });
-    return facts;
+    return ReadEachFile(list, rows, [](const FileFacts& facts) { return facts; });
 }
 
 NameList ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows,
@@ -113,19 +107,21 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
             const std::size_t perRow = chars / count + 1;
             const std::size_t expected = (perRow + perRow / 2 + 8) * rows.size();
             names.reserve(rows.size(), expected);
-            registry.Reserve(rows.size(), expected);
+            registry.Reserve(rows.size());
         }
+        // The registry indexes the names where they stand in names.
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t r = block + i;
             const Slice& slice = slices[i / step];
-            std::u16string_view name = slice.names[i % step];
-            if (name.empty() || !registry.RegisterNew(name, slice.hashes[i % step], rows[r])) {
+            const std::u16string_view name = slice.names[i % step];
+            names.push_back(name);
+            if (name.empty() || !registry.RegisterNew(names, r, slice.hashes[i % step], rows[r])) {
                 suffixed.assign(name);
                 InsertNumberSuffix(suffixed, numberOf(r));
-                registry.Register(suffixed, rows[r]);
-                name = suffixed;
+                names.pop_back();
+                names.push_back(suffixed);
+                registry.Register(names, r, rows[r]);
             }
-            names.push_back(name);
         }
         // Slices hold ascending rows, one after another.
         for (Slice& slice : slices) {

@@ -159,21 +159,22 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
     // Everything a comparison needs is read once up front, in parallel;
     // comparisons then touch only memory. The rows are ordered by the key
     // first, and only runs that tie on it need the costlier name order.
-    // Rows that are still equal keep the order they had.
+    // Rows that are still equal keep the order they had. Only the fact the
+    // key needs is kept, and only until the runs that tie on it are known:
+    // the name keys that follow are the larger part.
     const std::size_t count = rows.size();
-    std::vector<FileFacts> facts;
-    if (key == SortKey::kModifiedTime || key == SortKey::kSize)
-        facts = ReadAllFileFacts(list, rows);
     std::vector<std::optional<FileTime>> times;
+    std::vector<std::uint64_t> sizes;
     if (key == SortKey::kModifiedTime) {
         if (source == DateSource::kTaken) {
             CaptureDateCache sortOnly;
-            times = TakenSortTimes(list, rows, facts, dates != nullptr ? *dates : sortOnly);
+            times = TakenSortTimes(list, rows, ReadAllFileFacts(list, rows),
+                                   dates != nullptr ? *dates : sortOnly);
         } else {
-            times.reserve(count);
-            for (const FileFacts& f : facts)
-                times.push_back(f.modified);
+            times = ReadEachFile(list, rows, [](const FileFacts& f) { return f.modified; });
         }
+    } else if (key == SortKey::kSize) {
+        sizes = ReadEachFile(list, rows, [](const FileFacts& f) { return f.size; });
     }
     const auto fileName = [&](std::uint32_t position) {
         return FileName(list.ItemAt(rows[position]).path);
@@ -187,7 +188,7 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
             case SortKey::kModifiedTime:
                 return CompareTimes(times[a], times[b]);
             case SortKey::kSize:
-                return CompareValues(facts[a].size, facts[b].size);
+                return CompareValues(sizes[a], sizes[b]);
         }
         return 0;
     };
@@ -215,33 +216,46 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
         }
         begin = end;
     }
+    // Done with: their memory goes before the name keys take theirs.
+    std::vector<std::optional<FileTime>>().swap(times);
+    std::vector<std::uint64_t>().swap(sizes);
     // Name keys are built in parallel, each slice into one buffer of its own
     // (a slice's keys lie together in memory, which the comparisons like).
+    // A position's key runs from its start to the next position's start in
+    // the same slice, or to the end of the slice's buffer.
     const std::size_t sliceLength = std::max<std::size_t>(1, ParallelSliceLength(count));
     std::vector<std::string> keyBuffers((count + sliceLength - 1) / sliceLength);
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> keySpans(count);  // offset, length
+    std::vector<std::uint32_t> keyStarts(count);
     ParallelFor(count, [&](std::size_t begin, std::size_t end) {
         std::string& buffer = keyBuffers[begin / sliceLength];
+        std::size_t keysLeft = static_cast<std::size_t>(
+            std::count(needsName.begin() + begin, needsName.begin() + end, char{1}));
         for (std::size_t p = begin; p < end; ++p) {
+            keyStarts[p] = static_cast<std::uint32_t>(buffer.size());
             if (!needsName[p]) continue;
-            const std::size_t offset = buffer.size();
             AppendNaturalSortKey(buffer, fileName(static_cast<std::uint32_t>(p)));
-            keySpans[p] = {static_cast<std::uint32_t>(offset),
-                           static_cast<std::uint32_t>(buffer.size() - offset)};
+            --keysLeft;
+            // The first key tells how long the others are: room for all at
+            // once, as growing the buffer would copy it whole. Room to spare
+            // costs no memory until it is written.
+            if (keyStarts[p] == 0)
+                buffer.reserve(buffer.size() * (2 * keysLeft + 1) + 16 * keysLeft);
         }
     });
     const auto nameKey = [&](std::uint32_t p) {
-        return std::string_view(keyBuffers[p / sliceLength])
-            .substr(keySpans[p].first, keySpans[p].second);
+        const std::string& buffer = keyBuffers[p / sliceLength];
+        const std::size_t end = p + 1 < count && (p + 1) / sliceLength == p / sliceLength
+                                    ? keyStarts[p + 1]
+                                    : buffer.size();
+        return std::string_view(buffer).substr(keyStarts[p], end - keyStarts[p]);
     };
     for (const auto& [begin, end] : ties) {
         SortByKeys(order.begin() + begin, order.begin() + end, nameKey, direction);
     }
 
-    std::vector<std::uint32_t> sorted(count);
     for (std::size_t i = 0; i < count; ++i)
-        sorted[i] = rows[order[i]];
-    rows.swap(sorted);
+        order[i] = rows[order[i]];
+    rows.swap(order);
 }
 
 }  // namespace morix

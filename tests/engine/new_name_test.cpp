@@ -11,6 +11,7 @@
 #include "engine/preview.h"
 #include "engine/rename_list.h"
 #include "engine/text.h"
+#include "support/temp_dir.h"
 
 namespace morix {
 namespace {
@@ -207,6 +208,43 @@ TEST(NameRegistry, EachPassStartsEmpty) {
     EXPECT_EQ(ComputeNewNames(list, rows, options, registry)[0], u"a.txt");
 }
 
+// A pass's names are indexed where its list holds them: they are found after
+// the list has moved, beside names registered on their own, which are copied.
+TEST(NameRegistry, FindsAPassesNamesWhereverTheListMoves) {
+    RenameList list;
+    list.AddItem(u"/d/a.txt");
+    list.AddItem(u"/d/B.txt");
+    list.AddItem(u"/d/b.txt");
+    const std::vector<std::uint32_t> rows = {2, 1, 0};
+    NameRegistry registry;
+    NameList moved = ComputeNewNames(list, rows, RenameOptions{}, registry);
+    const NameList names = std::move(moved);
+    ASSERT_EQ(ToVector(names), (std::vector<std::u16string>{u"b.txt", u"B_2.txt", u"a.txt"}));
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        EXPECT_EQ(registry.ItemOf(names[r]), rows[r]) << "row " << r;
+    EXPECT_EQ(registry.ItemOf(u"A.TXT"), 0u);
+
+    registry.Register(std::u16string(u"own name.txt"), 7);
+    registry.Register(std::u16string(u"B.TXT"), 9);  // the pass's name, now item 9's
+    EXPECT_EQ(registry.ItemOf(u"OWN NAME.txt"), 7u);
+    EXPECT_EQ(registry.ItemOf(u"b.txt"), 9u);
+    EXPECT_EQ(registry.Size(), 4u);
+
+    // A copy of the names is a list of its own.
+    NameList copy = names;
+    copy.pop_back();
+    copy.push_back(u"c.txt");
+    EXPECT_EQ(names[2], u"a.txt");
+    EXPECT_EQ(copy[2], u"c.txt");
+    EXPECT_EQ(copy.chars(), names.chars());
+
+    // The next pass goes into another list.
+    NameList next;
+    ComputeNewNames(list, IdentityRows(list.Count()), RenameOptions{}, registry, next);
+    EXPECT_EQ(registry.ItemOf(u"b_3.txt"), 2u);
+    EXPECT_FALSE(registry.Contains(u"own name.txt"));
+}
+
 // A long pass is composed block by block on several threads and registered
 // in row order; it must give exactly what naming one row after another gives,
 // with duplicates meeting across blocks and slices, in any letter case.
@@ -216,7 +254,10 @@ TEST(LongPass, MatchesNamingOneRowAfterAnother) {
     for (int i = 0; i < kRows; ++i) {
         const int key = (i * 7) % 4099;  // each name comes back from far away
         std::u16string name = (i % 3 == 0 ? u"F" : u"f") + AsciiToU16(std::to_string(key));
-        if (i % 11 == 0) name += u"_" + AsciiToU16(std::to_string(i - 4000));  // an earlier suffix
+        if (i % 11 == 0) {  // an earlier suffix
+            name += u'_';
+            name += AsciiToU16(std::to_string(i - 4000));
+        }
         list.AddItem(u"/nowhere/" + name + (i % 5 == 0 ? u"" : u".txt"));
     }
     RenameOptions options;
@@ -250,6 +291,38 @@ TEST(LongPass, MatchesNamingOneRowAfterAnother) {
     EXPECT_EQ(registry.Size(), single.Size());
     for (std::size_t r = 0; r < rows.size(); r += 97)
         EXPECT_EQ(registry.ItemOf(names[r]), single.ItemOf(names[r]));
+}
+
+// The sizes and times a template asks about are read with the names of each
+// block: files in every block and slice give their own.
+TEST(LongPass, ReadsTheFilesOfEveryBlock) {
+    testing::TempDir dir;
+    RenameList list;
+    for (int i = 0; i < 20000; ++i) {
+        std::string name = std::to_string(i);
+        name += ".txt";
+        if (i % 1999 == 0) {
+            testing::TempDir::SetModified(
+                dir.MakeFile(name, static_cast<std::uint64_t>(i % 89 + 1)),
+                1000000000 + std::int64_t{i} * 86400);
+            list.AddItem(dir.U16Path(name));
+        } else {
+            list.AddItem(u"/nowhere/" + AsciiToU16(name));
+        }
+    }
+    RenameOptions options;
+    options.nameTemplate = u"<z>_<YYYYMMDD>_<N>";
+    NameRegistry registry;
+    const std::vector<std::uint32_t> rows = IdentityRows(list.Count());
+    const NameList names = ComputeNewNames(list, rows, options, registry);
+    ASSERT_EQ(names.size(), rows.size());
+    NameRegistry single;
+    for (std::size_t r = 0; r < rows.size(); r += 1999) {
+        const std::u16string name = ComputeNewName(options, list.ItemAt(rows[r]).path,
+                                                   static_cast<std::int32_t>(r + 1), single);
+        EXPECT_EQ(names[r], name) << "row " << r;
+        EXPECT_NE(name.substr(0, 2), u"0_") << "row " << r;
+    }
 }
 
 TEST(Normalization, LeavesComposedTextAlone) {

@@ -91,6 +91,33 @@ TEST(SortBySize, MissingFilesCountAsEmpty) {
         (std::vector<std::u16string>{u"empty.bin", u"missing.bin", u"small.bin", u"big.bin"}));
 }
 
+// Rows given in any order, and only some of the items, come back as the same
+// rows in key order, ties by name.
+TEST(SortRows, SortsTheRowsItIsGiven) {
+    TempDir dir;
+    RenameList list;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = std::to_string(i) + ".txt";
+        TempDir::SetModified(dir.MakeFile(name, static_cast<std::uint64_t>(i % 3)),
+                             1000000000 + i % 4);
+        list.AddItem(dir.U16Path(name));
+    }
+    const std::vector<std::uint32_t> given = {11, 3, 7, 0, 9, 4, 1};
+    std::vector<std::uint32_t> expectedSet = given;
+    std::sort(expectedSet.begin(), expectedSet.end());
+    for (const SortKey key : {SortKey::kModifiedTime, SortKey::kSize, SortKey::kName}) {
+        std::vector<std::uint32_t> rows = given;
+        SortRows(list, rows, key, false);
+        std::vector<std::uint32_t> set = rows;
+        std::sort(set.begin(), set.end());
+        EXPECT_EQ(set, expectedSet);
+        for (std::size_t r = 1; r < rows.size(); ++r) {
+            EXPECT_LT(CompareItems(key, false, list.ItemAt(rows[r - 1]), list.ItemAt(rows[r])), 0)
+                << "key " << static_cast<int>(key) << " row " << r;
+        }
+    }
+}
+
 // The fast sort must give the order that CompareItems defines on every key.
 TEST(SortRows, AgreesWithCompareItems) {
     TempDir dir;
