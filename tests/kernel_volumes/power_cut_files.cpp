@@ -24,11 +24,7 @@
 // ends with "state mixed ...", and exits 1.
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/aio_abi.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,7 +34,6 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,137 +115,67 @@ Listing After(int folders) {
     return listing;
 }
 
-// The names in a folder, without "." and "..".
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> entries;
+// The entries of a folder (without "." and ".."): name and inode number.
+std::vector<std::pair<std::string, ino_t>> Entries(const std::string& folder) {
+    std::vector<std::pair<std::string, ino_t>> entries;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* entry = ::readdir(dir)) {
             const std::string_view name = entry->d_name;
-            if (name != "." && name != "..") entries.emplace_back(name);
+            if (name != "." && name != "..") entries.emplace_back(name, entry->d_ino);
         }
         ::closedir(dir);
     }
     return entries;
 }
 
-// The rest of a file from offset on, read plainly (through the page cache),
-// appended to content.
-void ReadRest(int fd, off_t offset, std::string& content) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_DIRECT);
-    char buffer[4096];
-    for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, offset)) > 0; offset += n)
-        content.append(buffer, static_cast<std::size_t>(n));
-}
-
-// The physical block of a file's first byte, for reading files in the order
-// of their data on the disk; 0 where the volume does not say.
-int FirstBlock(int fd) {
-    int block = 0;
-    return ::ioctl(fd, FIBMAP, &block) == 0 ? block : 0;
-}
-
-// Every file under top and in its folders (one level), with its content.
-// Each folder is listed once, then its files are opened in batches. A batch
-// is read with one asynchronous request per file, handed to the kernel in a
-// single call in the order of the files' data on the disk, and past the page
-// cache (O_DIRECT): the block layer joins neighbouring requests into a few
-// large disk reads, where reading file by file costs a disk request (and,
-// under emulation, a costly exit to the device) for each file. Files are
-// read without touching their access times, which would leave every file to
-// be written back. Where a volume refuses O_DIRECT, or the kernel has no
-// asynchronous I/O, the same files are read through the page cache.
+// Every file under top and in its folders (one level), with its content. The
+// files are asked for in batches, in the order of their inode numbers (near
+// the order of their data on the disk), before any is read: the disk gets
+// many requests at once instead of one small read at a time. They are read
+// without touching their access times, which would leave every file to be
+// written back.
 Listing ReadFolder(const std::string& top) {
     struct File {
         std::string name, path;  // in the listing, and the whole path
+        ino_t inode;
     };
     std::vector<File> files;
-    for (const std::string& folderName : Entries(top)) {
+    for (const auto& [folderName, folderInode] : Entries(top)) {
         if (folderName == "lost+found") continue;
         const std::string folder = top + "/" + folderName;
         struct stat st;
         if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            files.push_back({folderName, folder});
+            files.push_back({folderName, folder, folderInode});
             continue;
         }
-        for (const std::string& name : Entries(folder))
-            files.push_back({folderName + "/" + name, folder + "/" + name});
+        for (const auto& [name, inode] : Entries(folder))
+            files.push_back({folderName + "/" + name, folder + "/" + name, inode});
     }
-    constexpr std::size_t kBatch = 900;  // below the usual limit of 1,024 open files
-    constexpr std::size_t kChunk = 4096;  // a file's first read; the rest, if any, plainly
-    aio_context_t context = 0;
-    const bool async = ::syscall(SYS_io_setup, kBatch, &context) == 0;
-    std::unique_ptr<char, decltype(&std::free)> buffers(
-        static_cast<char*>(std::aligned_alloc(kChunk, kChunk * kBatch)), &std::free);
-    struct Open {
-        std::size_t file;
-        int fd, block;
-        std::string content;
-        bool read, more;  // by its request; more than its first chunk
-    };
-    std::vector<Open> batch;
-    std::vector<iocb> requests(kBatch);
-    std::vector<iocb*> pending(kBatch);
-    std::vector<io_event> events(kBatch);
+    std::sort(files.begin(), files.end(),
+              [](const File& a, const File& b) { return a.inode < b.inode; });
     Listing listing;
+    constexpr std::size_t kBatch = 900;  // below the usual limit of 1,024 open files
+    std::vector<int> fds;
     for (std::size_t first = 0; first < files.size(); first += kBatch) {
-        batch.clear();
-        for (std::size_t i = first; i < std::min(files.size(), first + kBatch); ++i) {
+        const std::size_t end = std::min(files.size(), first + kBatch);
+        fds.clear();
+        for (std::size_t i = first; i < end; ++i) {
             const char* path = files[i].path.c_str();
-            int fd = -1;
-            for (const int flags : {O_DIRECT | O_NOATIME, O_NOATIME, O_DIRECT, 0}) {
-                fd = ::open(path, O_RDONLY | O_CLOEXEC | flags);
-                if (fd >= 0 || (errno != EINVAL && errno != EPERM)) break;
-            }
-            batch.push_back({i, fd, fd >= 0 ? FirstBlock(fd) : 0, {}, false, false});
+            int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NOATIME);
+            if (fd < 0 && errno == EPERM) fd = ::open(path, O_RDONLY | O_CLOEXEC);
+            if (fd >= 0) ::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+            fds.push_back(fd);
         }
-        std::sort(batch.begin(), batch.end(),
-                  [](const Open& a, const Open& b) { return a.block < b.block; });
-        std::size_t submitted = 0;
-        for (std::size_t k = 0; async && k < batch.size(); ++k) {
-            if (batch[k].fd < 0) continue;
-            iocb& request = requests[submitted];
-            request = iocb{};
-            request.aio_data = k;
-            request.aio_lio_opcode = IOCB_CMD_PREAD;
-            request.aio_fildes = static_cast<__u32>(batch[k].fd);
-            request.aio_buf = reinterpret_cast<__u64>(buffers.get() + k * kChunk);
-            request.aio_nbytes = kChunk;
-            pending[submitted++] = &request;
-        }
-        std::size_t handed = 0, finished = 0;
-        while (handed < submitted) {
-            const long n = ::syscall(SYS_io_submit, context, submitted - handed, &pending[handed]);
-            if (n <= 0) break;  // the rest are read plainly below
-            handed += static_cast<std::size_t>(n);
-        }
-        while (finished < handed) {
-            const long n = ::syscall(SYS_io_getevents, context, 1L, handed - finished,
-                                     events.data(), nullptr);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                std::fprintf(stderr, "cannot wait for the reads: %s\n", std::strerror(errno));
-                std::exit(2);
-            }
-            for (long e = 0; e < n; ++e) {
-                Open& open = batch[events[e].data];
-                if (events[e].res < 0) continue;  // read plainly below
-                open.content.assign(buffers.get() + events[e].data * kChunk,
-                                    static_cast<std::size_t>(events[e].res));
-                open.read = true;
-                open.more = events[e].res == static_cast<__s64>(kChunk);
-            }
-            finished += static_cast<std::size_t>(n);
-        }
-        for (Open& open : batch) {
-            if (open.fd >= 0) {
-                if (!open.read || open.more)
-                    ReadRest(open.fd, static_cast<off_t>(open.content.size()), open.content);
-                ::close(open.fd);
-            }
-            listing[files[open.file].name] = std::move(open.content);
+        for (std::size_t i = first; i < end; ++i) {
+            std::string content;
+            const int fd = fds[i - first];
+            char buffer[4096];
+            for (ssize_t n; fd >= 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+                content.append(buffer, static_cast<std::size_t>(n));
+            if (fd >= 0) ::close(fd);
+            listing[files[i].name] = std::move(content);
         }
     }
-    if (async) ::syscall(SYS_io_destroy, context);
     return listing;
 }
 
