@@ -29,6 +29,11 @@ RenameJobs BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t
     // The registry's work ends with the names; its memory goes before the
     // jobs take theirs.
     registry.Release();
+    return BuildRenameJobs(list, rows, names);
+}
+
+RenameJobs BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
+                           const NameList& names) {
     RenameJobs jobs;
     jobs.Reserve(rows.size());
     std::string oldPath, newPath;  // reused: the bytes of one job at a time

@@ -31,6 +31,9 @@ RenameJobs BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t
                            const RenameOptions& options, NameRegistry& registry,
                            std::vector<std::size_t>* regexStopped = nullptr,
                            CaptureDateCache* dates = nullptr);
+// The same from names already computed for rows.
+RenameJobs BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t> rows,
+                           const NameList& names);
 
 // The counters of a run: written by the worker, read by whoever shows the
 // progress. Position and maximum follow the progress interface of the

@@ -11,6 +11,7 @@
 
 #include "base/journaled_run.h"
 #include "engine/paths.h"
+#include "engine/preview.h"
 #include "engine/rename_run.h"
 #include "engine/row_check.h"
 #include "engine/safe_move.h"
@@ -95,31 +96,24 @@ bool ListRenamed(const RenameRun& run, std::FILE* out) {
 
 // Names every row whose new name its volume cannot hold; whether there was
 // any. Such a run would fail at that file and roll back all others.
-bool ReportImpossibleNames(const RenameJobs& jobs, std::FILE* err) {
-    // A name is judged on its own, so the jobs are checked a slice at a time:
-    // the check's own lists stay small beside the jobs of a large run.
-    constexpr std::size_t kSlice = 16384;
+bool ReportImpossibleNames(const RenameList& list, std::span<const std::uint32_t> rows,
+                           const NameList& names, std::FILE* err) {
+    // A name is judged on its own, so the rows are checked a slice at a time:
+    // the check's own lists stay small beside the list of a large run.
+    constexpr std::size_t kSlice = 65536;
     RealFileSystem fs;
     bool any = false;
-    std::vector<std::u16string> oldPaths, newNames;
-    for (std::size_t first = 0; first < jobs.size(); first += kSlice) {
-        const std::size_t count = std::min(kSlice, jobs.size() - first);
-        oldPaths.resize(count);
-        newNames.resize(count);
-        for (std::size_t j = 0; j < count; ++j) {
-            oldPaths[j] = DecodeFileName(jobs.OldPaths()[first + j]);
-            newNames[j] = DecodeFileName(NameOf(jobs.NewPaths()[first + j]));
-        }
-        const std::vector<RowCheck> checks = CheckRows(
-            fs, count, [&](std::size_t j) -> std::u16string_view { return oldPaths[j]; },
-            [&](std::size_t j) -> std::u16string_view { return newNames[j]; },
-            RowCheckScope::kNamesOnly);
+    for (std::size_t first = 0; first < rows.size(); first += kSlice) {
+        const std::size_t count = std::min(kSlice, rows.size() - first);
+        const auto pathOf = [&](std::size_t j) { return list.ItemAt(rows[first + j]).path; };
+        const auto nameOf = [&](std::size_t j) { return names[first + j]; };
+        const std::vector<RowCheck> checks =
+            CheckRows(fs, count, pathOf, nameOf, RowCheckScope::kNamesOnly);
         for (std::size_t j = 0; j < count; ++j) {
             if (checks[j].state != RowState::kImpossible) continue;
             any = true;
             std::fprintf(err, "morix: impossible: %s -> %s: %s\n",
-                         std::string(jobs.OldPaths()[first + j]).c_str(),
-                         NameOf(jobs.NewPaths()[first + j]).c_str(),
+                         EncodeFileName(pathOf(j)).c_str(), EncodeFileName(nameOf(j)).c_str(),
                          ProblemText(checks[j].problem));
         }
     }
@@ -138,19 +132,22 @@ int RunRename(CommandLine commandLine, std::FILE* out, std::FILE* err) {
         RenameList list;
         CaptureDateCache dates;
         const std::vector<std::uint32_t> rows = CollectRows(commandLine, list, dates);
-        NameRegistry registry;
-        std::vector<std::size_t> regexStopped;
-        jobs = BuildRenameJobs(list, rows, commandLine.options, registry, &regexStopped, &dates);
-        if (!regexStopped.empty()) {
-            ReportRegexStopped(list, rows, regexStopped, err);
+        NameList names;
+        {
+            NameRegistry registry;
+            names = ComputeNewNames(list, rows, commandLine.options, registry, &dates);
+        }
+        if (!names.RegexStoppedRows().empty()) {
+            ReportRegexStopped(list, rows, names.RegexStoppedRows(), err);
             return kRenameBadSource;
         }
+        if (ReportImpossibleNames(list, rows, names, err)) return kRenameTargetTaken;
+        jobs = BuildRenameJobs(list, rows, names);
     }
     // The pages the list and its names freed stay with the heap, while the
     // run's large tables come from fresh mappings and would not reuse them:
     // they go back to the system first.
     malloc_trim(0);
-    if (ReportImpossibleNames(jobs, err)) return kRenameTargetTaken;
     RenameRunSettings settings;
     settings.onWaitForFolder = [err](const std::string& folder) {
         std::fprintf(err, "morix: another rename run is working in %s; waiting for it to end\n",
