@@ -29,7 +29,7 @@ std::vector<std::optional<LocalTime>> CaptureDateCache::DatesOf(const RenameList
     std::vector<std::optional<LocalTime>> dates(rows.size());
     std::vector<std::size_t> stale;  // rows whose file is read now
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        const auto it = entries_.find(std::u16string_view(list.ItemAt(rows[r]).path));
+        const auto it = entries_.find(list.ItemAt(rows[r]).Whole());
         if (it != entries_.end() && it->second.size == facts[r].size &&
             it->second.modified == facts[r].modified) {
             dates[r] = it->second.taken;
@@ -39,10 +39,10 @@ std::vector<std::optional<LocalTime>> CaptureDateCache::DatesOf(const RenameList
     }
     ParallelForEach(stale.size(), [&](std::size_t i) {
         const std::size_t r = stale[i];
-        dates[r] = ReadCaptureDate(list.ItemAt(rows[r]).path);
+        dates[r] = ReadCaptureDate(list.ItemAt(rows[r]).Whole());
     });
     for (const std::size_t r : stale) {
-        entries_.insert_or_assign(std::u16string(list.ItemAt(rows[r]).path),
+        entries_.insert_or_assign(list.ItemAt(rows[r]).Whole(),
                                   Entry{facts[r].size, facts[r].modified, dates[r]});
     }
     return dates;

@@ -70,20 +70,20 @@ FileFacts ReadFileFacts(std::u16string_view path) {
     return FactsOf(st);
 }
 
-FileFacts FileFactsReader::Read(std::u16string_view path) {
-    const std::u16string_view folder = Folder(path);
+FileFacts FileFactsReader::Read(const PathParts& file) {
+    const std::u16string_view folder = file.Parent();
     // A path that ends in "/" names the folder itself, which no name inside
     // the open folder does.
-    if (folder.empty() || FileName(path).empty()) return ReadFileFacts(path);
+    if (folder.empty() || file.name.empty()) return ReadFileFacts(file.Whole());
     if (folder != folder_) {
         folder_.assign(folder);
         folderBytes_.clear();
         AppendFileNameBytes(folderBytes_, folder);
     }
     const int folderFd = held_.Open(folderBytes_);
-    if (folderFd < 0) return ReadFileFacts(path);
+    if (folderFd < 0) return ReadFileFacts(file.Whole());
     bytes_.clear();
-    AppendFileNameBytes(bytes_, FileName(path));
+    AppendFileNameBytes(bytes_, file.name);
     struct stat st;
     if (::fstatat(folderFd, bytes_.c_str(), &st, 0) == 0 ||
         ::fstatat(folderFd, bytes_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/paths.h"
 #include "os/held_folder.h"
 
 namespace morix {
@@ -39,7 +40,7 @@ FileFacts ReadFileFacts(std::u16string_view path);
 // folder, the folder stays open and only the name is looked up in it.
 class FileFactsReader {
   public:
-    FileFacts Read(std::u16string_view path);
+    FileFacts Read(const PathParts& file);
 
   private:
     std::u16string folder_;

@@ -224,19 +224,14 @@ void NameTemplate::AddToken(std::u16string_view body) {
     }
 }
 
-void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view path, std::int32_t number,
+void NameTemplate::ExpandInto(std::u16string& out, const PathParts& file, std::int32_t number,
                               const FileFacts* facts, const std::optional<LocalTime>* now,
                               const LocalTime* givenFileTime) const {
-    const std::u16string_view fileName = FileName(path);
+    const std::u16string_view fileName = file.name;
     const std::u16string_view extension = Extension(fileName);
     const std::u16string_view stem =
         extension.empty() ? fileName : fileName.substr(0, fileName.size() - extension.size() - 1);
-    std::u16string_view parent;
-    if (readsParent_) {
-        // The folder is what precedes the file name and its slash.
-        const std::u16string_view folder = path.substr(0, path.size() - fileName.size());
-        parent = FileName(folder.empty() ? folder : folder.substr(0, folder.size() - 1));
-    }
+    const std::u16string_view parent = readsParent_ ? FileName(file.Parent()) : std::u16string_view{};
     // Each file is asked once however many fields read it.
     std::optional<LocalTime> fileTime;
     bool fileTimeRead = false;
@@ -262,7 +257,7 @@ void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view path, std
                     if (givenFileTime != nullptr) {
                         fileTime = *givenFileTime;
                     } else if (facts == nullptr) {
-                        fileTime = LocalModifiedTime(path);
+                        fileTime = LocalModifiedTime(file.Whole());
                     } else if (facts->modified) {
                         fileTime = ToLocalTime(*facts->modified);
                     }
@@ -284,7 +279,7 @@ void NameTemplate::ExpandInto(std::u16string& out, std::u16string_view path, std
                 break;
             case Step::kSize:
             case Step::kSizeKib:
-                if (!size) size = facts != nullptr ? facts->size : FileSize(path);
+                if (!size) size = facts != nullptr ? facts->size : FileSize(file.Whole());
                 AppendUnsigned(out, op.step == Step::kSizeKib ? *size / 1024 : *size);
                 break;
             case Step::kNamePart:
@@ -308,14 +303,14 @@ std::u16string NameTemplate::ExpandToken(std::u16string_view body, std::u16strin
     NameTemplate token;
     token.AddToken(body);
     std::u16string out;
-    token.ExpandInto(out, path, 0);
+    token.ExpandInto(out, SplitPath(path), 0);
     return out;
 }
 
 std::u16string NameTemplate::Expand(std::u16string_view nameTemplate, std::u16string_view path,
                                     std::int32_t number) {
     std::u16string out;
-    NameTemplate(nameTemplate).ExpandInto(out, path, number);
+    NameTemplate(nameTemplate).ExpandInto(out, SplitPath(path), number);
     return out;
 }
 

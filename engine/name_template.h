@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/file_info.h"
+#include "engine/paths.h"
 
 namespace morix {
 
@@ -20,11 +21,11 @@ class NameTemplate {
   public:
     explicit NameTemplate(std::u16string_view text);
 
-    // Appends the new base name (without extension) of the file at path. With
+    // Appends the new base name (without extension) of the file at file. With
     // facts, the file's size and time come from there instead of the disk;
     // with now, the current-time fields use it instead of reading the clock;
     // with fileTime, the file date fields use it instead of the modified time.
-    void ExpandInto(std::u16string& out, std::u16string_view path, std::int32_t number,
+    void ExpandInto(std::u16string& out, const PathParts& file, std::int32_t number,
                     const FileFacts* facts = nullptr, const std::optional<LocalTime>* now = nullptr,
                     const LocalTime* fileTime = nullptr) const;
 

@@ -202,16 +202,16 @@ NewNameComposer::NewNameComposer(const RenameOptions& options)
     }
 }
 
-std::u16string_view NewNameComposer::Compose(std::u16string_view path, std::int32_t number,
+std::u16string_view NewNameComposer::Compose(const PathParts& file, std::int32_t number,
                                              const FileFacts* facts,
                                              const std::optional<LocalTime>* now,
                                              const LocalTime* fileTime) {
-    const std::u16string_view fileName = FileName(path);
+    const std::u16string_view fileName = file.name;
     name_.clear();
     if (options_.nameTemplate.empty()) {
         name_.append(RemoveExtension(fileName));
     } else {
-        template_.ExpandInto(name_, path, number, facts, now, fileTime);
+        template_.ExpandInto(name_, file, number, facts, now, fileTime);
     }
     const std::u16string_view extension =
         options_.changeExtension ? std::u16string_view(options_.newExtension) : Extension(fileName);
@@ -250,7 +250,7 @@ void InsertNumberSuffix(std::u16string& name, std::int32_t number) {
 std::u16string ComputeNewName(const RenameOptions& options, std::u16string_view path,
                               std::int32_t number, const NameRegistry& registry) {
     NewNameComposer composer(options);
-    std::u16string name(composer.Compose(path, number));
+    std::u16string name(composer.Compose(SplitPath(path), number));
     if (NeedsNumberSuffix(name, registry)) InsertNumberSuffix(name, number);
     return name;
 }

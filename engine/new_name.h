@@ -15,6 +15,7 @@
 #include "engine/file_info.h"
 #include "engine/flat_hash_index.h"
 #include "engine/name_template.h"
+#include "engine/paths.h"
 #include "engine/regex_replace.h"
 #include "engine/rename_options.h"
 #include "engine/text.h"
@@ -163,13 +164,13 @@ class NewNameComposer {
     // stopped. For a pass in which it has been stopped too often already.
     void GiveUpRegex() { regexGivenUp_ = true; }
 
-    // The new name (name and extension, no folder) of the file at path for the
+    // The new name (name and extension, no folder) of file for the
     // given sequence number, before it is made unique among the names given
     // out so far (see NeedsNumberSuffix); valid until the next call. With
     // facts, the template's size and time fields use them instead of asking
     // the disk; with now, its current-time fields use it; with fileTime, its
     // file date fields use it instead of the modified time.
-    std::u16string_view Compose(std::u16string_view path, std::int32_t number,
+    std::u16string_view Compose(const PathParts& file, std::int32_t number,
                                 const FileFacts* facts = nullptr,
                                 const std::optional<LocalTime>* now = nullptr,
                                 const LocalTime* fileTime = nullptr);

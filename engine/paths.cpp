@@ -27,6 +27,19 @@ std::u16string_view FileName(std::u16string_view path) {
     return path.substr(AfterLast(path, u'/'));
 }
 
+std::u16string PathParts::Whole() const {
+    std::u16string path;
+    path.reserve(folder.size() + name.size());
+    path.append(folder);
+    path.append(name);
+    return path;
+}
+
+PathParts SplitPath(std::u16string_view path) {
+    const std::size_t at = AfterLast(path, u'/');
+    return {path.substr(0, at), path.substr(at)};
+}
+
 std::u16string_view Extension(std::u16string_view path) {
     const std::u16string_view name = FileName(path);
     const std::size_t dot = AfterLast(name, u'.');

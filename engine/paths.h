@@ -12,6 +12,22 @@ namespace morix {
 // The text after the last "/"; the whole path when it has none.
 std::u16string_view FileName(std::u16string_view path);
 
+// A path held as two views: folder + name is the whole path. The folder
+// keeps its last "/" ("/" for a file in the root) and is empty for a path
+// without one; the name is FileName of the path.
+struct PathParts {
+    std::u16string_view folder;
+    std::u16string_view name;
+
+    std::u16string Whole() const;
+    // The folder as Folder() gives it: without its last "/".
+    std::u16string_view Parent() const {
+        return folder.empty() ? folder : folder.substr(0, folder.size() - 1);
+    }
+};
+
+PathParts SplitPath(std::u16string_view path);
+
 // In FileName(path): the text after the last "."; empty when the name has no
 // "." or ends with one.
 std::u16string_view Extension(std::u16string_view path);

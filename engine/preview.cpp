@@ -86,7 +86,7 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
                 const LocalTime* fileTime =
                     taken.empty() || !taken[r] ? nullptr : &taken[r].value();
                 const std::u16string_view name =
-                    slice.composer.Compose(list.ItemAt(rows[r]).path, numberOf(r),
+                    slice.composer.Compose(list.ItemAt(rows[r]), numberOf(r),
                                            facts.empty() ? nullptr : &facts[r], &now, fileTime);
                 if (slice.composer.RegexStopped()) {
                     slice.regexStopped.push_back(r);
@@ -136,10 +136,10 @@ void PrefetchAhead(const RenameList& list, std::span<const std::uint32_t> rows, 
     constexpr std::size_t kItemDistance = 16;
     constexpr std::size_t kPathDistance = 8;
     if (row + kItemDistance < rows.size()) {
-        __builtin_prefetch(&list.ItemAt(rows[row + kItemDistance]));
+        list.PrefetchItem(rows[row + kItemDistance]);
     }
     if (row + kPathDistance < rows.size()) {
-        __builtin_prefetch(list.ItemAt(rows[row + kPathDistance]).path.data());
+        list.PrefetchName(rows[row + kPathDistance]);
     }
 }
 

@@ -34,7 +34,7 @@ void ComputeNewNames(const RenameList& list, std::span<const std::uint32_t> rows
                      CaptureDateCache* dates = nullptr);
 
 // For loops over rows that read each item's path: sorted rows visit the
-// items in no particular memory order, so this fetches the items and paths
+// items in no particular memory order, so this fetches the items and names
 // of rows a little ahead of row while it is being worked on.
 void PrefetchAhead(const RenameList& list, std::span<const std::uint32_t> rows, std::size_t row);
 
@@ -49,7 +49,7 @@ auto ReadEachFile(const RenameList& list, std::span<const std::uint32_t> rows, c
     ParallelFor(rows.size(), [&](std::size_t begin, std::size_t end) {
         FileFactsReader reader;
         for (std::size_t r = begin; r < end; ++r)
-            picked[r] = pick(reader.Read(list.ItemAt(rows[r]).path));
+            picked[r] = pick(reader.Read(list.ItemAt(rows[r])));
     });
     return picked;
 }

@@ -12,42 +12,64 @@ namespace morix {
 
 bool RenameList::AddItem(std::u16string path) {
     path = canonical_.Canonical(std::move(path));
+    const PathParts parts = SplitPath(path);
+    const std::uint32_t folder = FolderId(parts.folder);
     const auto next = static_cast<std::uint32_t>(items_.size());
-    const std::uint64_t hash = std::hash<std::u16string_view>{}(path);
-    const std::uint32_t id =
-        index_.Insert(hash, next, [&](std::uint32_t other) { return items_[other].path == path; });
+    // Equal paths are equal folders (kept once each) with equal names.
+    const std::uint64_t hash =
+        std::hash<std::u16string_view>{}(parts.name) ^ (folder * 0x9E3779B97F4A7C15ull);
+    const std::uint32_t id = index_.Insert(hash, next, [&](std::uint32_t other) {
+        const Item& item = items_[other];
+        return item.folder == folder &&
+               std::u16string_view(item.name, item.nameLength) == parts.name;
+    });
     if (id != next) return false;
-    items_.push_back(RenameItem{Keep(path)});
+    const std::u16string_view name = Keep(parts.name);
+    items_.push_back(Item{name.data(), static_cast<std::uint32_t>(name.size()), folder});
     return true;
 }
 
-std::u16string_view RenameList::Keep(std::u16string_view path) {
+std::uint32_t RenameList::FolderId(std::u16string_view folder) {
+    if (lastFolder_ != FlatHashIndex::kNone && folders_[lastFolder_] == folder) return lastFolder_;
+    const auto next = static_cast<std::uint32_t>(folders_.size());
+    lastFolder_ = folderIndex_.Insert(std::hash<std::u16string_view>{}(folder), next,
+                                      [&](std::uint32_t other) { return folders_[other] == folder; });
+    if (lastFolder_ == next) folders_.push_back(Keep(folder));
+    return lastFolder_;
+}
+
+std::u16string_view RenameList::Keep(std::u16string_view text) {
     constexpr std::size_t kChunk = 32768;  // characters
-    if (path.empty()) return {};
-    if (chunks_.empty() || path.size() > chunkSize_ - chunkUsed_) {
-        chunkSize_ = std::max(kChunk, path.size());
+    if (text.empty()) return {};
+    if (chunks_.empty() || text.size() > chunkSize_ - chunkUsed_) {
+        chunkSize_ = std::max(kChunk, text.size());
         chunks_.push_back(std::make_unique_for_overwrite<char16_t[]>(chunkSize_));
         chunkUsed_ = 0;
     }
     char16_t* const at = chunks_.back().get() + chunkUsed_;
-    std::copy(path.begin(), path.end(), at);
-    chunkUsed_ += path.size();
-    return {at, path.size()};
+    std::copy(text.begin(), text.end(), at);
+    chunkUsed_ += text.size();
+    return {at, text.size()};
 }
 
-const RenameItem& RenameList::ItemAt(std::size_t index) const {
+RenameItem RenameList::ItemAt(std::size_t index) const {
     if (index >= items_.size()) {
         std::fprintf(stderr, "RenameList::ItemAt: index %zu out of range (%zu items)\n", index,
                      items_.size());
         std::abort();
     }
-    return items_[index];
+    const Item& item = items_[index];
+    return {folders_[item.folder], {item.name, item.nameLength}};
 }
 
 void RenameList::Clear() {
     index_ = FlatHashIndex();
+    folderIndex_ = FlatHashIndex();
     items_.clear();
     items_.shrink_to_fit();
+    folders_.clear();
+    folders_.shrink_to_fit();
+    lastFolder_ = FlatHashIndex::kNone;
     chunks_.clear();
     chunkSize_ = chunkUsed_ = 0;
     canonical_.Forget();

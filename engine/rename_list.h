@@ -1,5 +1,6 @@
 // The files a user has collected. Items are only appended; the order the user
 // sees is kept apart as a list of row indexes, so sorting never moves items.
+// Each folder's text is kept once, however many of its files the list holds.
 #pragma once
 
 #include <cstddef>
@@ -11,14 +12,14 @@
 
 #include "engine/canonical_path.h"
 #include "engine/flat_hash_index.h"
+#include "engine/paths.h"
 
 namespace morix {
 
-struct RenameItem {
-    // Full path in its canonical form; never changed afterwards. The
-    // characters are the list's, valid until it is cleared.
-    std::u16string_view path;
-};
+// An item's full path in its canonical form, as its folder and its name;
+// never changed afterwards. The characters are the list's, valid until it is
+// cleared.
+using RenameItem = PathParts;
 
 class RenameList {
   public:
@@ -36,7 +37,11 @@ class RenameList {
     std::size_t Count() const { return items_.size(); }
 
     // Aborts for an index at or past Count().
-    const RenameItem& ItemAt(std::size_t index) const;
+    RenameItem ItemAt(std::size_t index) const;
+
+    // Asks the processor to fetch an item, or its name, ahead of its use.
+    void PrefetchItem(std::size_t index) const { __builtin_prefetch(&items_[index]); }
+    void PrefetchName(std::size_t index) const { __builtin_prefetch(items_[index].name); }
 
     void Clear();
 
@@ -45,15 +50,27 @@ class RenameList {
     bool AddFolder(std::u16string_view folder);
 
   private:
-    // A lasting copy of path in chunks_: paths share large blocks instead of
-    // each taking an allocation of its own.
-    std::u16string_view Keep(std::u16string_view path);
+    // Sixteen bytes an item: at a million items every byte is a megabyte.
+    struct Item {
+        const char16_t* name;
+        std::uint32_t nameLength;
+        std::uint32_t folder;  // into folders_
+    };
 
-    std::vector<RenameItem> items_;
+    // A lasting copy of text in chunks_: names and folders share large blocks
+    // instead of each taking an allocation of its own.
+    std::u16string_view Keep(std::u16string_view text);
+    // The index in folders_ of folder, which is added when new.
+    std::uint32_t FolderId(std::u16string_view folder);
+
+    std::vector<Item> items_;
+    std::vector<std::u16string_view> folders_;
+    std::uint32_t lastFolder_ = FlatHashIndex::kNone;  // the folder of the last item added
     std::vector<std::unique_ptr<char16_t[]>> chunks_;
     std::size_t chunkSize_ = 0;  // characters of the last chunk
     std::size_t chunkUsed_ = 0;  // of which taken
-    FlatHashIndex index_;  // exact paths of items_
+    FlatHashIndex index_;        // exact paths of items_
+    FlatHashIndex folderIndex_;  // folders_
     PathCanonicalizer canonical_;
 };
 

@@ -38,11 +38,15 @@ RenameJobs BuildRenameJobs(const RenameList& list, std::span<const std::uint32_t
     jobs.Reserve(rows.size());
     std::string oldPath, newPath;  // reused: the bytes of one job at a time
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        const std::u16string_view path = list.ItemAt(rows[r]).path;
+        const RenameItem item = list.ItemAt(rows[r]);
         oldPath.clear();
-        AppendFileNameBytes(oldPath, path);
+        AppendFileNameBytes(oldPath, item.folder);
+        AppendFileNameBytes(oldPath, item.name);
+        // New names are never empty and hold no "/": the new path is the
+        // name in the item's folder, and in the root for a path without one.
         newPath.clear();
-        AppendFileNameBytes(newPath, CombinePath(Folder(path), names[r]));
+        AppendFileNameBytes(newPath, item.folder.empty() ? u"/" : item.folder);
+        AppendFileNameBytes(newPath, names[r]);
         jobs.Add(oldPath, newPath);
     }
     return jobs;

@@ -39,7 +39,7 @@ RowProblem TakenBy(const std::string& path) {
 
 // The names of every row, read once: the rows' items lie anywhere in memory.
 struct RowNames {
-    std::vector<std::u16string_view> oldPaths;
+    std::vector<std::u16string_view> oldFolders;  // as PathParts keeps them, with their "/"
     std::vector<std::u16string_view> oldNames;
     std::vector<std::u16string_view> newNames;
 };
@@ -54,8 +54,8 @@ std::vector<FolderRows> GroupByFolder(const RowNames& names) {
     std::vector<FolderRows> groups;
     std::unordered_map<std::u16string_view, std::size_t> groupOf;
     std::size_t last = SIZE_MAX;
-    for (std::uint32_t r = 0; r < names.oldPaths.size(); ++r) {
-        const std::u16string_view folder = Folder(names.oldPaths[r]);
+    for (std::uint32_t r = 0; r < names.oldFolders.size(); ++r) {
+        const std::u16string_view folder = PathParts{names.oldFolders[r], {}}.Parent();
         if (last == SIZE_MAX || groups[last].folder != folder) {
             const auto [found, added] = groupOf.emplace(folder, groups.size());
             if (added) groups.push_back(FolderRows{folder, {}});
@@ -186,7 +186,9 @@ class FolderTargetCheck {
         };
         for (const std::uint32_t i : outside) {
             const std::string target = TargetPath(i);
-            if (OutsideTargetTaken(fs_, EncodeFileName(names_.oldPaths[group_.rows[i]]), target,
+            const std::uint32_t r = group_.rows[i];
+            const PathParts old{names_.oldFolders[r], names_.oldNames[r]};
+            if (OutsideTargetTaken(fs_, EncodeFileName(old.Whole()), target,
                                    exact, listFolder, names)) {
                 Mark(i, listed && !readable ? RowProblem::kFolderUnreadable : TakenBy(target));
             }
@@ -324,17 +326,18 @@ RowProblem ImpossibleNameProblem(std::u16string_view name, const VolumeNameRules
 }
 
 std::vector<RowCheck> CheckRows(FileSystem& fs, std::size_t count,
-                                const std::function<std::u16string_view(std::size_t)>& oldPathOf,
+                                const std::function<PathParts(std::size_t)>& oldPathOf,
                                 const std::function<std::u16string_view(std::size_t)>& newNameOf,
                                 RowCheckScope scope, FolderListings* listings) {
     RowNames names;
-    names.oldPaths.resize(count);
+    names.oldFolders.resize(count);
     names.oldNames.resize(count);
     names.newNames.resize(count);
     ParallelFor(count, [&](std::size_t begin, std::size_t end) {
         for (std::size_t r = begin; r < end; ++r) {
-            names.oldPaths[r] = oldPathOf(r);
-            names.oldNames[r] = FileName(names.oldPaths[r]);
+            const PathParts old = oldPathOf(r);
+            names.oldFolders[r] = old.folder;
+            names.oldNames[r] = old.name;
             names.newNames[r] = newNameOf(r);
         }
     });
@@ -362,7 +365,7 @@ std::vector<RowCheck> CheckPreviewRows(FileSystem& fs, const RenameList& list,
                                        FolderListings* listings) {
     return CheckRows(
         fs, rows.size(),
-        [&](std::size_t r) -> std::u16string_view { return list.ItemAt(rows[r]).path; },
+        [&](std::size_t r) { return list.ItemAt(rows[r]); },
         [&](std::size_t r) { return names[r]; }, RowCheckScope::kAll, listings);
 }
 

@@ -14,6 +14,7 @@
 #include "engine/file_system.h"
 #include "engine/folder_listings.h"
 #include "engine/new_name.h"
+#include "engine/paths.h"
 #include "engine/rename_list.h"
 
 namespace morix {
@@ -90,7 +91,7 @@ enum class RowCheckScope {
 // listings of large folders between calls and reads them again only when
 // they changed.
 std::vector<RowCheck> CheckRows(FileSystem& fs, std::size_t count,
-                                const std::function<std::u16string_view(std::size_t)>& oldPathOf,
+                                const std::function<PathParts(std::size_t)>& oldPathOf,
                                 const std::function<std::u16string_view(std::size_t)>& newNameOf,
                                 RowCheckScope scope = RowCheckScope::kAll,
                                 FolderListings* listings = nullptr);

@@ -134,8 +134,8 @@ int NaturalCompare(std::u16string_view a, std::u16string_view b) {
 }
 
 int CompareItems(SortKey key, bool descending, const RenameItem& a, const RenameItem& b) {
-    const std::u16string_view fa = FileName(a.path);
-    const std::u16string_view fb = FileName(b.path);
+    const std::u16string_view fa = a.name;
+    const std::u16string_view fb = b.name;
     int r = 0;
     switch (key) {
         case SortKey::kName:
@@ -144,10 +144,10 @@ int CompareItems(SortKey key, bool descending, const RenameItem& a, const Rename
             r = CompareExact(Extension(fa), Extension(fb));
             break;
         case SortKey::kModifiedTime:
-            r = CompareTimes(ModifiedTime(a.path), ModifiedTime(b.path));
+            r = CompareTimes(ModifiedTime(a.Whole()), ModifiedTime(b.Whole()));
             break;
         case SortKey::kSize:
-            r = CompareValues(FileSize(a.path), FileSize(b.path));
+            r = CompareValues(FileSize(a.Whole()), FileSize(b.Whole()));
             break;
     }
     if (r == 0) r = NaturalCompare(fa, fb);
@@ -177,7 +177,7 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
         sizes = ReadEachFile(list, rows, [](const FileFacts& f) { return f.size; });
     }
     const auto fileName = [&](std::uint32_t position) {
-        return FileName(list.ItemAt(rows[position]).path);
+        return list.ItemAt(rows[position]).name;
     };
     const auto primary = [&](std::uint32_t a, std::uint32_t b) {
         switch (key) {

@@ -171,13 +171,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         const std::size_t n = std::min<std::size_t>(count, 8);
         for (std::size_t a = 0; a < n; ++a) {
-            const std::u16string_view na = FileName(list.ItemAt(a).path);
+            const std::u16string_view na = list.ItemAt(a).name;
             for (std::size_t b = 0; b < n; ++b) {
-                const std::u16string_view nb = FileName(list.ItemAt(b).path);
+                const std::u16string_view nb = list.ItemAt(b).name;
                 const int ab = NaturalCompare(na, nb);
                 Check(Sign(ab) == -Sign(NaturalCompare(nb, na)), "natural order is antisymmetric");
                 for (std::size_t c = 0; c < n && ab <= 0; ++c) {
-                    const std::u16string_view nc = FileName(list.ItemAt(c).path);
+                    const std::u16string_view nc = list.ItemAt(c).name;
                     if (NaturalCompare(nb, nc) <= 0) {
                         Check(NaturalCompare(na, nc) <= 0, "natural order is transitive");
                     }
@@ -247,7 +247,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     number = static_cast<std::uint32_t>(options.startNumber);
     for (std::size_t r = 0; r < count;
          ++r, number += static_cast<std::uint32_t>(options.increment)) {
-        const std::u16string name = ComputeNewName(options, list.ItemAt(rows[r]).path,
+        const std::u16string name = ComputeNewName(options, list.ItemAt(rows[r]).Whole(),
                                                    static_cast<std::int32_t>(number), single);
         Check(name == names[r], "the pass and the single computation give the same name");
         single.Register(name, rows[r]);
@@ -257,12 +257,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // facts are.
     const NameTemplate nameTemplate(options.nameTemplate);
     if (!nameTemplate.ReadsFileFacts() && count > 0) {
-        const std::u16string_view path = list.ItemAt(rows[0]).path;
+        const RenameItem item = list.ItemAt(rows[0]);
         const FileFacts none;
         const FileFacts some{123456789, FileTime{1065237045} * 1'000'000'000};
         std::u16string withNone, withSome;
-        nameTemplate.ExpandInto(withNone, path, options.startNumber, &none);
-        nameTemplate.ExpandInto(withSome, path, options.startNumber, &some);
+        nameTemplate.ExpandInto(withNone, item, options.startNumber, &none);
+        nameTemplate.ExpandInto(withSome, item, options.startNumber, &some);
         Check(withNone == withSome, "a template that reads no file facts does not depend on them");
     }
     return 0;

@@ -430,7 +430,7 @@ void ReportRegexStopped(const RenameList& list, std::span<const std::uint32_t> r
                  stopped.size());
     for (std::size_t i = 0; i < stopped.size() && i < kNamed; ++i) {
         std::fprintf(err, "morix:   %s\n",
-                     EncodeFileName(list.ItemAt(rows[stopped[i]]).path).c_str());
+                     EncodeFileName(list.ItemAt(rows[stopped[i]]).Whole()).c_str());
     }
     if (stopped.size() > kNamed)
         std::fprintf(err, "morix:   and %zu more\n", stopped.size() - kNamed);

@@ -31,7 +31,7 @@ bool NameProblemRows(const RenameList& list, std::span<const std::uint32_t> rows
         if (!StopsARun(checks[r].state)) continue;
         any = true;
         std::fprintf(err, "%s: %s -> %s: %s\n", StateName(checks[r].state),
-                     EncodeFileName(FileName(list.ItemAt(rows[r]).path)).c_str(),
+                     EncodeFileName(list.ItemAt(rows[r]).name).c_str(),
                      EncodeFileName(names[r]).c_str(), ProblemText(checks[r].problem));
     }
     return any;
@@ -59,12 +59,12 @@ int RunPreview(CommandLine commandLine, std::FILE* out, std::FILE* err) {
     constexpr std::size_t kFlushAt = 1 << 20;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         PrefetchAhead(list, rows, r);
-        const std::u16string_view path = list.ItemAt(rows[r]).path;
-        AppendFileNameBytes(buffer, FileName(path));
+        const RenameItem item = list.ItemAt(rows[r]);
+        AppendFileNameBytes(buffer, item.name);
         buffer += fieldEnd;
         AppendFileNameBytes(buffer, names[r]);
         buffer += fieldEnd;
-        AppendFileNameBytes(buffer, Folder(path));
+        AppendFileNameBytes(buffer, item.Parent());
         if (commandLine.verbose) {
             buffer += fieldEnd;
             buffer += StateName(checks[r].state);

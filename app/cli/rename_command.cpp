@@ -105,7 +105,7 @@ bool ReportImpossibleNames(const RenameList& list, std::span<const std::uint32_t
     bool any = false;
     for (std::size_t first = 0; first < rows.size(); first += kSlice) {
         const std::size_t count = std::min(kSlice, rows.size() - first);
-        const auto pathOf = [&](std::size_t j) { return list.ItemAt(rows[first + j]).path; };
+        const auto pathOf = [&](std::size_t j) { return list.ItemAt(rows[first + j]); };
         const auto nameOf = [&](std::size_t j) { return names[first + j]; };
         const std::vector<RowCheck> checks =
             CheckRows(fs, count, pathOf, nameOf, RowCheckScope::kNamesOnly);
@@ -113,7 +113,7 @@ bool ReportImpossibleNames(const RenameList& list, std::span<const std::uint32_t
             if (checks[j].state != RowState::kImpossible) continue;
             any = true;
             std::fprintf(err, "morix: impossible: %s -> %s: %s\n",
-                         EncodeFileName(pathOf(j)).c_str(), EncodeFileName(nameOf(j)).c_str(),
+                         EncodeFileName(pathOf(j).Whole()).c_str(), EncodeFileName(nameOf(j)).c_str(),
                          ProblemText(checks[j].problem));
         }
     }

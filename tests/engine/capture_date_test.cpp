@@ -279,7 +279,7 @@ struct PhotoFolder {
     std::vector<std::u16string> Names(const std::vector<std::uint32_t>& order) const {
         std::vector<std::u16string> names;
         for (std::uint32_t item : order)
-            names.emplace_back(FileName(list.ItemAt(item).path));
+            names.emplace_back(list.ItemAt(item).name);
         return names;
     }
 };
@@ -292,14 +292,14 @@ TEST(CaptureDateCache, ReadsAFileAgainOnlyWhenItsSizeOrTimeChanged) {
     const auto read = [&] {
         return cache.DatesOf(f.list, f.rows, ReadAllFileFacts(f.list, f.rows));
     };
-    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(0).path), std::nullopt);
+    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(0).Whole()), std::nullopt);
     EXPECT_EQ(Shown(read()[0]), Shown(At(2001, 1, 1, 1, 1, 1)));
-    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(0).path), true);
-    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(1).path), false);
+    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(0).Whole()), true);
+    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(1).Whole()), false);
 
     // Another date of the same length, the modified time put back: the
     // file looks unchanged, so the date kept is the one given out.
-    const std::string a = EncodeFileName(f.list.ItemAt(0).path);
+    const std::string a = EncodeFileName(f.list.ItemAt(0).Whole());
     testing::WriteJpeg(a, TakenAt("2002:02:02 02:02:02"));
     TempDir::SetModified(a, 1'000'000'000);
     EXPECT_EQ(Shown(read()[0]), Shown(At(2001, 1, 1, 1, 1, 1)));
@@ -307,7 +307,7 @@ TEST(CaptureDateCache, ReadsAFileAgainOnlyWhenItsSizeOrTimeChanged) {
     TempDir::SetModified(a, 1'000'000'001);
     EXPECT_EQ(Shown(read()[0]), Shown(At(2002, 2, 2, 2, 2, 2)));
     cache.Clear();
-    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(0).path), std::nullopt);
+    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(0).Whole()), std::nullopt);
 }
 
 TEST(DateTaken, NamesAndSortFallBackToTheModifiedTime) {
@@ -335,7 +335,7 @@ TEST(DateTaken, NamesAndSortFallBackToTheModifiedTime) {
               (std::vector<std::u16string>{u"2001-09-09 10_46_40.jpg", u"2001-09-09 10_46_40_2.jpg",
                                            u"2001-09-09 10_47_40.jpg", u"2001-09-09 10_45_40.jpg"}))
         << "modified times unless asked otherwise";
-    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(0).path), std::nullopt)
+    EXPECT_EQ(cache.HasCaptureDate(f.list.ItemAt(0).Whole()), std::nullopt)
         << "no capture date read for names made with modified times";
 
     options.dateSource = DateSource::kTaken;

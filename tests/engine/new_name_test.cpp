@@ -282,10 +282,10 @@ TEST(LongPass, MatchesNamingOneRowAfterAnother) {
     std::size_t suffixed = 0;
     for (std::size_t r = 0; r < rows.size(); ++r, number += options.increment) {
         const std::u16string name =
-            ComputeNewName(options, list.ItemAt(rows[r]).path, number, single);
+            ComputeNewName(options, list.ItemAt(rows[r]).Whole(), number, single);
         ASSERT_EQ(names[r], name) << "row " << r;
         single.Register(name, rows[r]);
-        if (name.size() > FileName(list.ItemAt(rows[r]).path).size()) ++suffixed;
+        if (name.size() > list.ItemAt(rows[r]).name.size()) ++suffixed;
     }
     EXPECT_GT(suffixed, 1000u);
     EXPECT_EQ(registry.Size(), single.Size());
@@ -318,7 +318,7 @@ TEST(LongPass, ReadsTheFilesOfEveryBlock) {
     ASSERT_EQ(names.size(), rows.size());
     NameRegistry single;
     for (std::size_t r = 0; r < rows.size(); r += 1999) {
-        const std::u16string name = ComputeNewName(options, list.ItemAt(rows[r]).path,
+        const std::u16string name = ComputeNewName(options, list.ItemAt(rows[r]).Whole(),
                                                    static_cast<std::int32_t>(r + 1), single);
         EXPECT_EQ(names[r], name) << "row " << r;
         EXPECT_NE(name.substr(0, 2), u"0_") << "row " << r;

@@ -30,6 +30,20 @@ TEST(PathFunctions, SplitNameExtensionAndFolder) {
     EXPECT_EQ(FileName(u"/p/a\\b.txt"), u"a\\b.txt");
 }
 
+// A path split in two parts gives the whole path back, and its parent is the
+// folder as Folder() gives it, at the root and without a folder too.
+TEST(PathFunctions, PathPartsJoinToTheWholePath) {
+    for (const std::u16string_view path :
+         {u"/home/ann/photo.jpg", u"/photo.jpg", u"/", u"/home/ann/", u"photo.jpg", u"a/b", u""}) {
+        const PathParts parts = SplitPath(path);
+        EXPECT_EQ(parts.Whole(), path);
+        EXPECT_EQ(parts.name, FileName(path));
+        EXPECT_EQ(parts.Parent(), Folder(path));
+    }
+    EXPECT_EQ(SplitPath(u"/photo.jpg").folder, u"/");
+    EXPECT_EQ(SplitPath(u"photo.jpg").folder, u"");
+}
+
 TEST(PathFunctions, RemoveAndJoinExtensions) {
     EXPECT_EQ(RemoveExtension(u"a.b.c"), u"a.b");
     EXPECT_EQ(RemoveExtension(u"name."), u"name.");

@@ -125,7 +125,7 @@ TEST(RegexOption, InvalidPatternLeavesNamesWithoutReplacement) {
     options.replaceText = u"b";
     NewNameComposer composer(options);
     ASSERT_NE(composer.RegexFailure(), nullptr);
-    EXPECT_EQ(composer.Compose(u"/x/aaa.txt", 1), u"aaa.txt");
+    EXPECT_EQ(composer.Compose(SplitPath(u"/x/aaa.txt"), 1), u"aaa.txt");
     EXPECT_FALSE(composer.RegexStopped());
 }
 

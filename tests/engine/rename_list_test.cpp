@@ -30,10 +30,37 @@ TEST(RenameList, PathIdentityIsExact) {
     EXPECT_TRUE(list.AddItem(u"/A/Fïle.txt"));
     EXPECT_TRUE(list.AddItem(u"/A/FÏLE.txt"));
     ASSERT_EQ(list.Count(), 4u);
-    EXPECT_EQ(list.ItemAt(2).path, u"/A/Fïle.txt");
+    EXPECT_EQ(list.ItemAt(2).Whole(), u"/A/Fïle.txt");
     list.Clear();
     EXPECT_EQ(list.Count(), 0u);
     EXPECT_TRUE(list.AddItem(u"/a/file.txt"));
+}
+
+// Each folder's text is kept once: items of several folders, added in turns,
+// keep their own folder, a name met in another folder is another file, and
+// a file in the root or a path without a folder keeps its spelling.
+TEST(RenameList, ItemsOfManyFoldersKeepTheirFolder) {
+    RenameList list;
+    const std::u16string folders[] = {u"/a/", u"/b/", u"/a/b/", u"/"};
+    for (int i = 0; i < 400; ++i) {
+        const std::u16string& folder = folders[i % 4];
+        EXPECT_TRUE(list.AddItem(folder + u"f" + AsciiToU16(std::to_string(i / 4)))) << i;
+    }
+    for (int i = 0; i < 400; ++i) {
+        const std::u16string& folder = folders[i % 4];
+        EXPECT_FALSE(list.AddItem(folder + u"f" + AsciiToU16(std::to_string(i / 4)))) << i;
+    }
+    ASSERT_EQ(list.Count(), 400u);
+    for (std::size_t i = 0; i < list.Count(); ++i) {
+        const RenameItem item = list.ItemAt(i);
+        EXPECT_EQ(item.folder, folders[i % 4]);
+        EXPECT_EQ(item.name, u"f" + AsciiToU16(std::to_string(i / 4)));
+    }
+    EXPECT_EQ(list.ItemAt(3).Parent(), u"");
+    EXPECT_EQ(list.ItemAt(3).Whole(), u"/f0");
+    EXPECT_TRUE(list.AddItem(u"relative.txt"));
+    EXPECT_EQ(list.ItemAt(400).folder, u"");
+    EXPECT_EQ(list.ItemAt(400).Whole(), u"relative.txt");
 }
 
 TEST(RenameList, ManyItemsKeepTheirOrderAndIdentity) {
@@ -45,7 +72,7 @@ TEST(RenameList, ManyItemsKeepTheirOrderAndIdentity) {
         EXPECT_FALSE(list.AddItem(u"/d/f" + AsciiToU16(std::to_string(i))));
     }
     ASSERT_EQ(list.Count(), 5000u);
-    EXPECT_EQ(list.ItemAt(4321).path, u"/d/f4321");
+    EXPECT_EQ(list.ItemAt(4321).Whole(), u"/d/f4321");
 }
 
 // Paths share large blocks: every path stays as it was added while later
@@ -67,8 +94,8 @@ TEST(RenameList, PathsStayIntactAcrossBlocksAndAClear) {
         }
         ASSERT_EQ(list.Count(), 3001u);
         for (int i = 0; i < 3000; ++i)
-            ASSERT_EQ(list.ItemAt(static_cast<std::size_t>(i < 1235 ? i : i + 1)).path, pathOf(i));
-        EXPECT_EQ(list.ItemAt(1235).path, huge);
+            ASSERT_EQ(list.ItemAt(static_cast<std::size_t>(i < 1235 ? i : i + 1)).Whole(), pathOf(i));
+        EXPECT_EQ(list.ItemAt(1235).Whole(), huge);
         EXPECT_FALSE(list.AddItem(huge));
         list.Clear();
         EXPECT_EQ(list.Count(), 0u);
@@ -94,8 +121,8 @@ TEST(RenameList, AddFolderTakesFilesButNotFolders) {
     EXPECT_TRUE(list.AddFolder(dir.u16()));
     std::vector<std::string> names;
     for (std::size_t i = 0; i < list.Count(); ++i) {
-        names.push_back(EncodeFileName(FileName(list.ItemAt(i).path)));
-        EXPECT_EQ(Folder(list.ItemAt(i).path), dir.u16());
+        names.push_back(EncodeFileName(list.ItemAt(i).name));
+        EXPECT_EQ(list.ItemAt(i).Parent(), dir.u16());
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{".hidden", "bad\xff.txt", "dangling", "f1"}));
@@ -121,18 +148,18 @@ TEST(RenameList, SpellingsOfOneFileAreOneItem) {
         EXPECT_FALSE(list.AddItem(dir.U16Path(spelling))) << spelling;
     }
     ASSERT_EQ(list.Count(), 1u);
-    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), real + "/2.txt");
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).Whole()), real + "/2.txt");
 
     // The link itself is another file; with a trailing "/" it names its folder.
     EXPECT_TRUE(list.AddItem(dir.U16Path("link")));
-    EXPECT_EQ(EncodeFileName(list.ItemAt(1).path), dir.Path("link"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(1).Whole()), dir.Path("link"));
     EXPECT_TRUE(list.AddItem(dir.U16Path("link/")));
-    EXPECT_EQ(EncodeFileName(list.ItemAt(2).path), real);
+    EXPECT_EQ(EncodeFileName(list.ItemAt(2).Whole()), real);
     for (const char* spelling : {"real", "real/", "real/.", "link/.", "real/back/..//real"}) {
         EXPECT_FALSE(list.AddItem(dir.U16Path(spelling))) << spelling;
     }
     EXPECT_TRUE(list.AddItem(u"//"));
-    EXPECT_EQ(list.ItemAt(3).path, u"/");
+    EXPECT_EQ(list.ItemAt(3).Whole(), u"/");
     EXPECT_FALSE(list.AddItem(u"/"));
     EXPECT_EQ(list.Count(), 4u);
 }
@@ -147,10 +174,10 @@ TEST(RenameList, MissingFoldersAreTidiedByTheirText) {
     EXPECT_FALSE(list.AddItem(dir.U16Path("gone/sub/../x")));
     EXPECT_FALSE(list.AddItem(dir.U16Path("gone/x")));
     ASSERT_EQ(list.Count(), 1u);
-    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), dir.Path("gone/x"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).Whole()), dir.Path("gone/x"));
     // Names are kept as given, also where they are not UTF-8.
     EXPECT_TRUE(list.AddItem(DecodeFileName(dir.Path("gone//caf\xe9.txt"))));
-    EXPECT_EQ(EncodeFileName(list.ItemAt(1).path), dir.Path("gone/caf\xe9.txt"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(1).Whole()), dir.Path("gone/caf\xe9.txt"));
 }
 
 // Folder names that are not UTF-8 come back from the real path byte for byte.
@@ -162,7 +189,7 @@ TEST(RenameList, ResolvedFoldersKeepTheirBytes) {
     RenameList list;
     EXPECT_TRUE(list.AddItem(dir.U16Path("link//n\xff")));
     EXPECT_FALSE(list.AddItem(dir.U16Path("caf\xe9/n\xff")));
-    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), dir.Path("caf\xe9/n\xff"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).Whole()), dir.Path("caf\xe9/n\xff"));
 }
 
 // The folder token reads the folder the item is in, not how it was spelled.
@@ -201,14 +228,14 @@ TEST(RenameList, LinkedFolderIsLookedUpAgainLater) {
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     list.AddItem(dir.U16Path("link/b"));
     ASSERT_EQ(list.Count(), 2u);
-    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), dir.Path("one/a"));
-    EXPECT_EQ(EncodeFileName(list.ItemAt(1).path), dir.Path("two/b"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).Whole()), dir.Path("one/a"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(1).Whole()), dir.Path("two/b"));
 
     list.AddItem(dir.U16Path("link/c"));
     pointLinkTo("one");
     list.Clear();
     list.AddItem(dir.U16Path("link/c"));
-    EXPECT_EQ(EncodeFileName(list.ItemAt(0).path), dir.Path("one/c"));
+    EXPECT_EQ(EncodeFileName(list.ItemAt(0).Whole()), dir.Path("one/c"));
 }
 
 TEST(FileQueries, ReadTheDiskEveryTime) {
@@ -278,7 +305,7 @@ TEST(FileQueries, TimePastTheNanosecondRangeIsHeldAtItsEnd) {
     EXPECT_EQ(*ModifiedTime(path), std::numeric_limits<FileTime>::max());
     EXPECT_EQ(ReadFileFacts(path).modified, ModifiedTime(path));
     FileFactsReader reader;
-    EXPECT_EQ(reader.Read(path).modified, ModifiedTime(path));
+    EXPECT_EQ(reader.Read(SplitPath(path)).modified, ModifiedTime(path));
     const std::optional<LocalTime> t = LocalModifiedTime(path);
     ASSERT_TRUE(t.has_value());
     EXPECT_EQ(t->year, 2262);
@@ -300,8 +327,8 @@ TEST(FileQueries, FactsReaderReadsAPathEndingInASeparator) {
     const std::u16string path = DecodeFileName(folder + "/");
     ASSERT_TRUE(ReadFileFacts(path).modified.has_value());
     FileFactsReader reader;
-    EXPECT_EQ(reader.Read(dir.U16Path("photos/x")).modified, std::nullopt);  // opens the folder
-    const FileFacts facts = reader.Read(path);
+    EXPECT_EQ(reader.Read(SplitPath(dir.U16Path("photos/x"))).modified, std::nullopt);  // opens the folder
+    const FileFacts facts = reader.Read(SplitPath(path));
     EXPECT_EQ(facts.modified, ReadFileFacts(path).modified);
     EXPECT_EQ(facts.modified, ModifiedTime(path));
     EXPECT_EQ(facts.size, FileSize(path));
@@ -345,12 +372,12 @@ TEST(FileQueries, FactsReaderAgreesWithSingleQueries) {
     FileFactsReader reader;
     for (const std::u16string& path : paths) {
         const FileFacts expected = ReadFileFacts(path);
-        const FileFacts actual = reader.Read(path);
+        const FileFacts actual = reader.Read(SplitPath(path));
         EXPECT_EQ(actual.size, expected.size) << EncodeFileName(path);
         EXPECT_EQ(actual.modified, expected.modified) << EncodeFileName(path);
     }
-    EXPECT_EQ(reader.Read(dir.U16Path("two/b")).size, 22u);
-    EXPECT_FALSE(reader.Read(dir.U16Path("one/missing")).modified.has_value());
+    EXPECT_EQ(reader.Read(SplitPath(dir.U16Path("two/b"))).size, 22u);
+    EXPECT_FALSE(reader.Read(SplitPath(dir.U16Path("one/missing"))).modified.has_value());
 }
 
 }  // namespace

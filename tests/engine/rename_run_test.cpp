@@ -905,7 +905,7 @@ TEST(RenameRunJobs, BuiltFromTheRowsAsThePreviewComputesThem) {
     const auto names = ComputeNewNames(list, rows, options, previewRegistry);
     ASSERT_EQ(jobs.size(), 3u);
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        EXPECT_EQ(jobs[r].oldPath, EncodeFileName(list.ItemAt(rows[r]).path));
+        EXPECT_EQ(jobs[r].oldPath, EncodeFileName(list.ItemAt(rows[r]).Whole()));
         EXPECT_EQ(jobs[r].newPath, dir.bytes() + "/" + EncodeFileName(names[r]));
         EXPECT_FALSE(jobs[r].done);
         EXPECT_TRUE(jobs[r].tempPath.empty());

@@ -36,7 +36,7 @@ struct Rows {
                                 FolderListings* listings = nullptr) const {
         RealFileSystem fs;
         return CheckRows(
-            fs, oldPaths.size(), [&](std::size_t r) -> std::u16string_view { return oldPaths[r]; },
+            fs, oldPaths.size(), [&](std::size_t r) { return SplitPath(oldPaths[r]); },
             [&](std::size_t r) -> std::u16string_view { return newNames[r]; }, scope, listings);
     }
 };

@@ -23,7 +23,7 @@ std::vector<std::u16string> SortedNames(const RenameList& list, SortKey key, boo
     SortRows(list, rows, key, descending);
     std::vector<std::u16string> names;
     for (std::uint32_t row : rows)
-        names.emplace_back(FileName(list.ItemAt(row).path));
+        names.emplace_back(list.ItemAt(row).name);
     return names;
 }
 
@@ -201,9 +201,9 @@ TEST(SortRows, LargeListsStayInNaturalOrder) {
     for (std::size_t r = 0; r < rows.size(); r += 2) {
         const int number = static_cast<int>(r / 2);
         // /a/fileN was added just before /b/FILEN and ties with it.
-        EXPECT_EQ(list.ItemAt(rows[r]).path,
+        EXPECT_EQ(list.ItemAt(rows[r]).Whole(),
                   u"/a/file" + AsciiToU16(std::to_string(number)) + u".txt");
-        EXPECT_EQ(list.ItemAt(rows[r + 1]).path,
+        EXPECT_EQ(list.ItemAt(rows[r + 1]).Whole(),
                   u"/b/FILE" + AsciiToU16(std::to_string(number)) + u".txt");
     }
 }

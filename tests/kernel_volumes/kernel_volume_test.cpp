@@ -98,7 +98,7 @@ class VolumeFolder {
         RealFileSystem fs;
         const std::u16string oldPath = DecodeFileName(Path(from)), newName = DecodeFileName(to);
         return CheckRows(
-            fs, 1, [&](std::size_t) -> std::u16string_view { return oldPath; },
+            fs, 1, [&](std::size_t) { return SplitPath(oldPath); },
             [&](std::size_t) -> std::u16string_view { return newName; })[0];
     }
 

@@ -250,7 +250,7 @@ TEST(BatchRenameLogic, DateTakenSortsNamesAndTellsFallenBackRowsApart) {
     EXPECT_FALSE(logic.DateFellBack(2));
     EXPECT_NE(logic.NewNameAt(0), u"1999.jpg");
 
-    const std::u16string first(logic.List().ItemAt(0).path);
+    const std::u16string first(logic.List().ItemAt(0).Whole());
     EXPECT_EQ(logic.Dates().HasCaptureDate(first), true);
     logic.Restart();
     EXPECT_EQ(logic.Dates().HasCaptureDate(first), std::nullopt);

@@ -607,7 +607,7 @@ class BatchRenameDialogTest : public QObject {
         QCOMPARE(dialog.Logic().List().Count(), std::size_t{2});
         std::vector<std::string> paths;
         for (std::size_t i = 0; i < 2; ++i) {
-            paths.push_back(morix::EncodeFileName(dialog.Logic().List().ItemAt(i).path));
+            paths.push_back(morix::EncodeFileName(dialog.Logic().List().ItemAt(i).Whole()));
         }
         std::sort(paths.begin(), paths.end());
         QCOMPARE(paths[0], dir.Path("caf\xe9.txt"));

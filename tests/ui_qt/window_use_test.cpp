@@ -231,7 +231,7 @@ class WindowUseTest : public QObject {
             QCOMPARE(dialog.Logic().List().Count(), counts[i]);
         }
         QCOMPARE(dialog.TemplateCombo()->currentText(), QString("<N>"));
-        QCOMPARE(morix::EncodeFileName(dialog.Logic().List().ItemAt(1).path),
+        QCOMPARE(morix::EncodeFileName(dialog.Logic().List().ItemAt(1).Whole()),
                  dir.Path("caf\xe9.txt"));
     }
 

@@ -82,7 +82,7 @@ std::vector<std::size_t> BatchRenameLogic::ProblemRows(std::size_t max) const {
 
 bool BatchRenameLogic::DateFellBack(std::size_t row) const {
     if (!namesUseDatesTaken_ || row >= rows_.Count()) return false;
-    return dates_.HasCaptureDate(list_.ItemAt(rows_.ItemAt(row)).path) == false;
+    return dates_.HasCaptureDate(list_.ItemAt(rows_.ItemAt(row)).Whole()) == false;
 }
 
 void BatchRenameLogic::SortList() {
@@ -148,7 +148,7 @@ std::u16string BatchRenameLogic::NameRangeToken(std::u16string_view start,
 
 std::u16string BatchRenameLogic::NameForRange() const {
     if (rows_.Count() == 0) return {};
-    return std::u16string(RemoveExtension(FileName(list_.ItemAt(rows_.ItemAt(0)).path)));
+    return std::u16string(RemoveExtension(list_.ItemAt(rows_.ItemAt(0)).name));
 }
 
 }  // namespace morix::ui

@@ -524,11 +524,11 @@ bool CBatchRenameDlg::RegexAllowsRename() {
 
 QString CBatchRenameDlg::RegexStoppedText() const {
     const std::vector<std::size_t>& rows = logic_.RegexStoppedRows();
-    const std::u16string_view path = logic_.List().ItemAt(logic_.Rows().ItemAt(rows.front())).path;
+    const RenameItem item = logic_.List().ItemAt(logic_.Rows().ItemAt(rows.front()));
     return tr("The regular expression took too long on %1 of the names, such as %2, and was "
               "stopped there. Nothing was renamed.")
         .arg(rows.size())
-        .arg(ToQString(FileName(path)));
+        .arg(ToQString(item.name));
 }
 
 void CBatchRenameDlg::RegisterLayout(const std::vector<Control>& table,

@@ -38,10 +38,10 @@ QVariant PreviewModel::data(const QModelIndex& index, int role) const {
         const QVariant mark = marks_.Data(logic_.CheckAt(row), role);
         if (mark.isValid() || role != Qt::ToolTipRole) return mark;
     }
-    const std::u16string_view path = logic_.List().ItemAt(logic_.Rows().ItemAt(row)).path;
+    const RenameItem item = logic_.List().ItemAt(logic_.Rows().ItemAt(row));
     switch (index.column()) {
         case 0:
-            return ToQString(FileName(path));
+            return ToQString(item.name);
         case 1:
             if (role == Qt::ToolTipRole && logic_.DateFellBack(row)) {
                 return ToQString(logic_.NewNameAt(row)) + QLatin1Char('\n') +
@@ -49,7 +49,7 @@ QVariant PreviewModel::data(const QModelIndex& index, int role) const {
             }
             return ToQString(logic_.NewNameAt(row));
         default:
-            return ToQString(Folder(path));
+            return ToQString(item.Parent());
     }
 }
 

@@ -115,9 +115,9 @@ QString RowMarks::CountLine(const RowCounts& counts, std::size_t rows) {
 QString RowMarks::ProblemList(const BatchRenameLogic& logic) {
     QStringList lines;
     for (const std::size_t row : logic.ProblemRows(kListedRows)) {
-        const std::u16string_view path = logic.List().ItemAt(logic.Rows().ItemAt(row)).path;
+        const RenameItem item = logic.List().ItemAt(logic.Rows().ItemAt(row));
         lines << QStringLiteral("%1 \u2192 %2: %3")
-                     .arg(ToQString(FileName(path)), ToQString(logic.NewNameAt(row)),
+                     .arg(ToQString(item.name), ToQString(logic.NewNameAt(row)),
                           Reason(logic.CheckAt(row).problem));
     }
     const std::size_t all = logic.Counts().conflicts + logic.Counts().impossible;
