@@ -1,6 +1,9 @@
 // An open-addressing hash index of small integer ids whose keys live
 // elsewhere (in a list of items or a buffer of names). Flat arrays, no node
-// per entry: lists of a million rows stay cheap to fill and to clear.
+// per entry: lists of a million rows stay cheap to fill and to clear. The
+// table may be any size and fills to three quarters: an index reserved for a
+// million ids takes 1.33 million slots, not the next power of two above two
+// million.
 #pragma once
 
 #include <algorithm>
@@ -34,7 +37,8 @@ class FlatHashIndex {
     // stored for that key.
     template <typename Equals>
     std::uint32_t Insert(std::uint64_t hash, std::uint32_t id, const Equals& equals) {
-        if (2 * (count_ + 1) > slots_.size()) Rehash(std::max<std::size_t>(16, slots_.size() * 2));
+        if (4 * (count_ + 1) > 3 * slots_.size())
+            Rehash(std::max<std::size_t>(16, slots_.size() + slots_.size() / 2));
         Slot& slot = slots_[Probe(hash, equals)];
         if (slot.id == kNone) {
             slot = Slot{static_cast<std::uint32_t>(hash), id};
@@ -44,9 +48,7 @@ class FlatHashIndex {
     }
 
     void Reserve(std::size_t count) {
-        std::size_t size = std::max<std::size_t>(16, slots_.size());
-        while (size < 2 * count)
-            size *= 2;
+        const std::size_t size = std::max<std::size_t>(16, count + count / 3 + 1);
         if (size > slots_.size()) Rehash(size);
     }
 
@@ -63,11 +65,17 @@ class FlatHashIndex {
         std::uint32_t id = kNone;
     };
 
+    // Where a key of these 32 hash bits is looked for first: the bits scaled
+    // to the table's size.
+    std::size_t Home(std::uint32_t hash) const {
+        return static_cast<std::size_t>((std::uint64_t{hash} * slots_.size()) >> 32);
+    }
+    std::size_t Next(std::size_t i) const { return i + 1 == slots_.size() ? 0 : i + 1; }
+
     template <typename Equals>
     std::size_t Probe(std::uint64_t hash, const Equals& equals) const {
-        const std::size_t mask = slots_.size() - 1;
         const auto low = static_cast<std::uint32_t>(hash);
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = Home(low);; i = Next(i)) {
             const Slot& slot = slots_[i];
             if (slot.id == kNone || (slot.hash == low && equals(slot.id))) return i;
         }
@@ -76,17 +84,16 @@ class FlatHashIndex {
     void Rehash(std::size_t size) {
         std::vector<Slot> old(size);
         old.swap(slots_);
-        const std::size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
             if (slot.id == kNone) continue;
-            std::size_t i = slot.hash & mask;
+            std::size_t i = Home(slot.hash);
             while (slots_[i].id != kNone)
-                i = (i + 1) & mask;
+                i = Next(i);
             slots_[i] = slot;
         }
     }
 
-    std::vector<Slot> slots_;  // size is zero or a power of two
+    std::vector<Slot> slots_;  // empty, or 16 slots or more, at least a quarter of them free
     std::size_t count_ = 0;
 };
 
