@@ -28,8 +28,11 @@ std::vector<std::optional<LocalTime>> CaptureDateCache::DatesOf(const RenameList
                                                                 std::span<const FileFacts> facts) {
     std::vector<std::optional<LocalTime>> dates(rows.size());
     std::vector<std::size_t> stale;  // rows whose file is read now
+    std::u16string path;             // reused: one lookup per row
     for (std::size_t r = 0; r < rows.size(); ++r) {
-        const auto it = entries_.find(list.ItemAt(rows[r]).Whole());
+        const RenameItem item = list.ItemAt(rows[r]);
+        path.assign(item.folder).append(item.name);
+        const auto it = entries_.find(path);
         if (it != entries_.end() && it->second.size == facts[r].size &&
             it->second.modified == facts[r].modified) {
             dates[r] = it->second.taken;

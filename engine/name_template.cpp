@@ -231,7 +231,8 @@ void NameTemplate::ExpandInto(std::u16string& out, const PathParts& file, std::i
     const std::u16string_view extension = Extension(fileName);
     const std::u16string_view stem =
         extension.empty() ? fileName : fileName.substr(0, fileName.size() - extension.size() - 1);
-    const std::u16string_view parent = readsParent_ ? FileName(file.Parent()) : std::u16string_view{};
+    const std::u16string_view parent =
+        readsParent_ ? FileName(file.Parent()) : std::u16string_view{};
     // Each file is asked once however many fields read it.
     std::optional<LocalTime> fileTime;
     bool fileTimeRead = false;

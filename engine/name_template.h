@@ -21,7 +21,7 @@ class NameTemplate {
   public:
     explicit NameTemplate(std::u16string_view text);
 
-    // Appends the new base name (without extension) of the file at file. With
+    // Appends the new base name (without extension) of file. With
     // facts, the file's size and time come from there instead of the disk;
     // with now, the current-time fields use it instead of reading the clock;
     // with fileTime, the file date fields use it instead of the modified time.

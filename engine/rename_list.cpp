@@ -32,8 +32,9 @@ bool RenameList::AddItem(std::u16string path) {
 std::uint32_t RenameList::FolderId(std::u16string_view folder) {
     if (lastFolder_ != FlatHashIndex::kNone && folders_[lastFolder_] == folder) return lastFolder_;
     const auto next = static_cast<std::uint32_t>(folders_.size());
-    lastFolder_ = folderIndex_.Insert(std::hash<std::u16string_view>{}(folder), next,
-                                      [&](std::uint32_t other) { return folders_[other] == folder; });
+    lastFolder_ =
+        folderIndex_.Insert(std::hash<std::u16string_view>{}(folder), next,
+                            [&](std::uint32_t other) { return folders_[other] == folder; });
     if (lastFolder_ == next) folders_.push_back(Keep(folder));
     return lastFolder_;
 }

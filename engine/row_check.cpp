@@ -188,8 +188,8 @@ class FolderTargetCheck {
             const std::string target = TargetPath(i);
             const std::uint32_t r = group_.rows[i];
             const PathParts old{names_.oldFolders[r], names_.oldNames[r]};
-            if (OutsideTargetTaken(fs_, EncodeFileName(old.Whole()), target,
-                                   exact, listFolder, names)) {
+            if (OutsideTargetTaken(fs_, EncodeFileName(old.Whole()), target, exact, listFolder,
+                                   names)) {
                 Mark(i, listed && !readable ? RowProblem::kFolderUnreadable : TakenBy(target));
             }
         }
@@ -364,8 +364,7 @@ std::vector<RowCheck> CheckPreviewRows(FileSystem& fs, const RenameList& list,
                                        std::span<const std::uint32_t> rows, const NameList& names,
                                        FolderListings* listings) {
     return CheckRows(
-        fs, rows.size(),
-        [&](std::size_t r) { return list.ItemAt(rows[r]); },
+        fs, rows.size(), [&](std::size_t r) { return list.ItemAt(rows[r]); },
         [&](std::size_t r) { return names[r]; }, RowCheckScope::kAll, listings);
 }
 

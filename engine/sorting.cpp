@@ -176,9 +176,7 @@ void SortRows(const RenameList& list, std::vector<std::uint32_t>& rows, SortKey 
     } else if (key == SortKey::kSize) {
         sizes = ReadEachFile(list, rows, [](const FileFacts& f) { return f.size; });
     }
-    const auto fileName = [&](std::uint32_t position) {
-        return list.ItemAt(rows[position]).name;
-    };
+    const auto fileName = [&](std::uint32_t position) { return list.ItemAt(rows[position]).name; };
     const auto primary = [&](std::uint32_t a, std::uint32_t b) {
         switch (key) {
             case SortKey::kName:

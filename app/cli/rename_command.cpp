@@ -113,8 +113,8 @@ bool ReportImpossibleNames(const RenameList& list, std::span<const std::uint32_t
             if (checks[j].state != RowState::kImpossible) continue;
             any = true;
             std::fprintf(err, "morix: impossible: %s -> %s: %s\n",
-                         EncodeFileName(pathOf(j).Whole()).c_str(), EncodeFileName(nameOf(j)).c_str(),
-                         ProblemText(checks[j].problem));
+                         EncodeFileName(pathOf(j).Whole()).c_str(),
+                         EncodeFileName(nameOf(j)).c_str(), ProblemText(checks[j].problem));
         }
     }
     return any;

@@ -52,16 +52,17 @@ TEST(FlatHashIndex, EveryKeyIsFoundAfterGrowingOrReserving) {
                       k);
         }
         for (std::uint32_t k = 0; k < kKeys; ++k) {
-            ASSERT_EQ(index.Find(HashBytes(keys[k]),
-                                 [&](std::uint32_t o) { return keys[o] == keys[k]; }),
-                      k);
+            ASSERT_EQ(
+                index.Find(HashBytes(keys[k]), [&](std::uint32_t o) { return keys[o] == keys[k]; }),
+                k);
         }
         const std::string absent = "/photos/absent";
         EXPECT_EQ(index.Find(HashBytes(absent), [&](std::uint32_t o) { return keys[o] == absent; }),
                   FlatHashIndex::kNone);
         index.Clear();
-        EXPECT_EQ(index.Find(HashBytes(keys[5]), [&](std::uint32_t o) { return keys[o] == keys[5]; }),
-                  FlatHashIndex::kNone);
+        EXPECT_EQ(
+            index.Find(HashBytes(keys[5]), [&](std::uint32_t o) { return keys[o] == keys[5]; }),
+            FlatHashIndex::kNone);
     }
 }
 

@@ -59,7 +59,8 @@ TEST_P(TemplateTable, Expands) {
     // Facts read ahead of a pass must give the same name as asking the disk.
     const FileFacts facts = ReadFileFacts(PathOf(c.fileName));
     std::u16string withFacts = u"prefix";
-    NameTemplate(c.nameTemplate).ExpandInto(withFacts, SplitPath(PathOf(c.fileName)), c.number, &facts);
+    NameTemplate(c.nameTemplate)
+        .ExpandInto(withFacts, SplitPath(PathOf(c.fileName)), c.number, &facts);
     EXPECT_EQ(withFacts, u"prefix" + c.expected) << c.what;
 }
 
@@ -68,7 +69,8 @@ TEST_F(TemplateFiles, GivenFactsReplaceTheDisk) {
     facts.size = 5 * 1024;
     facts.modified = 1049897107LL * 1000000000;  // 2003-04-09 14:05:07 UTC
     std::u16string out;
-    NameTemplate(u"<YYMMDD-HHmmss>_<z>_<zKB>").ExpandInto(out, SplitPath(PathOf("example.jpg")), 1, &facts);
+    NameTemplate(u"<YYMMDD-HHmmss>_<z>_<zKB>")
+        .ExpandInto(out, SplitPath(PathOf("example.jpg")), 1, &facts);
     EXPECT_EQ(out, u"030409-140507_5120_5");
     out.clear();
     const FileFacts unreadable;

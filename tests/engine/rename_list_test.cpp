@@ -94,7 +94,8 @@ TEST(RenameList, PathsStayIntactAcrossBlocksAndAClear) {
         }
         ASSERT_EQ(list.Count(), 3001u);
         for (int i = 0; i < 3000; ++i)
-            ASSERT_EQ(list.ItemAt(static_cast<std::size_t>(i < 1235 ? i : i + 1)).Whole(), pathOf(i));
+            ASSERT_EQ(list.ItemAt(static_cast<std::size_t>(i < 1235 ? i : i + 1)).Whole(),
+                      pathOf(i));
         EXPECT_EQ(list.ItemAt(1235).Whole(), huge);
         EXPECT_FALSE(list.AddItem(huge));
         list.Clear();
@@ -327,7 +328,8 @@ TEST(FileQueries, FactsReaderReadsAPathEndingInASeparator) {
     const std::u16string path = DecodeFileName(folder + "/");
     ASSERT_TRUE(ReadFileFacts(path).modified.has_value());
     FileFactsReader reader;
-    EXPECT_EQ(reader.Read(SplitPath(dir.U16Path("photos/x"))).modified, std::nullopt);  // opens the folder
+    EXPECT_EQ(reader.Read(SplitPath(dir.U16Path("photos/x"))).modified,
+              std::nullopt);  // opens the folder
     const FileFacts facts = reader.Read(SplitPath(path));
     EXPECT_EQ(facts.modified, ReadFileFacts(path).modified);
     EXPECT_EQ(facts.modified, ModifiedTime(path));
