@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <memory>
@@ -124,24 +125,21 @@ std::optional<LocalTime> CurrentLocalTime() {
     return ToLocalTime(static_cast<FileTime>(std::time(nullptr)) * 1'000'000'000);
 }
 
-std::optional<std::vector<std::u16string>> ListFolderFiles(std::u16string_view folder) {
+int ListFolderFileNames(std::u16string_view folder, std::string& names) {
+    names.clear();
     const std::string folderBytes = folder.empty() ? std::string("/") : EncodeFileName(folder);
     DirStream dir(folderBytes);
-    if (dir.Error() != 0) return std::nullopt;
+    if (dir.Error() != 0) return dir.Error();
     const int dirFd = dir.Fd();
-
-    std::vector<std::u16string> files;
     while (const dirent* entry = dir.Next()) {
-        const std::string_view name = entry->d_name;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
             struct stat st;
             isFolder = ::fstatat(dirFd, entry->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
         }
-        if (!isFolder) files.push_back(CombinePath(folder, DecodeFileName(name)));
+        if (!isFolder) names.append(entry->d_name, std::strlen(entry->d_name) + 1);
     }
-    if (dir.Error() != 0) return std::nullopt;
-    return files;
+    return dir.Error();
 }
 
 }  // namespace morix

@@ -71,9 +71,10 @@ std::optional<LocalTime> ToLocalTime(FileTime time);
 // Seconds since 1970-01-01 00:00 of a broken-down time read as UTC.
 std::int64_t SecondsAsUtc(const LocalTime& time);
 
-// The full paths of the entries directly inside a folder that are not
-// folders themselves (a link to a folder counts as a folder), in the order the
-// file system lists them. nullopt when the folder cannot be read.
-std::optional<std::vector<std::u16string>> ListFolderFiles(std::u16string_view folder);
+// The names of the entries directly inside a folder that are not folders
+// themselves (a link to a folder counts as a folder), in the order the file
+// system lists them, into names: the bytes of each, followed by a NUL. 0, or
+// the errno that kept the folder from being read to its end.
+int ListFolderFileNames(std::u16string_view folder, std::string& names);
 
 }  // namespace morix

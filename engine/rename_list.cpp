@@ -4,28 +4,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <optional>
 
 #include "engine/file_info.h"
+#include "engine/text.h"
 
 namespace morix {
 
 bool RenameList::AddItem(std::u16string path) {
     path = canonical_.Canonical(std::move(path));
     const PathParts parts = SplitPath(path);
-    const std::uint32_t folder = FolderId(parts.folder);
+    return AddParts(FolderId(parts.folder), parts.name);
+}
+
+bool RenameList::AddParts(std::uint32_t folder, std::u16string_view name) {
     const auto next = static_cast<std::uint32_t>(items_.size());
     // Equal paths are equal folders (kept once each) with equal names.
     const std::uint64_t hash =
-        std::hash<std::u16string_view>{}(parts.name) ^ (folder * 0x9E3779B97F4A7C15ull);
+        std::hash<std::u16string_view>{}(name) ^ (folder * 0x9E3779B97F4A7C15ull);
     const std::uint32_t id = index_.Insert(hash, next, [&](std::uint32_t other) {
         const Item& item = items_[other];
-        return item.folder == folder &&
-               std::u16string_view(item.name, item.nameLength) == parts.name;
+        return item.folder == folder && std::u16string_view(item.name, item.nameLength) == name;
     });
     if (id != next) return false;
-    const std::u16string_view name = Keep(parts.name);
-    items_.push_back(Item{name.data(), static_cast<std::uint32_t>(name.size()), folder});
+    const std::u16string_view kept = Keep(name);
+    items_.push_back(Item{kept.data(), static_cast<std::uint32_t>(kept.size()), folder});
     return true;
 }
 
@@ -76,14 +78,24 @@ void RenameList::Clear() {
     canonical_.Forget();
 }
 
-bool RenameList::AddFolder(std::u16string_view folder) {
-    std::optional<std::vector<std::u16string>> files = ListFolderFiles(folder);
-    if (!files) return false;
-    items_.reserve(items_.size() + files->size());
-    index_.Reserve(items_.size() + files->size());
+bool RenameList::AddFolder(std::u16string_view folder, int* error) {
+    std::string names;
+    const int listError = ListFolderFileNames(folder, names);
+    if (error != nullptr) *error = listError;
+    if (listError != 0) return false;
+    // Every file of the folder has the folder's canonical form in front of
+    // its name: it is worked out once, not for each path.
+    std::u16string canonical = canonical_.Canonical(std::u16string(folder) + u'/');
+    if (canonical.back() != u'/') canonical.push_back(u'/');
+    const std::uint32_t folderId = FolderId(canonical);
     bool allAdded = true;
-    for (std::u16string& path : *files) {
-        allAdded = AddItem(std::move(path)) && allAdded;
+    std::u16string name;  // reused
+    for (std::size_t at = 0; at < names.size();) {
+        const std::size_t end = names.find('\0', at);
+        name.clear();
+        AppendDecodedFileName(name, std::string_view(names).substr(at, end - at));
+        allAdded = AddParts(folderId, name) && allAdded;
+        at = end + 1;
     }
     return allAdded;
 }

@@ -45,9 +45,11 @@ class RenameList {
 
     void Clear();
 
-    // Adds every file directly inside folder (no sub-folders). False when the
-    // folder cannot be read or any of its files was in the list already.
-    bool AddFolder(std::u16string_view folder);
+    // Adds every file directly inside folder (no sub-folders), in the order
+    // the file system lists them. False when the folder cannot be read, and
+    // then nothing is added and error (when given) is the errno; false too
+    // when any of its files was in the list already (error is then 0).
+    bool AddFolder(std::u16string_view folder, int* error = nullptr);
 
   private:
     // Sixteen bytes an item: at a million items every byte is a megabyte.
@@ -57,6 +59,9 @@ class RenameList {
         std::uint32_t folder;  // into folders_
     };
 
+    // Adds the item of name in folder (an index into folders_) unless the
+    // list holds it already.
+    bool AddParts(std::uint32_t folder, std::u16string_view name);
     // A lasting copy of text in chunks_: names and folders share large blocks
     // instead of each taking an allocation of its own.
     std::u16string_view Keep(std::u16string_view text);

@@ -65,7 +65,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 std::u16string DecodeFileName(std::string_view bytes) {
     std::u16string out;
-    out.reserve(bytes.size());
+    AppendDecodedFileName(out, bytes);
+    return out;
+}
+
+void AppendDecodedFileName(std::u16string& out, std::string_view bytes) {
+    out.reserve(out.size() + bytes.size());
     std::size_t i = 0;
     while (i < bytes.size()) {
         const unsigned char b = static_cast<unsigned char>(bytes[i]);
@@ -89,7 +94,6 @@ std::u16string DecodeFileName(std::string_view bytes) {
             i += len;
         }
     }
-    return out;
 }
 
 std::string EncodeFileName(std::u16string_view text) {

@@ -14,6 +14,8 @@ namespace morix {
 // low surrogate U+DC00 + byte (U+DC80..U+DCFF), so EncodeFileName gives the
 // original bytes back for every name the file system can hold.
 std::u16string DecodeFileName(std::string_view bytes);
+// The same, appended to out (for buffers that callers reuse).
+void AppendDecodedFileName(std::u16string& out, std::string_view bytes);
 
 // The inverse of DecodeFileName. A lone surrogate outside U+DC80..U+DCFF (which
 // no decoded name contains) is written as U+FFFD.

@@ -402,15 +402,11 @@ std::vector<std::uint32_t> CollectRows(CommandLine& commandLine, RenameList& lis
             list.AddItem(std::exchange(source.path, {}));
             continue;
         }
-        errno = 0;
-        std::optional<std::vector<std::u16string>> files = ListFolderFiles(source.path);
-        if (!files) {
+        int error = 0;
+        if (!list.AddFolder(source.path, &error) && error != 0) {
             std::fprintf(err, "morix: cannot read folder '%s': %s\n",
-                         EncodeFileName(source.path).c_str(), std::strerror(errno));
-            continue;
+                         EncodeFileName(source.path).c_str(), std::strerror(error));
         }
-        for (std::u16string& path : *files)
-            list.AddItem(std::move(path));
     }
     std::vector<Source>().swap(commandLine.sources);
     std::vector<std::uint32_t> rows = IdentityRows(list.Count());

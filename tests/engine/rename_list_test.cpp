@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <limits>
 #include <thread>
@@ -128,9 +129,22 @@ TEST(RenameList, AddFolderTakesFilesButNotFolders) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{".hidden", "bad\xff.txt", "dangling", "f1"}));
     // Adding the same folder again adds nothing and says so.
-    EXPECT_FALSE(list.AddFolder(dir.u16()));
+    int error = -1;
+    EXPECT_FALSE(list.AddFolder(dir.u16(), &error));
+    EXPECT_EQ(error, 0);
     EXPECT_EQ(list.Count(), 4u);
-    EXPECT_FALSE(list.AddFolder(dir.U16Path("missing")));
+    EXPECT_FALSE(list.AddFolder(dir.U16Path("missing"), &error));
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(list.Count(), 4u);
+
+    // A folder named through a link, with "." and a trailing "/", gives its
+    // files under the folder's real path: the same items as their paths.
+    EXPECT_TRUE(list.AddFolder(dir.U16Path("link-to-folder/./"), &error));
+    ASSERT_EQ(list.Count(), 5u);
+    EXPECT_EQ(list.ItemAt(4).Parent(), dir.U16Path("sub"));
+    EXPECT_EQ(list.ItemAt(4).name, u"inner");
+    EXPECT_FALSE(list.AddItem(dir.U16Path("sub/inner")));
+    EXPECT_FALSE(list.AddItem(dir.U16Path("link-to-folder/inner")));
 }
 
 // Every spelling of one file is one item, under the folder's real path; the

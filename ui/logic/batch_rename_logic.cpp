@@ -16,11 +16,12 @@ bool BatchRenameLogic::AddFile(std::u16string path) {
 }
 
 bool BatchRenameLogic::AddFolder(std::u16string_view folder) {
-    std::optional<std::vector<std::u16string>> files = ListFolderFiles(folder);
-    if (!files) return false;
-    bool allAdded = true;
-    for (std::u16string& path : *files)
-        allAdded = AddFile(std::move(path)) && allAdded;
+    const std::size_t before = list_.Count();
+    const bool allAdded = list_.AddFolder(folder);
+    for (std::size_t item = before; item < list_.Count(); ++item) {
+        rows_.Append(static_cast<std::uint32_t>(item));
+        rows_.Select(rows_.Count() - 1, true);
+    }
     return allAdded;
 }
 
